@@ -1,0 +1,87 @@
+// The launcher's window as the user's actions see it: the controls' run-time
+// state, the module-level values and every event procedure. Portable: the Win32
+// window code feeds it clicks and shows what it decides; tests drive it directly.
+#pragma once
+
+#include "app/Controls.h"
+#include "convert/ScriptFile.h"
+#include "platform/Platform.h"
+
+#include <array>
+#include <string>
+
+namespace velmo {
+
+struct ControlState {
+    bool visible;
+    bool enabled;
+    int value; // check boxes: 1 checked, 0 unchecked
+};
+
+class VelmoStarter {
+  public:
+    explicit VelmoStarter(Platform& platform);
+
+    // ---- event dispatch, with the one top-level error report
+    // Runs Form_Load. False when it failed: the report has been shown and the
+    // program must end without showing the window.
+    bool Load();
+    // Runs the procedure wired to a click on `id`, if any. An error that escapes
+    // it is reported and the launcher stays open.
+    void Click(ControlId id);
+    static bool HasClickProcedure(ControlId id);
+
+    // ---- event procedures
+    void Form_Load();
+    void Command1_Click();
+    void Notepad_Click();
+    void SturmtalNormal_Click();
+    void SturmtalDebug_Click();
+    void SturmtalGeschlossen_Click();
+    void SturmtalEditor_Click();
+    void EisenmarkNormal_Click();
+    void EisenmarkDebug_Click();
+    void EisenmarkGeschlossen_Click();
+    void EisenmarkEditor_Click();
+    void UmlauteWeg_Click();
+    void UmlauteZurueck_Click();
+
+    // ---- the window's own operations
+    void OpenTextFile(const std::string& path);
+    void SaveTextFile(const std::string& path);
+
+    // ---- state
+    std::array<ControlState, kControlCount> controls;
+    ControlState& operator[](ControlId id) { return controls[id]; }
+    const ControlState& operator[](ControlId id) const { return controls[id]; }
+
+    Platform* FileSystem = nullptr; // set by Form_Load
+    std::string GamePath;
+    std::string NotepadPath;
+    ScriptTexts texts; // ScriptText and OriginalText
+    const std::string DialogInitDir;
+    CommonDialog CommonDialog1;
+
+  private:
+    enum class Direction { ToTwoCharacterForm, ToSingleCharacter };
+    void ConvertScript(Direction direction);
+    void Launch(ControlId id);
+    void Hide(ControlId id) { controls[id].visible = false; }
+    // Runs `procedure` and reports any platform error; false when one occurred.
+    template <class F> bool Guarded(F&& procedure);
+
+    Platform& platform_;
+};
+
+// The text of the top-level error report.
+std::string ErrorReportText(const PlatformError& error);
+
+inline constexpr std::string_view kGuardWarning =
+    "Wenn die Funktion Umlaute gebraucht wird,\r"
+    "gibt das nur \xC3\x84rger.\r\r"
+    " M\xC3\xB6" "chtest Du trotzdem weiter machen?";
+inline constexpr std::string_view kGuardTitle = "Achtung";
+inline constexpr std::string_view kDoneMessage = "Fertig";
+inline constexpr std::string_view kLuaFilter = "Lua-Datei (LUA)|*.lua";
+
+} // namespace velmo

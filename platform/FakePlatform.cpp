@@ -1,0 +1,198 @@
+#include "platform/FakePlatform.h"
+
+#include "platform/Cp1252.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmo {
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    });
+    return text;
+}
+
+constexpr std::int32_t ErrorInvalidHandle = 6;
+
+} // namespace
+
+void FakePlatform::AddFile(const std::string& path, std::string bytes, std::uint32_t attributes) {
+    files[Lower(path)] = File{std::move(bytes), attributes, false};
+    displayNames[Lower(path)] = path;
+}
+
+const FakePlatform::File* FakePlatform::FindFile(const std::string& path) const {
+    auto it = files.find(Lower(path));
+    return it == files.end() ? nullptr : &it->second;
+}
+
+void FakePlatform::SetRegValue(const std::string& subKey, const std::string& name,
+                               RegValue value, bool view64) {
+    View(view64)[Lower(subKey)][Lower(name)] = std::move(value);
+}
+
+void FakePlatform::AddRegKey(const std::string& subKey, bool view64) { View(view64)[Lower(subKey)]; }
+
+std::uint32_t FakePlatform::Record(const std::string& operation, const std::string& args) {
+    const std::size_t index = calls.size();
+    calls.push_back(args.empty() ? operation : operation + " " + args);
+    if (failCallIndex && *failCallIndex == index) return failCode;
+    auto it = failOperation.find(operation);
+    return it == failOperation.end() ? 0 : it->second;
+}
+
+void FakePlatform::Check(const std::string& operation, const std::string& args,
+                         const std::string& subject) {
+    if (std::uint32_t code = Record(operation, args)) throw Error(code, subject);
+}
+
+PlatformError FakePlatform::Error(std::uint32_t code, const std::string& subject) {
+    return PlatformError(code, "Systemfehler " + std::to_string(code), subject);
+}
+
+bool FakePlatform::FileExists(const std::string& path) {
+    // Like the real one, an existence test never fails: an injected fault reads as "no file".
+    if (Record("FileExists", path)) return false;
+    return FindFile(path) != nullptr;
+}
+
+std::string FakePlatform::ReadWholeFile(const std::string& path) {
+    Check("ReadWholeFile", path, path);
+    const File* file = FindFile(path);
+    if (!file) throw Error(win_error::FileNotFound, path);
+    if (file->locked) throw Error(win_error::SharingViolation, path);
+    return file->bytes;
+}
+
+std::uint32_t FakePlatform::FileAttributes(const std::string& path) {
+    Check("FileAttributes", path, path);
+    const File* file = FindFile(path);
+    if (!file) throw Error(win_error::FileNotFound, path);
+    return file->attributes;
+}
+
+void FakePlatform::WriteNewFile(const std::string& path, const std::string& bytes,
+                                std::uint32_t attributes) {
+    Check("WriteNewFile", path, path);
+    if (FindFile(path)) throw Error(win_error::FileExists, path);
+    AddFile(path, bytes, attributes);
+}
+
+void FakePlatform::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
+    Check("MoveFile", from + " | " + to + (replaceExisting ? " | replace" : ""), from);
+    auto source = files.find(Lower(from));
+    if (source == files.end()) throw Error(win_error::FileNotFound, from);
+    if (source->second.locked) throw Error(win_error::SharingViolation, from);
+    if (const File* target = FindFile(to); target && Lower(from) != Lower(to)) {
+        if (!replaceExisting) throw Error(win_error::AlreadyExists, to);
+        // Windows refuses to replace a read-only file or one held open.
+        if (target->attributes & file_attr::ReadOnly) throw Error(win_error::AccessDenied, to);
+        if (target->locked) throw Error(win_error::SharingViolation, to);
+    }
+    File moved = source->second;
+    files.erase(source);
+    displayNames.erase(Lower(from));
+    files[Lower(to)] = std::move(moved);
+    displayNames[Lower(to)] = to;
+}
+
+void FakePlatform::DeleteFile(const std::string& path) {
+    Check("DeleteFile", path, path);
+    if (files.erase(Lower(path)) == 0) throw Error(win_error::FileNotFound, path);
+    displayNames.erase(Lower(path));
+}
+
+void FakePlatform::StartProcess(const std::string& program, const std::string& arguments,
+                                const std::string& workingDir, int showStyle) {
+    Check("StartProcess", program + " | " + arguments, program);
+    if (!FindFile(program)) throw Error(win_error::FileNotFound, program);
+    starts.push_back({program, arguments, workingDir, showStyle});
+}
+
+void FakePlatform::End() {
+    Record("End", "");
+    ended = true;
+}
+
+void FakePlatform::ShowOpen(CommonDialog& dialog) {
+    Check("ShowOpen", "", "");
+    dialogsShown.push_back(dialog);
+    dialog.FileName.clear();
+    if (!dialogAnswers.empty()) {
+        dialog.FileName = dialogAnswers.front();
+        dialogAnswers.pop_front();
+    }
+}
+
+int FakePlatform::MsgBox(const std::string& text, int style, const std::string& title) {
+    Check("MsgBox", text, "");
+    boxes.push_back({text, style, title});
+    if (!msgBoxAnswers.empty()) {
+        int answer = msgBoxAnswers.front();
+        msgBoxAnswers.pop_front();
+        return answer;
+    }
+    return style == mb::YesNoCritical ? mb::AnswerYes : mb::AnswerOk;
+}
+
+std::int32_t FakePlatform::RegOpenKeyExA(RegKey root, const std::string& subKey,
+                                         std::uint32_t options, std::uint32_t access,
+                                         RegKey& opened) {
+    if (std::uint32_t code = Record("RegOpenKeyExA", subKey + " | " + std::to_string(options) +
+                                                         " | " + std::to_string(access)))
+        return static_cast<std::int32_t>(code);
+    if (root != HkeyLocalMachine) return ErrorInvalidHandle;
+    const bool view64 = (access & reg::KeyWow64_64Key) != 0;
+    if (!View(view64).count(Lower(subKey))) return static_cast<std::int32_t>(win_error::FileNotFound);
+    opened = nextHandle_++;
+    handles_[opened] = {Lower(subKey), view64};
+    ++openKeys;
+    return 0;
+}
+
+std::int32_t FakePlatform::RegQueryValueExA(RegKey key, const std::string& valueName,
+                                            std::uint32_t& type, unsigned char* data,
+                                            std::uint32_t& size) {
+    if (std::uint32_t code = Record("RegQueryValueExA", valueName + " | " + std::to_string(size) +
+                                                            (data ? " | data" : "")))
+        return static_cast<std::int32_t>(code);
+    auto handle = handles_.find(key);
+    if (handle == handles_.end()) return ErrorInvalidHandle;
+    const auto& values = View(handle->second.view64)[handle->second.subKey];
+    auto value = values.find(Lower(valueName));
+    if (value == values.end()) return static_cast<std::int32_t>(win_error::FileNotFound);
+    type = value->second.type;
+    const std::string& stored = value->second.data;
+    if (data == nullptr) {
+        size = static_cast<std::uint32_t>(stored.size());
+        return 0;
+    }
+    if (size < stored.size()) {
+        size = static_cast<std::uint32_t>(stored.size());
+        return static_cast<std::int32_t>(win_error::MoreData);
+    }
+    std::memcpy(data, stored.data(), stored.size());
+    size = static_cast<std::uint32_t>(stored.size());
+    return 0;
+}
+
+std::int32_t FakePlatform::RegCloseKey(RegKey key) {
+    if (std::uint32_t code = Record("RegCloseKey", std::to_string(key)))
+        return static_cast<std::int32_t>(code);
+    closedKeys.push_back(key);
+    if (handles_.erase(key) == 0) return ErrorInvalidHandle;
+    --openKeys;
+    return 0;
+}
+
+std::string FakePlatform::FromAnsi(const std::string& bytes) { return Cp1252ToUtf8(bytes); }
+
+DateTimeTexts FakePlatform::Now() {
+    Check("Now", "", "");
+    return now;
+}
+
+} // namespace velmo

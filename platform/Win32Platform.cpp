@@ -1,0 +1,254 @@
+#include "platform/Win32Platform.h"
+
+#include "platform/Handle.h"
+#include "platform/Win32Error.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+namespace velmo {
+namespace {
+
+constexpr DWORD kChunk = 16u << 20; // bytes per ReadFile/WriteFile call
+constexpr DWORD kDialogBufferChars = 32768;
+constexpr wchar_t kProgramTitle[] = L"Velmo-Starter";
+
+} // namespace
+
+std::wstring CommandLineFor(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring line = L"\"" + program + L"\"";
+    if (!arguments.empty()) line += L" " + arguments;
+    return line;
+}
+
+PlatformError Win32Platform::Error(std::uint32_t code, const std::string& subject) {
+    return MakeError(code, subject);
+}
+
+// ---- files
+
+bool Win32Platform::FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string Win32Platform::ReadWholeFile(const std::string& path) {
+    AutoFile file(CreateFileW(FilePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) throw LastError(path);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size)) throw LastError(path);
+    if (static_cast<unsigned long long>(size.QuadPart) > std::string().max_size() / 2)
+        throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
+
+    std::string bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
+        throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
+        if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) throw LastError(path);
+        if (got == 0) break; // the file shrank while we read it
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw LastError(path);
+    return attributes;
+}
+
+void Win32Platform::WriteNewFile(const std::string& path, const std::string& bytes,
+                                 std::uint32_t attributes) {
+    const std::wstring widePath = FilePath(path);
+    const DWORD createAttributes =
+        (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)) |
+        FILE_ATTRIBUTE_NORMAL;
+    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              createAttributes, nullptr));
+    if (!file) throw LastError(path);
+
+    DWORD failure = ERROR_SUCCESS;
+    std::size_t done = 0;
+    while (done < bytes.size() && failure == ERROR_SUCCESS) {
+        DWORD put = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
+        if (!WriteFile(file.Get(), bytes.data() + done, want, &put, nullptr) || put == 0)
+            failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        done += put;
+    }
+    if (failure == ERROR_SUCCESS && !FlushFileBuffers(file.Get())) failure = GetLastError();
+    file.Reset();
+    if (failure != ERROR_SUCCESS) {
+        // Nothing half-written stays behind.
+        DeleteFileW(widePath.c_str());
+        throw MakeError(failure, path);
+    }
+}
+
+void Win32Platform::MoveFile(const std::string& from, const std::string& to,
+                             bool replaceExisting) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags)) throw LastError(from);
+}
+
+void Win32Platform::DeleteFile(const std::string& path) {
+    if (!DeleteFileW(FilePath(path).c_str())) throw LastError(path);
+}
+
+// ---- programs
+
+void Win32Platform::StartProcess(const std::string& program, const std::string& arguments,
+                                 const std::string& workingDir, int showStyle) {
+    const std::wstring application = Widen(program);
+    std::wstring commandLine = CommandLineFor(application, Widen(arguments));
+    const std::wstring directory = Widen(workingDir);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showStyle);
+    PROCESS_INFORMATION info{};
+    // The application name is given, so the system never guesses the program
+    // from a path with blanks (C:\Program.exe for C:\Program Files\...).
+    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+        throw LastError(program);
+    AutoHandle process(info.hProcess);
+    AutoHandle thread(info.hThread);
+}
+
+void Win32Platform::End() {
+    if (onEnd)
+        onEnd();
+    else
+        ExitProcess(0);
+}
+
+// ---- user interface
+
+void Win32Platform::ShowOpen(CommonDialog& dialog) {
+    // "Description|pattern|..." becomes the double-NUL-terminated list Windows wants.
+    std::wstring filter = Widen(dialog.Filter);
+    std::replace(filter.begin(), filter.end(), L'|', L'\0');
+    filter.append(2, L'\0');
+    std::vector<wchar_t> file(kDialogBufferChars, L'\0');
+    const std::wstring initial = Widen(dialog.FileName);
+    std::copy_n(initial.begin(), std::min<std::size_t>(initial.size(), file.size() - 1),
+                file.begin());
+    const std::wstring initDir = Widen(dialog.InitDir);
+
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner_;
+    ofn.lpstrFilter = dialog.Filter.empty() ? nullptr : filter.c_str();
+    ofn.nFilterIndex = static_cast<DWORD>(dialog.FilterIndex);
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = kDialogBufferChars;
+    ofn.lpstrInitialDir = initDir.empty() ? nullptr : initDir.c_str();
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                OFN_NOCHANGEDIR | OFN_DONTADDTORECENT;
+
+    dialog.FileName.clear();
+    if (GetOpenFileNameW(&ofn)) {
+        dialog.FileName = Narrow(file.data(), static_cast<int>(wcslen(file.data())));
+        dialog.FilterIndex = static_cast<int>(ofn.nFilterIndex);
+    } else if (DWORD code = CommDlgExtendedError()) {
+        throw PlatformError(code, "Der Dateiauswahl-Dialog konnte nicht angezeigt werden.");
+    }
+}
+
+int Win32Platform::MsgBox(const std::string& text, int style, const std::string& title) {
+    const std::wstring caption = title.empty() ? std::wstring(kProgramTitle) : Widen(title);
+    return MessageBoxW(owner_, Widen(text).c_str(), caption.c_str(),
+                       static_cast<UINT>(style) | MB_SETFOREGROUND);
+}
+
+// ---- registry
+
+HKEY Win32Platform::KeyOf(RegKey key) const {
+    if (key >= 0x80000000u) return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(key));
+    auto it = keys_.find(key);
+    return it == keys_.end() ? nullptr : it->second;
+}
+
+namespace {
+std::string ToAnsi(const std::string& utf8) {
+    const std::wstring wide = Widen(utf8);
+    if (wide.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
+                        nullptr, nullptr);
+    return ansi;
+}
+} // namespace
+
+std::int32_t Win32Platform::RegOpenKeyExA(RegKey root, const std::string& subKey,
+                                          std::uint32_t options, std::uint32_t access,
+                                          RegKey& opened) {
+    HKEY key = nullptr;
+    const LSTATUS status =
+        ::RegOpenKeyExA(KeyOf(root), ToAnsi(subKey).c_str(), options, access, &key);
+    if (status != ERROR_SUCCESS) return status;
+    opened = nextKey_++;
+    keys_[opened] = key;
+    return ERROR_SUCCESS;
+}
+
+std::int32_t Win32Platform::RegQueryValueExA(RegKey key, const std::string& valueName,
+                                             std::uint32_t& type, unsigned char* data,
+                                             std::uint32_t& size) {
+    DWORD valueType = 0;
+    DWORD valueSize = size;
+    const LSTATUS status = ::RegQueryValueExA(KeyOf(key), ToAnsi(valueName).c_str(), nullptr,
+                                              &valueType, data, &valueSize);
+    type = valueType;
+    size = valueSize;
+    return status;
+}
+
+std::int32_t Win32Platform::RegCloseKey(RegKey key) {
+    auto it = keys_.find(key);
+    if (it == keys_.end()) return ERROR_INVALID_HANDLE;
+    const LSTATUS status = ::RegCloseKey(it->second);
+    keys_.erase(it);
+    return status;
+}
+
+std::string Win32Platform::FromAnsi(const std::string& bytes) {
+    if (bytes.empty()) return {};
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+    return Narrow(wide);
+}
+
+// ---- time
+
+DateTimeTexts Win32Platform::Now() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t date[128] = {};
+    wchar_t time[128] = {};
+    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, date, 128))
+        throw LastError("");
+    if (!GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, time, 128)) throw LastError("");
+    return {Narrow(date, static_cast<int>(wcslen(date))), Narrow(time, static_cast<int>(wcslen(time)))};
+}
+
+} // namespace velmo

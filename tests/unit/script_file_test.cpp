@@ -1,0 +1,212 @@
+// Loading and saving scripts with their backup, and the two conversion actions.
+#include "app/VelmoStarter.h"
+#include "convert/ScriptFile.h"
+#include "platform/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+namespace velmo {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr char kScript[] = "C:\\Skripte\\karte.lua";
+const DateTimeTexts kGerman{"08.12.2026", "21:59:53"};
+
+TEST(BackupName, Cases) {
+    struct Case {
+        const char* path;
+        DateTimeTexts now;
+        int counter;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"C:\\Skripte\\karte.lua", kGerman, 1, "C:\\Skripte\\karte_lua_08_12_2026_21_59_53.bak"},
+        {"C:\\Skripte\\karte.lua", {"8.12.2026", "21:59:53"}, 1,
+         "C:\\Skripte\\karte_lua_8_12_2026_21_59_53.bak"},
+        {"C:\\Skripte\\karte.lua", {"12/8/2026", "9:59:53 PM"}, 1,
+         "C:\\Skripte\\karte_lua_12_8_2026_9_59_53 PM.bak"},
+        {"C:\\Spiele.alt\\karte.lua", kGerman, 1, "C:\\Spiele.alt\\karte_lua_08_12_2026_21_59_53.bak"},
+        {"\\\\server\\share.x\\karte.lua", kGerman, 1,
+         "\\\\server\\share.x\\karte_lua_08_12_2026_21_59_53.bak"},
+        {"C:\\Skripte\\karte.lua", kGerman, 2, "C:\\Skripte\\karte_lua_08_12_2026_21_59_53_2.bak"},
+        {"C:\\Skripte\\a.lua", {"2026-12-08", "21<59>\"53?*|"}, 1,
+         "C:\\Skripte\\a_lua_2026-12-08_21_59__53___.bak"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(BackupName(c.path, c.now, c.counter), c.expected);
+}
+
+TEST(SaveScript, BackupHoldsTheTextAsReadAndCollisionsGetACounter) {
+    FakePlatform fake;
+    fake.AddFile(kScript, "alt\r\n");
+    ScriptTexts texts;
+    LoadScript(fake, kScript, texts);
+    texts.ScriptText = std::make_shared<const std::string>("neu\r\n");
+    SaveScript(fake, kScript, texts, true);
+    SaveScript(fake, kScript, texts, true); // same second
+    EXPECT_EQ(fake.FindFile(kScript)->bytes, "neu\r\n");
+    EXPECT_EQ(fake.FindFile("C:\\Skripte\\karte_lua_08_12_2026_21_59_53.bak")->bytes, "alt\r\n");
+    EXPECT_EQ(fake.FindFile("C:\\Skripte\\karte_lua_08_12_2026_21_59_53_2.bak")->bytes, "alt\r\n");
+    EXPECT_EQ(fake.files.size(), 3u); // no temporary file left
+}
+
+TEST(SaveScript, WithoutBackupAndOnANewPath) {
+    FakePlatform fake;
+    ScriptTexts texts;
+    texts.ScriptText = std::make_shared<const std::string>("x");
+    SaveScript(fake, "C:\\neu.lua", texts, false);
+    EXPECT_EQ(fake.FindFile("C:\\neu.lua")->bytes, "x");
+    EXPECT_EQ(fake.files.size(), 1u);
+}
+
+TEST(SaveScript, KeepsAttributesAndRefusesReadOnly) {
+    FakePlatform fake;
+    fake.AddFile(kScript, "alt", 0x22); // hidden + archive
+    ScriptTexts texts;
+    LoadScript(fake, kScript, texts);
+    texts.ScriptText = std::make_shared<const std::string>("neu");
+    SaveScript(fake, kScript, texts, false);
+    EXPECT_EQ(fake.FindFile(kScript)->attributes, 0x22u);
+
+    fake.files.clear();
+    fake.AddFile(kScript, "alt", file_attr::ReadOnly);
+    try {
+        SaveScript(fake, kScript, texts, true);
+        FAIL() << "read-only script was replaced";
+    } catch (const PlatformError& e) {
+        EXPECT_EQ(e.Code(), win_error::AccessDenied);
+    }
+    EXPECT_EQ(fake.FindFile(kScript)->bytes, "alt");
+    EXPECT_EQ(fake.files.size(), 1u); // no backup either
+}
+
+TEST(SaveScript, FailureAtEachStepLeavesOldOrNewAndACompleteOrNoBackup) {
+    // Count the platform calls of a clean save, then fail each one in turn.
+    auto run = [](std::optional<std::size_t> failing, FakePlatform& fake) {
+        fake.AddFile(kScript, "alt");
+        ScriptTexts texts;
+        LoadScript(fake, kScript, texts);
+        texts.ScriptText = std::make_shared<const std::string>("neu");
+        fake.calls.clear();
+        fake.failCallIndex = failing;
+        try {
+            SaveScript(fake, kScript, texts, true);
+            return true;
+        } catch (const PlatformError&) {
+            return false;
+        }
+    };
+    FakePlatform clean;
+    ASSERT_TRUE(run(std::nullopt, clean));
+    const std::size_t steps = clean.calls.size();
+    ASSERT_GE(steps, 6u);
+    for (std::size_t step = 0; step < steps; ++step) {
+        FakePlatform fake;
+        const bool saved = run(step, fake);
+        const std::string& script = fake.FindFile(kScript)->bytes;
+        EXPECT_TRUE(script == "alt" || script == "neu") << fake.calls[step];
+        // FileExists answers "no" when failed: then the save goes on regardless.
+        if (!saved) EXPECT_EQ(script, "alt") << fake.calls[step];
+        for (const auto& [name, file] : fake.files) {
+            EXPECT_EQ(name.find("velmo-tmp"), std::string::npos) << "left behind: " << name;
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".bak")
+                EXPECT_EQ(file.bytes, "alt") << fake.calls[step];
+        }
+    }
+}
+
+// ---- the conversion actions, end to end against the fake
+
+struct Converter {
+    FakePlatform fake;
+    VelmoStarter starter{fake};
+    Converter(std::string content) { fake.AddFile(kScript, std::move(content)); }
+    std::size_t Backups() const {
+        std::size_t n = 0;
+        for (const auto& [name, file] : fake.files) n += name.find(".bak") != std::string::npos;
+        return n;
+    }
+};
+
+TEST(ConvertAction, ForwardWithBackupAndMessage) {
+    Converter c("-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger\")\r\n");
+    c.fake.dialogAnswers.push_back(kScript);
+    c.starter.Click(UmlauteWeg);
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xC3\xBC\xC3\x9F" "e\r\nprint(\"\xC3\x84rger\")\r\n");
+    EXPECT_EQ(c.Backups(), 1u);
+    ASSERT_EQ(c.fake.boxes.size(), 1u);
+    EXPECT_EQ(c.fake.boxes[0].text, "Fertig");
+    EXPECT_EQ(c.fake.boxes[0].style, 0);
+    EXPECT_EQ(c.fake.boxes[0].title, "");
+    ASSERT_EQ(c.fake.dialogsShown.size(), 1u);
+    EXPECT_EQ(c.fake.dialogsShown[0].Filter, "Lua-Datei (LUA)|*.lua");
+    EXPECT_EQ(c.fake.dialogsShown[0].FilterIndex, 1);
+    EXPECT_EQ(c.fake.dialogsShown[0].InitDir, "");
+    EXPECT_EQ(c.fake.dialogsShown[0].FileName, "");
+    EXPECT_TRUE(c.starter.texts.ScriptText->empty());
+
+    c.fake.dialogAnswers.push_back(kScript);
+    c.starter.Click(UmlauteZurueck);
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger\")\r\n");
+}
+
+TEST(ConvertAction, GuardWordAsks) {
+    const std::string text = "Umlaute(\"\xE4\")";
+    for (int answer : {mb::AnswerNo, mb::AnswerYes}) {
+        Converter c(text);
+        c.fake.dialogAnswers.push_back(kScript);
+        c.fake.msgBoxAnswers.push_back(answer);
+        c.starter.Click(UmlauteWeg);
+        ASSERT_GE(c.fake.boxes.size(), 1u);
+        EXPECT_EQ(c.fake.boxes[0].text,
+                  "Wenn die Funktion Umlaute gebraucht wird,\rgibt das nur \xC3\x84rger.\r\r"
+                  " M\xC3\xB6" "chtest Du trotzdem weiter machen?");
+        EXPECT_EQ(c.fake.boxes[0].style, 20);
+        EXPECT_EQ(c.fake.boxes[0].title, "Achtung");
+        if (answer == mb::AnswerNo) {
+            EXPECT_EQ(c.fake.FindFile(kScript)->bytes, text);
+            EXPECT_EQ(c.Backups(), 0u);
+            EXPECT_EQ(c.fake.boxes.size(), 1u); // no "Fertig"
+        } else {
+            EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "Umlaute(\"\xC3\xA4\")");
+            EXPECT_EQ(c.fake.boxes.back().text, "Fertig");
+        }
+    }
+}
+
+TEST(ConvertAction, CancelAndUntickedBoxes) {
+    Converter c("\xE4");
+    c.starter.Click(UmlauteWeg); // cancelled: nothing read, written or shown
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "\xE4");
+    EXPECT_TRUE(c.fake.boxes.empty());
+    EXPECT_EQ(std::count_if(c.fake.calls.begin(), c.fake.calls.end(),
+                            [](const std::string& s) { return s != "ShowOpen"; }),
+              0);
+
+    c.starter[Meldung].value = 0;
+    c.starter[Sicherung].value = 0;
+    c.fake.dialogAnswers.push_back(kScript);
+    c.starter.Click(UmlauteWeg);
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "\xC3\xA4");
+    EXPECT_EQ(c.Backups(), 0u);
+    EXPECT_TRUE(c.fake.boxes.empty());
+}
+
+TEST(ConvertAction, LoadFailureIsReportedAndChangesNothing) {
+    Converter c("alt");
+    c.fake.FindFile(kScript);
+    c.fake.files.begin()->second.locked = true;
+    c.fake.dialogAnswers.push_back(kScript);
+    c.starter.Click(UmlauteWeg);
+    ASSERT_EQ(c.fake.boxes.size(), 1u);
+    EXPECT_EQ(c.fake.boxes[0].text.rfind("Fehler 32: ", 0), 0u);
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "alt");
+    EXPECT_EQ(c.fake.files.size(), 1u);
+}
+
+} // namespace
+} // namespace velmo

@@ -1,0 +1,108 @@
+# Shared by tools/test, tools/run, tools/bench and tools/fuzz: installing what is
+# missing, and a private Wine prefix on a private X display.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+BUILD="$ROOT/build"
+
+say() { printf '==> %s\n' "$*" >&2; }
+die() { printf 'error: %s\n' "$*" >&2; exit 1; }
+
+# Debian packages this project needs, by the command or file that shows each is there.
+declare -A NEEDED=(
+  [cmake]=cmake
+  [g++]=g++
+  [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
+  [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
+  [/usr/src/googletest/CMakeLists.txt]=googletest
+  [wine]="wine wine64 wine32:i386 libwine:i386"
+  [Xvfb]="xvfb xauth"
+  [twm]=twm
+  [import]=imagemagick
+  [clang]=clang
+  [/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a]=libclang-rt-14-dev
+  [/usr/include/benchmark/benchmark.h]=libbenchmark-dev
+)
+
+ensure_packages() {
+  local missing=() key
+  for key in "${!NEEDED[@]}"; do
+    if [[ $key == /* ]]; then [[ -e $key ]] && continue
+    else command -v "$key" >/dev/null 2>&1 && continue; fi
+    missing+=(${NEEDED[$key]})
+  done
+  # Wine needs its 32-bit half for the 32-bit launcher.
+  if command -v wine >/dev/null 2>&1 && [[ ! -e /usr/lib/wine/wine ]] &&
+     ! dpkg -s wine32:i386 >/dev/null 2>&1; then missing+=(wine32:i386 libwine:i386); fi
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  say "installing: ${missing[*]}"
+  [[ $(id -u) -eq 0 ]] || die "missing packages (${missing[*]}); run as root or install them"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then dpkg --add-architecture i386; fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q || die "apt-get update failed"
+  apt-get install -y -q --no-install-recommends "${missing[@]}" || die "apt-get install failed"
+  for key in "${!NEEDED[@]}"; do
+    if [[ $key == /* ]]; then [[ -e $key ]] || die "still missing after install: $key"
+    else command -v "$key" >/dev/null 2>&1 || die "still missing after install: $key"; fi
+  done
+}
+
+# ---- Wine in a private prefix, on a private X display with a small window manager.
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+XVFB_PID=""
+
+# The Wine loader and the matching Windows build to test with. Where the host can
+# run 32-bit programs, the shipped 32-bit build is tested; where it cannot (some
+# sandboxes and kernels without 32-bit support), the same sources built for
+# 64-bit Windows are.
+pick_wine() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    VELMO_WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver WIN_PRESET=win32
+  elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    VELMO_WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WIN_PRESET=win64
+    say "this host cannot run 32-bit programs: testing the 64-bit build of the same sources under Wine"
+  else
+    die "Wine does not run here"
+  fi
+  [[ -x $WINESERVER ]] || WINESERVER=wineserver
+  export VELMO_WINE WINESERVER WIN_PRESET
+}
+TWM_PID=""
+
+start_display() {
+  if [[ -n "${DISPLAY:-}" && -z "${VELMO_OWN_DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local n
+  for n in $(seq 71 99); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+  # Without a window manager Wine waits two seconds whenever a window is destroyed.
+  twm >/dev/null 2>&1 &
+  TWM_PID=$!
+}
+
+stop_display() {
+  [[ -n $TWM_PID ]] && kill "$TWM_PID" 2>/dev/null || true
+  [[ -n $XVFB_PID ]] && kill "$XVFB_PID" 2>/dev/null || true
+  TWM_PID="" XVFB_PID=""
+}
+
+# Creates the prefix once and keeps a wineserver running until stop_wine.
+start_wine() {
+  export WINEPREFIX="$1"
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    say "creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$VELMO_WINE" wineboot --init >/dev/null 2>&1 || die "wineboot failed for $WINEPREFIX"
+    "$WINESERVER" -w
+    "$WINESERVER" -w
+  fi
+  "$WINESERVER" -p
+  "$VELMO_WINE" cmd /c exit >/dev/null 2>&1 || die "Wine does not start programs"
+}
+
+stop_wine() {
+  [[ -n ${WINEPREFIX:-} ]] && "${WINESERVER:-wineserver}" -k 2>/dev/null || true
+}
