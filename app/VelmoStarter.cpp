@@ -3,6 +3,8 @@
 #include "convert/Umlaute.h"
 #include "registry/Module1.h"
 
+#include <new>
+
 namespace velmo {
 namespace {
 
@@ -65,17 +67,23 @@ VelmoStarter::VelmoStarter(Platform& platform) : platform_(platform) {
 }
 
 template <class F> bool VelmoStarter::Guarded(F&& procedure) {
-    try {
-        procedure();
-        return true;
-    } catch (const PlatformError& error) {
+    auto report = [this](const PlatformError& error) {
         try {
             platform_.MsgBox(ErrorReportText(error), kErrorBoxStyle, std::string(kWindowTitle));
         } catch (const PlatformError&) {
             // Nothing is left to report with; the procedure has stopped either way.
         }
-        return false;
+    };
+    try {
+        procedure();
+        return true;
+    } catch (const PlatformError& error) {
+        report(error);
+    } catch (const std::bad_alloc&) {
+        // A script too large for memory ends the action like any other failure.
+        report(platform_.Error(win_error::NotEnoughMemory, ""));
     }
+    return false;
 }
 
 bool VelmoStarter::Load() { return Guarded([this] { Form_Load(); }); }

@@ -16,6 +16,7 @@ namespace velmo {
 namespace win_error {
 inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
+inline constexpr std::uint32_t NotEnoughMemory = 8;
 inline constexpr std::uint32_t SharingViolation = 32;
 inline constexpr std::uint32_t FileExists = 80;
 inline constexpr std::uint32_t AlreadyExists = 183;

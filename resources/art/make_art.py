@@ -53,7 +53,7 @@ def find_font(*names):
 
 
 SERIF_BOLD = ("P052-Bold.otf", "C059-Bold.otf", "LiberationSerif-Bold.ttf", "DejaVuSerif-Bold.ttf")
-TITLE_FONT = ("P052-Bold.otf", "NimbusRoman-Bold.otf", "LiberationSerif-Bold.ttf", "DejaVuSerif-Bold.ttf")
+TITLE_FONT = ("NimbusRoman-Bold.otf", "P052-Bold.otf", "LiberationSerif-Bold.ttf", "DejaVuSerif-Bold.ttf")
 SMALL_CAPS_FONT = ("NimbusRoman-Bold.otf", "LiberationSerif-Bold.ttf", "DejaVuSerifCondensed-Bold.ttf")
 
 # ---------------------------------------------------------------------------
@@ -294,6 +294,53 @@ class Canvas:
         edge = m_mul(mask, m_inv(inner))
         self.paint(scale_mask(edge, 2.0), color, op)
 
+    def flow(self, region, base, n, box, angle, length=(3, 7), width=(0.3, 0.8), curl=0.35, light=0.45, dark=0.5,
+             op=0.5):
+        """Short curved strands scattered over `box`, each pointing along angle(x, y) in degrees."""
+        x0, y0, x1, y1 = box
+        for i in range(n):
+            x, y = self.rng.uniform(x0, x1), self.rng.uniform(y0, y1)
+            a = math.radians(angle(x, y) + self.rng.uniform(-12, 12))
+            ln = self.rng.uniform(*length)
+            bend = self.rng.uniform(-curl, curl) * ln
+            mx, my = x + math.cos(a) * ln / 2 - math.sin(a) * bend, y + math.sin(a) * ln / 2 + math.cos(a) * bend
+            ex, ey = x + math.cos(a) * ln, y + math.sin(a) * ln
+            r = self.rng.random()
+            c = lighten(base, light) if r < 0.45 else darken(base, dark)
+            wd = self.rng.uniform(*width)
+            self.paint(m_mul(region, self.taper([(x, y), (mx, my), (ex, ey)], wd * 0.4, 0.05, wd, blur=0.15)), c,
+                       op * self.rng.uniform(0.6, 1.0))
+
+    def mail_rows(self, mask, base, y0, y1, step=2.6, bow=1.2):
+        """Chain mail suggested by rows of lit ring tops and dark gaps (reads even when tiny)."""
+        dark, lit = self.blank(), self.blank()
+        dd, dl = ImageDraw.Draw(dark), ImageDraw.Draw(lit)
+        wd = max(1, int(self.px(0.7)))
+        y = y0
+        while y < y1:
+            seq = [(x, y + bow * ((x - 50) / 50.0) ** 2 * 4) for x in range(-4, 106, 3)]
+            dd.line(self.pts(seq), fill=255, width=wd)
+            dl.line(self.pts([(x, yy - 0.9) for x, yy in seq]), fill=255, width=wd)
+            # ring breaks so the rows do not read as plain stripes
+            for x in range(-4, 106, 2):
+                xo = x + (1 if int((y - y0) / step) % 2 else 0)
+                px, py = self.pt(xo, y - 0.5 + bow * ((xo - 50) / 50.0) ** 2 * 4)
+                dd.line([(px, py - self.px(0.9)), (px, py + self.px(0.2))], fill=255, width=wd)
+            y += step
+        self.paint(m_mul(mask, dark), darken(base, 0.7), 0.7)
+        self.paint(m_mul(mask, lit), lighten(base, 0.45), 0.55)
+
+    def moustache(self, cx, y, mw, droop, thick, color):
+        """Two drooping moustache lobes starting under the nose at height `y`."""
+        for s in (-1, 1):
+            m = self.taper([(cx + s * 0.2, y), (cx + s * mw * 0.55, y + thick * 0.35), (cx + s * mw, y + droop)],
+                           thick * 0.8, 0.5, thick * 1.15, blur=0.15)
+            self.paint(m, colorize(self.lin(0, y - thick / 2, 0, y + droop),
+                                   [(0, lighten(color, 0.3)), (0.6, color), (1, darken(color, 0.45))]))
+            self.rim(m, 0.8, darken(color, 0.6), 0.5)
+            self.paint(m_mul(m, self.taper([(cx + s * 1.2, y - thick * 0.15), (cx + s * mw * 0.6, y + thick * 0.1)],
+                                            0.5, 0.3, blur=0.3)), lighten(color, 0.5), 0.5)
+
     def metal(self, mask, base, light=(30, 20), to=(70, 80), shine=0.55, rimw=2.0, op=1.0):
         t = self.lin(light[0], light[1], to[0], to[1])
         self.paint(mask, colorize(t, [(0, lighten(base, shine)), (0.3, lighten(base, 0.15)), (0.55, base),
@@ -469,11 +516,8 @@ class Portrait(Canvas):
                         (ex + rx * 1.25, by + 0.1 - brow_tilt)]
                 if s > 0:
                     bseq = [(2 * ex - x, y) for x, y in bseq]
-                # inner end thick
-                if s < 0:
-                    self.paint(self.taper(bseq[::-1], brow_w * 1.1, brow_w * 0.4, brow_w, blur=0.35), brow, 0.95)
-                else:
-                    self.paint(self.taper(bseq[::-1], brow_w * 1.1, brow_w * 0.4, brow_w, blur=0.35), brow, 0.95)
+                # thick at the inner end, thinning towards the temple
+                self.paint(self.taper(bseq[::-1], brow_w * 1.1, brow_w * 0.4, brow_w, blur=0.35), brow, 0.95)
 
     def nose(self, cx, cy, w, h, skin, length=1.0, width=1.0):
         light, mid, dark = skin
@@ -644,9 +688,8 @@ def portrait_eisenmark_debug():
     p.paint(beard, colorize(p.lin(cx - 10, cy, cx + 10, cy + h + 4), [(0, lighten(hair, 0.2)), (0.6, hair),
                                                                      (1, darken(hair, 0.5))]))
     p.rim(beard, 1.5, darken(hair, 0.6), 0.5)
-    p.strands(beard, [[(cx - w, cy + 3), (cx - 10, cy + 14), (cx - 3, cy + h + 3)],
-                      [(cx + w, cy + 3), (cx + 10, cy + 14), (cx + 3, cy + h + 3)],
-                      [(cx, cy + 12), (cx, cy + h + 3)]], hair, count=44, jitter=3)
+    p.flow(beard, hair, 160, (cx - w - 1, cy, cx + w + 1, cy + h + 4),
+           lambda x, y: 90 - (x - cx) * 3.0, length=(2.5, 5), width=(0.4, 0.9), curl=0.3, light=0.45, dark=0.5)
     p.eyes(cx, cy, w, h, iris=(70, 90, 120), lash=1.1, brow=darken(hair, 0.3), brow_w=2.2, brow_tilt=0.8, skin=skin,
            size=0.95, lid=0.15)
     p.nose(cx, cy, w, h, skin, length=1.0, width=1.15)
@@ -675,41 +718,30 @@ def portrait_eisenmark_geschlossen():
     p = Portrait(66, 59, seed=33)
     skin = SKIN["ruddy"]
     iron = (112, 116, 124)
-    mail = (118, 122, 130)
+    mail = (104, 110, 122)
     p.backdrop((52, 64, 86), (8, 10, 16), halo=(86, 98, 122))
-    cx, cy, w, h = 50, 41, 17, 22
+    cx, cy, w, h = 50, 42, 18, 22.5
     # red surcoat over mail
-    body = p.shoulders(top=76, width=46, slope=8)
-    p.cloth(body, (138, 38, 34), light_from=(20, 74), to=(80, 104))
-    # mail coif around the face and over the shoulders
-    coif = p.poly([(cx - w - 4, cy - 4), (cx - w - 6, cy + 18), (cx - 26, 80), (cx - 10, 84), (cx + 10, 84),
-                   (cx + 26, 80), (cx + w + 6, cy + 18), (cx + w + 4, cy - 4)])
-    p.metal(coif, mail, light=(cx - 20, cy), to=(cx + 20, 86), shine=0.35)
-    # mail rings texture
-    ringmask = p.blank()
-    d = ImageDraw.Draw(ringmask)
-    step = 2.2
-    yy = cy - 6
-    row = 0
-    while yy < 90:
-        xx = cx - 30 + (step / 2 if row % 2 else 0)
-        while xx < cx + 30:
-            d.arc([p.pt(xx - 1, yy - 0.8), p.pt(xx + 1, yy + 0.8)], 0, 180, fill=255, width=max(1, int(p.px(0.4))))
-            xx += step
-        yy += step * 0.75
-        row += 1
-    p.paint(m_mul(coif, ringmask), (40, 42, 48), 0.55)
-    p.face(cx, cy + 1, w - 1.5, h - 1, skin, jaw=0.84, chin=0.42)
-    fw, fh = w - 1.5, h - 1
-    p.eyes(cx, cy + 1, fw, fh, iris=(90, 110, 130), lash=1.1, brow=(60, 40, 28), brow_w=2.0, brow_tilt=1.6, skin=skin,
-           size=1.0, lid=0.3, socket=0.6)
+    body = p.shoulders(top=78, width=47, slope=8)
+    p.cloth(body, (150, 36, 32), light_from=(20, 76), to=(80, 104))
+    p.folds([[(cx - 30, 88), (cx - 26, 100)], [(cx + 30, 88), (cx + 26, 100)]], body, (60, 10, 10), width=2.0, op=0.5)
+    # mail hood (aventail) hanging from the helmet over neck and shoulders
+    coif = p.poly([(cx - w - 3, cy - 6), (cx - w - 4.5, cy + 16), (cx - 24, 82), (cx - 10, 86), (cx + 10, 86),
+                   (cx + 24, 82), (cx + w + 4.5, cy + 16), (cx + w + 3, cy - 6)])
+    p.metal(coif, mail, light=(cx - 22, cy - 4), to=(cx + 22, 88), shine=0.3, rimw=2.5)
+    p.mail_rows(coif, mail, cy - 4, 90, step=2.8, bow=1.0)
+    # shadow the face casts into the hood opening
+    p.paint(m_mul(coif, p.ellipse(cx + 2, cy + 4, w + 2, h + 2, blur=3)), (14, 14, 20), 0.55)
+    fw, fh = w - 2.5, h - 1
+    p.face(cx, cy + 1, fw, fh, skin, jaw=0.86, chin=0.44)
+    p.eyes(cx, cy + 1, fw, fh, iris=(90, 120, 150), lash=1.2, brow=(64, 40, 26), brow_w=2.2, brow_tilt=1.6, skin=skin,
+           size=1.08, lid=0.28, socket=0.6)
     p.nose(cx, cy + 1, fw, fh, skin, length=1.05, width=1.1)
-    # moustache and stern mouth
-    p.mouth(cx, cy + 1, fw, fh, lip=(160, 84, 74), width=0.9, smile=-0.5, full=0.7)
-    must = p.poly([(cx - 7.5, cy + 1 + fh * 0.66), (cx - 4, cy + 1 + fh * 0.44), (cx, cy + 1 + fh * 0.47),
-                   (cx + 4, cy + 1 + fh * 0.44), (cx + 7.5, cy + 1 + fh * 0.66), (cx + 3, cy + 1 + fh * 0.55),
-                   (cx - 3, cy + 1 + fh * 0.55)])
-    p.paint(must, colorize(p.lin(0, cy + fh * 0.44, 0, cy + fh * 0.7), [(0, (110, 74, 46)), (1, (52, 32, 20))]))
+    # stern mouth under a heavy moustache, short stubble on the chin
+    p.mouth(cx, cy + 1, fw, fh, lip=(164, 84, 74), width=0.85, smile=-0.6, full=0.7)
+    fm = p.head_mask(cx, cy + 1, fw, fh, 0.86, 0.44)
+    p.paint(m_mul(fm, p.ellipse(cx, cy + 1 + fh * 0.8, fw * 0.75, fh * 0.3, blur=2.2)), (96, 64, 48), 0.35)
+    p.moustache(cx, cy + 1 + fh * 0.47, 7.0, 5.0, 2.6, (104, 66, 38))
     # iron helmet: dome down to the brow, cheek rim, riveted band and nose guard
     dome = p.poly([(cx - w - 3.5, cy - 2), (cx - w - 3, cy - h + 2), (cx - 8, cy - h - 8), (cx, cy - h - 9.5),
                    (cx + 8, cy - h - 8), (cx + w + 3, cy - h + 2), (cx + w + 3.5, cy - 2), (cx + w + 1, cy - 4.8),
@@ -760,11 +792,9 @@ def portrait_eisenmark_editor():
     p.paint(beard, colorize(p.lin(cx - 14, cy, cx + 12, cy + 46), [(0, (250, 250, 246)), (0.5, white),
                                                                   (1, (130, 128, 128))]))
     p.rim(beard, 2, (90, 88, 90), 0.5)
-    p.strands(beard, [[(cx - w, cy + 3), (cx - 12, cy + 20), (cx - 4, cy + 44)],
-                      [(cx + w, cy + 3), (cx + 12, cy + 20), (cx + 4, cy + 44)],
-                      [(cx - 3, cy + 12), (cx - 2, cy + 30), (cx, cy + 45)],
-                      [(cx + 3, cy + 12), (cx + 2, cy + 30), (cx, cy + 45)]], white, count=70, jitter=3, light=0.6,
-              dark=0.45, op=0.5)
+    p.flow(beard, white, 260, (cx - w - 1, cy, cx + w + 1, cy + 46),
+           lambda x, y: 90 - (x - cx) * 2.0 * (1 - (y - cy) / 60.0), length=(3, 8), width=(0.4, 1.0), curl=0.3,
+           light=0.7, dark=0.4, op=0.5)
     p.eyes(cx, cy, w, h, iris=(90, 120, 150), lash=1.0, brow=(238, 236, 230), brow_w=2.6, brow_tilt=-0.8, skin=skin,
            size=0.9, lid=0.35)
     p.nose(cx, cy, w, h, skin, length=1.12, width=1.25)
@@ -806,7 +836,7 @@ def portrait_sturmtal_normal():
     skin = SKIN["pale"]
     hair = (34, 30, 36)
     p.backdrop((112, 78, 48), (20, 12, 8), halo=(150, 108, 66))
-    cx, cy, w, h = 50, 43, 16, 21
+    cx, cy, w, h = 50, 45, 16, 21
     body = p.shoulders(top=75, width=41, slope=9)
     p.cloth(body, (150, 30, 44), light_from=(20, 74), to=(80, 104))
     # gold-trimmed neckline
@@ -867,18 +897,25 @@ def portrait_sturmtal_debug():
     p.backdrop((60, 66, 56), (10, 12, 10), halo=(96, 104, 86))
     cx, cy, w, h = 50, 41, 16.5, 21.5
     body = p.shoulders(top=74, width=44, slope=8)
-    p.cloth(body, (120, 92, 62), light_from=(20, 74), to=(80, 104))
+    p.cloth(body, (92, 64, 42), light_from=(20, 74), to=(80, 104))
     p.folds([[(cx - 30, 84), (cx - 24, 92), (cx - 22, 100)], [(cx + 28, 84), (cx + 24, 94), (cx + 22, 100)]],
-            body, (50, 36, 24), width=1.8, op=0.5)
+            body, (40, 26, 16), width=1.8, op=0.5)
+    # front lacing of the jerkin
+    for k in range(3):
+        y = 88 + k * 4
+        p.paint(p.taper([(cx - 3, y), (cx + 3, y + 2)], 0.9, 0.9), (210, 190, 150), 0.8)
+        p.paint(p.taper([(cx + 3, y), (cx - 3, y + 2)], 0.9, 0.9), (180, 160, 120), 0.8)
     p.neck(cx, cy + 12, 74, 6.8, skin)
-    # blue stand-up collar with a small opening at the front
-    col = p.poly([(cx - 15, 68), (cx - 7, 70), (cx - 1.5, 78), (cx - 3, 81), (cx - 18, 77.5)])
-    col2 = p.poly([(cx + 15, 68), (cx + 7, 70), (cx + 1.5, 78), (cx + 3, 81), (cx + 18, 77.5)])
-    for m in (col, col2):
-        p.paint(m, colorize(p.lin(cx - 12, 67, cx + 14, 81), [(0, lighten(blue, 0.45)), (0.5, blue),
+    # blue collar: a band round the neck with broad pointed lapels
+    col = p.poly([(cx - 14, 67), (cx, 65), (cx + 14, 67), (cx + 15, 73), (cx, 76), (cx - 15, 73)])
+    laps = [p.poly([(cx - 15, 71), (cx - 2, 76), (cx - 3, 84), (cx - 10, 86), (cx - 22, 78)], smooth=False),
+            p.poly([(cx + 15, 71), (cx + 2, 76), (cx + 3, 84), (cx + 10, 86), (cx + 22, 78)], smooth=False)]
+    for m in [col] + laps:
+        p.paint(m, colorize(p.lin(cx - 14, 65, cx + 16, 86), [(0, lighten(blue, 0.5)), (0.5, blue),
                                                              (1, darken(blue, 0.55))]))
-        p.rim(m, 1.4, darken(blue, 0.75), 0.6)
-    p.paint(p.ellipse(cx, 79, 1.4, 1.4), (220, 190, 90))
+        p.rim(m, 1.3, darken(blue, 0.75), 0.65)
+    p.folds([[(cx - 13, 70), (cx, 72.5), (cx + 13, 70)]], col, darken(blue, 0.6), width=0.9, op=0.5)
+    p.metal(p.ellipse(cx, 80, 2.0, 2.0), (220, 186, 90), light=(cx - 2, 78), to=(cx + 2, 82), shine=0.6, rimw=0.4)
     p.ears(cx, cy, w, skin)
     p.face(cx, cy, w, h, skin, jaw=0.8, chin=0.38, blush=(226, 140, 120))
     p.eyes(cx, cy, w, h, iris=(70, 120, 170), lash=1.15, brow=darken(hair, 0.3), brow_w=1.8, skin=skin, size=1.05)
@@ -932,36 +969,47 @@ def portrait_sturmtal_geschlossen():
     # fur mantle over the shoulders
     body = p.shoulders(top=76, width=47, slope=6)
     p.cloth(body, (72, 60, 54), light_from=(20, 74), to=(80, 104))
-    furm = p.poly([(cx - 52, 92), (cx - 40, 76), (cx - 20, 70), (cx, 72), (cx + 20, 70), (cx + 40, 76), (cx + 52, 92),
-                   (cx + 38, 90), (cx + 20, 84), (cx, 86), (cx - 20, 84), (cx - 38, 90)])
-    p.paint(furm, colorize(p.lin(cx - 30, 70, cx + 30, 92), [(0, lighten(fur, 0.3)), (0.5, fur), (1, darken(fur, 0.6))]))
-    for i in range(260):
-        x = p.rng.uniform(cx - 50, cx + 50)
-        y = p.rng.uniform(70, 92)
-        a = math.radians(p.rng.uniform(60, 120))
-        ln = p.rng.uniform(2, 5)
-        c = lighten(fur, 0.5) if i % 2 else darken(fur, 0.6)
-        p.paint(m_mul(furm, p.taper([(x, y), (x + math.cos(a) * ln, y + math.sin(a) * ln)], 0.7, 0.1, blur=0.2)), c,
-                0.5)
-    p.rim(furm, 2, darken(fur, 0.7), 0.5)
-    # chest strap with a round bronze buckle
-    strap = p.taper([(cx - 30, 86), (cx - 8, 96), (cx + 4, 104)], 4, 4, 4)
-    p.cloth(strap, (92, 58, 34))
-    p.metal(p.ellipse(cx - 12, 94, 4, 4), (180, 130, 60), light=(cx - 16, 90), to=(cx - 8, 98), shine=0.6)
+    # leather strap across the chest, mostly hidden by the fur
+    strap = p.taper([(cx - 40, 80), (cx - 14, 92), (cx + 6, 104)], 6, 6, 6)
+    p.cloth(strap, (104, 64, 36), light_from=(cx - 40, 80), to=(cx + 6, 104), hi=0.35)
+    p.folds([[(cx - 39, 78.2), (cx - 13.5, 90), (cx + 7, 101.5)], [(cx - 41, 82), (cx - 15, 94), (cx + 5, 106)]],
+            strap, (230, 200, 150), width=0.35, op=0.6, blur=0.1)
+    p.metal(p.ellipse(cx - 16, 91, 4.2, 4.2), (186, 134, 62), light=(cx - 20, 87), to=(cx - 12, 95), shine=0.6)
+    p.paint(p.ellipse(cx - 16, 91, 1.8, 1.8), (60, 36, 14), 0.8)
+    # shaggy fur mantle over the shoulders
+    edge = []
+    for i in range(37):
+        x = cx - 54 + i * 3
+        base_y = 70 + 0.0042 * (x - cx) ** 2 * 1.0
+        edge.append((x, base_y + p.rng.uniform(-1.1, 1.1)))
+    low = [(x, y + 13 + 0.002 * (x - cx) ** 2 + p.rng.uniform(-1.5, 1.5)) for x, y in edge[::-1]]
+    furm = p.poly(edge + low, n=6)
+    p.paint(furm, colorize(p.lin(cx - 30, 68, cx + 30, 92), [(0, lighten(fur, 0.25)), (0.5, fur), (1, darken(fur, 0.6))]))
+    p.paint(m_mul(furm, p.lin(0, 72, 0, 90)), darken(fur, 0.7), 0.6)
+    for i in range(900):
+        x = p.rng.uniform(cx - 54, cx + 54)
+        y = p.rng.uniform(66, 94)
+        a = math.radians(90 + (x - cx) * 0.6 + p.rng.uniform(-25, 25))
+        ln = p.rng.uniform(1.5, 4)
+        r = p.rng.random()
+        c = lighten(fur, 0.55) if r < 0.4 else (darken(fur, 0.65) if r < 0.8 else (150, 130, 110))
+        p.paint(m_mul(furm, p.taper([(x, y), (x + math.cos(a) * ln, y + math.sin(a) * ln)], 0.55, 0.08, blur=0.15)),
+                c, 0.55)
+    p.rim(furm, 1.5, darken(fur, 0.7), 0.4)
     p.neck(cx, cy + 10, 76, 7.5, skin)
     p.ears(cx, cy, w, skin)
     p.face(cx, cy, w, h, skin, jaw=0.88, chin=0.46)
     # braided red beard
-    beard = p.poly([(cx - w - 0.5, cy - 1), (cx - w - 1, cy + 12), (cx - 11, cy + h + 4), (cx - 5, cy + h + 13),
-                    (cx, cy + h + 15), (cx + 5, cy + h + 13), (cx + 11, cy + h + 4), (cx + w + 1, cy + 12),
-                    (cx + w + 0.5, cy - 1), (cx + w - 3, cy + 5), (cx + 7, cy + 10.5), (cx, cy + 9.5), (cx - 7, cy + 10.5),
-                    (cx - w + 3, cy + 5)])
+    beard = p.poly([(cx - w - 0.3, cy + 3), (cx - w - 1.5, cy + 13), (cx - 13, cy + h + 4), (cx - 6, cy + h + 13),
+                    (cx, cy + h + 15), (cx + 6, cy + h + 13), (cx + 13, cy + h + 4), (cx + w + 1.5, cy + 13),
+                    (cx + w + 0.3, cy + 3), (cx + w - 3.5, cy + 8), (cx + 7, cy + 11), (cx, cy + 10), (cx - 7, cy + 11),
+                    (cx - w + 3.5, cy + 8)])
     p.paint(beard, colorize(p.lin(cx - 12, cy, cx + 10, cy + h + 14), [(0, lighten(beard_c, 0.3)), (0.5, beard_c),
                                                                       (1, darken(beard_c, 0.6))]))
     p.rim(beard, 1.6, darken(beard_c, 0.7), 0.55)
-    p.strands(beard, [[(cx - w, cy + 1), (cx - 11, cy + 16), (cx - 4, cy + h + 12)],
-                      [(cx + w, cy + 1), (cx + 11, cy + 16), (cx + 4, cy + h + 12)],
-                      [(cx, cy + 11), (cx, cy + h + 14)]], beard_c, count=70, jitter=3.5, light=0.4)
+    p.flow(beard, beard_c, 420, (cx - w - 2, cy + 2, cx + w + 2, cy + h + 15),
+           lambda x, y: 90 - (x - cx) * 2.2 * (1 - (y - cy) / 45.0), length=(3, 7), width=(0.4, 1.0), curl=0.3,
+           light=0.5, dark=0.55, op=0.55)
     for s in (-1, 1):  # two braids with iron rings
         br = p.taper([(cx + s * 4, cy + h + 8), (cx + s * 5, cy + h + 16), (cx + s * 4.5, cy + h + 24)], 4, 2, 3.2)
         p.paint(br, colorize(p.lin(0, cy + h + 8, 0, cy + h + 24), [(0, beard_c), (1, darken(beard_c, 0.45))]))
@@ -976,10 +1024,7 @@ def portrait_sturmtal_geschlossen():
     p.paint(p.ellipse(cx, cy + h * 0.63, 3.6, 1.0, blur=0.3), (140, 62, 52), 0.9)
     p.paint(p.taper([(cx - 6, cy + h * 0.62), (cx, cy + h * 0.57), (cx + 6, cy + h * 0.62)], 0.4, 0.4, 0.9, blur=0.2),
             (40, 18, 12), 0.9)
-    must = p.poly([(cx - 9, cy + h * 0.8), (cx - 4.5, cy + h * 0.44), (cx, cy + h * 0.47), (cx + 4.5, cy + h * 0.44),
-                   (cx + 9, cy + h * 0.8), (cx + 3, cy + h * 0.57), (cx, cy + h * 0.6), (cx - 3, cy + h * 0.57)])
-    p.paint(must, colorize(p.lin(0, cy + h * 0.44, 0, cy + h * 0.8), [(0, lighten(beard_c, 0.25)),
-                                                                      (1, darken(beard_c, 0.5))]))
+    p.moustache(cx, cy + h * 0.47, 8.5, 7.5, 2.8, lighten(beard_c, 0.08))
     # war paint stripe under one eye
     p.paint(p.taper([(cx - 11, cy + 4.5), (cx - 3.5, cy + 5.5)], 1.2, 0.4, blur=0.3), (40, 60, 120), 0.55)
     # helmet dome with a bronze brow band and nose guard
@@ -1139,16 +1184,27 @@ def title_logo():
     w, h, ss = 327, 107, 4
     W, H = w * ss, h * ss
     font = find_font(*TITLE_FONT)
-    # main lettering: fitted to the width, then stretched a little upwards for a taller, heroic look
-    size, m = fit_text("VELMORIA", font, int((w - 14) * ss), int(60 * ss), tracking_em=0.06)
-    m = m.resize((m.width, int(m.height * 1.22)), LANCZOS)
-    if m.height > 66 * ss:
-        m = m.resize((m.width, 66 * ss), LANCZOS)
-    top = 6 * ss
+    # main lettering: V and A a size larger than the inner letters, all centred on one line;
+    # the word is then fitted to the width and stretched upwards for a tall, heroic look
+    fs = 400
+    parts = [text_mask("V", font, int(fs * 1.24)), text_mask("ELMORI", font, fs, int(fs * 0.07)),
+             text_mask("A", font, int(fs * 1.24))]
+    gap = int(fs * 0.06)
+    inner_h = parts[1].height
+    tall = max(pm.height for pm in parts)
+    word = Image.new("L", (sum(pm.width for pm in parts) + gap * 2, tall), 0)
+    x = 0
+    for pm in parts:
+        word.paste(pm, (x, (tall - pm.height) // 2))
+        x += pm.width + gap
+    inner_caps = 54 * ss  # cap height of the inner letters in the output
+    total_h = int(inner_caps * tall / float(inner_h))
+    word = word.resize(((w - 12) * ss, total_h), LANCZOS)
+    top = 5 * ss
     letters = Image.new("L", (W, H), 0)
-    lx = (W - m.width) // 2
-    letters.paste(m, (lx, top))
-    lt, lb = top, top + m.height
+    letters.paste(word, ((W - word.width) // 2, top))
+    lt = top + (total_h - inner_caps) // 2
+    lb = lt + inner_caps
     # steel ramp: bright sky, dark horizon line, bright ground reflection, darker base
     ramp = Image.new("L", (1, H))
     ramp.putdata([max(0, min(255, int((y - lt) * 255.0 / (lb - lt)))) for y in range(H)])
@@ -1161,9 +1217,6 @@ def title_logo():
     outline = ImageChops.lighter(outline, letters)
     img = Image.new("RGB", (W, H), (0, 0, 0))
     img.paste((16, 18, 26), (0, 0, W, H), outline)
-    # thin bright edge just outside the dark outline, reading as a polished bevel rim
-    rim = m_sub(letters.filter(ImageFilter.MaxFilter(ss + 1)), letters)
-    img.paste((92, 100, 118), (0, 0, W, H), scale_mask(rim, 0.0))
     img.paste(steel, (0, 0), letters)
     hi, lo = bevel(letters, ss * 1.4, int(ss * 1.2))
     img.paste((255, 255, 255), (0, 0, W, H), scale_mask(hi, 0.9))
@@ -1187,9 +1240,9 @@ def title_logo():
     # subtitle in red capitals with small ornaments either side
     sub_font = find_font(*SMALL_CAPS_FONT)
     sub_text = "DIE CHRONIKEN VON EISENMARK UND STURMTAL"
-    sub_top = lb + 6 * ss
+    sub_top = top + total_h + 7 * ss
     avail_h = H - sub_top - 3 * ss
-    size, sm = fit_text(sub_text, sub_font, int((w - 40) * ss), avail_h, tracking_em=0.12)
+    size, sm = fit_text(sub_text, sub_font, int((w - 44) * ss), avail_h, tracking_em=0.08)
     sub = Image.new("L", (W, H), 0)
     sx = (W - sm.width) // 2
     sub.paste(sm, (sx, sub_top))
@@ -1330,12 +1383,11 @@ def icon_image():
     tile = c.blank(255)
     c.paint(tile, colorize(c.lin(0, 0, 100, 100), [(0, (70, 120, 220)), (0.5, (32, 72, 176)), (1, (14, 32, 104))]))
     # bevelled frame
-    c.paint(m_sub(c.rect(0, 0, 100, 100), c.rect(5, 5, 95, 95)), (0, 0, 0), 0.0)
     c.paint(c.poly([(0, 0), (100, 0), (95, 5), (5, 5), (5, 95), (0, 100)], smooth=False), (150, 186, 250), 0.8)
     c.paint(c.poly([(100, 100), (0, 100), (5, 95), (95, 95), (95, 5), (100, 0)], smooth=False), (8, 16, 60), 0.8)
     font = find_font("DejaVuSerif-Bold.ttf", *SERIF_BOLD)
 
-    def letter(ch, box, slant=0):
+    def letter(ch, box):
         m = text_mask(ch, font, 400)
         bw, bh = int(c.px(box[2] - box[0])), int(c.px(box[3] - box[1]))
         m = m.resize((bw, bh), LANCZOS)
