@@ -72,8 +72,12 @@ TEST(ReadRegistryValue, FirstFailingCallGivesTheStatusAndLeavesTheHolder) {
         EXPECT_EQ(ReadRegistryValue(fake, HkeyLocalMachine, kKey, "InstallPath", result), 1234)
             << "call " << failing;
         // A failed close comes after the value was read: then the holder has it.
-        if (failing < 3) EXPECT_EQ(result, RegistryResult{std::int32_t{7}}) << "call " << failing;
-        if (failing > 0 && failing < 3) EXPECT_EQ(fake.openKeys, 0) << "key left open";
+        if (failing < 3) {
+            EXPECT_EQ(result, RegistryResult{std::int32_t{7}}) << "call " << failing;
+        }
+        if (failing > 0 && failing < 3) {
+            EXPECT_EQ(fake.openKeys, 0) << "key left open";
+        }
     }
     FakePlatform fake;
     RegistryResult result;

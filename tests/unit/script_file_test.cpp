@@ -110,11 +110,14 @@ TEST(SaveScript, FailureAtEachStepLeavesOldOrNewAndACompleteOrNoBackup) {
         const std::string& script = fake.FindFile(kScript)->bytes;
         EXPECT_TRUE(script == "alt" || script == "neu") << fake.calls[step];
         // FileExists answers "no" when failed: then the save goes on regardless.
-        if (!saved) EXPECT_EQ(script, "alt") << fake.calls[step];
+        if (!saved) {
+            EXPECT_EQ(script, "alt") << fake.calls[step];
+        }
         for (const auto& [name, file] : fake.files) {
             EXPECT_EQ(name.find("velmo-tmp"), std::string::npos) << "left behind: " << name;
-            if (name.size() > 4 && name.substr(name.size() - 4) == ".bak")
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".bak") {
                 EXPECT_EQ(file.bytes, "alt") << fake.calls[step];
+            }
         }
     }
 }

@@ -92,11 +92,15 @@ stop_display() {
 # Creates the prefix once and keeps a wineserver running until stop_wine.
 start_wine() {
   export WINEPREFIX="$1"
-  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  if [[ ! -f $WINEPREFIX/.velmo-ready ]]; then
     say "creating Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    "$VELMO_WINE" wineboot --init >/dev/null 2>&1 || die "wineboot failed for $WINEPREFIX"
-    "$WINESERVER" -w
+    # Without a display: on a virtual one the first set-up can hang in its
+    # installer step, and it needs no window anyway.
+    (unset DISPLAY; timeout 300 "$VELMO_WINE" wineboot --init >/dev/null 2>&1 &&
+       timeout 120 "$WINESERVER" -w) || die "wineboot failed for $WINEPREFIX"
+    touch "$WINEPREFIX/.velmo-ready"
     "$WINESERVER" -w
   fi
   "$WINESERVER" -p
