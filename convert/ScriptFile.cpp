@@ -57,13 +57,15 @@ void WriteFileSafely(Platform& platform, const std::string& target, const std::s
     }
     try {
         platform.MoveFile(temp, target, replaceExisting);
-    } catch (const PlatformError&) {
+    } catch (const PlatformError& e) {
+        bool removed = true;
         try {
             platform.DeleteFile(temp);
         } catch (const PlatformError&) {
-            // The move's error is the one to report; a leftover is named by it.
+            removed = false; // the move's error is the one to report
         }
-        throw;
+        // The report names the file the user knows, or the temporary one left behind.
+        throw PlatformError(e.Code(), e.Text(), removed ? target : temp);
     }
 }
 

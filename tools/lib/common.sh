@@ -78,8 +78,13 @@ start_display() {
   XVFB_PID=$!
   export DISPLAY=":$n"
   for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-  # Without a window manager Wine waits two seconds whenever a window is destroyed.
-  twm >/dev/null 2>&1 &
+  # Without a window manager Wine waits two seconds whenever a window is
+  # destroyed. Plain twm lets the user place each new window by hand and holds
+  # the display meanwhile, so it places them itself here.
+  local twmrc="$BUILD/twmrc"
+  mkdir -p "$BUILD"
+  { cat /etc/X11/twm/system.twmrc; echo "RandomPlacement"; echo "UsePPosition \"on\""; } >"$twmrc"
+  twm -f "$twmrc" >/dev/null 2>&1 &
   TWM_PID=$!
 }
 
