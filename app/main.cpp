@@ -1,8 +1,82 @@
+// Program start: DLL search hardening, COM and common controls, then the window:
+// created hidden, Form_Load, shown, and the message loop until it is gone.
 #include "app/VelmoStarter.h"
+#include "app/Window.h"
 #include "platform/Win32Platform.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    velmo::Win32Platform platform;
-    velmo::VelmoStarter starter(platform);
-    return starter.Load() ? 0 : 1;
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace {
+
+// No DLL is ever loaded from the program's folder or the current directory,
+// where a planted copy could stand in for a system one: only System32 is
+// searched. SetDefaultDllDirectories is looked up because Windows 7 has it only
+// with an update.
+void RestrictDllSearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll"))
+        if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories"))))
+            setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+}
+
+// Common controls 6 (chosen by the manifest) are loaded here rather than
+// imported, so the program file's import table names only system DLLs that
+// Windows always takes from System32.
+void InitCommonControlsV6() {
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE comctl32 = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!comctl32)
+        return;
+    if (auto init = reinterpret_cast<InitFn>(
+            reinterpret_cast<void (*)()>(GetProcAddress(comctl32, "InitCommonControlsEx")))) {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+        init(&controls);
+    }
+}
+
+class ComApartment {
+  public:
+    ComApartment()
+        : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+  private:
+    HRESULT result_;
+};
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearch();
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    ComApartment com;
+    InitCommonControlsV6();
+
+    try {
+        velmo::Win32Platform platform;
+        velmo::VelmoStarter starter(platform);
+        velmo::MainWindow window(instance, starter);
+        window.Create();
+        platform.SetOwner(window.Handle());
+        platform.onEnd = [&window] { window.Close(); };
+
+        // Form_Load runs before the window is first shown; when it fails the
+        // report has been shown and the window never appears.
+        if (!starter.Load())
+            return 1;
+        window.ApplyControlState();
+        window.Show();
+        return window.RunMessageLoop();
+    } catch (...) {
+        velmo::ReportCurrentException(nullptr);
+        return 1;
+    }
 }

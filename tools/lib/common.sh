@@ -83,7 +83,7 @@ start_display() {
   # the display meanwhile, so it places them itself here.
   local twmrc="$BUILD/twmrc"
   mkdir -p "$BUILD"
-  { cat /etc/X11/twm/system.twmrc; echo "RandomPlacement"; echo "UsePPosition \"on\""; } >"$twmrc"
+  { cat /etc/X11/twm/system.twmrc; echo "RandomPlacement"; echo "UsePPosition \"on\""; echo "NoGrabServer"; } >"$twmrc"
   twm -f "$twmrc" >/dev/null 2>&1 &
   TWM_PID=$!
 }

@@ -1,0 +1,1107 @@
+#include "app/Window.h"
+
+#include "platform/Win32Error.h"
+
+#include <commctrl.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+namespace velmo {
+namespace {
+
+constexpr wchar_t kPictureBoxClass[] = L"VelmoPictureBox";
+constexpr wchar_t kProgramTitle[] = L"Velmo-Starter";
+// A tool window with a close box only: no minimise, no maximise, no sizing frame.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
+constexpr int kDefaultDpi = 96;
+
+// ---- the control kinds as Win32 windows, in this one place
+
+struct ChildClass {
+    const wchar_t* name; // nullptr: drawn on the main window, no window of its own
+    DWORD style;
+};
+
+ChildClass ChildClassOf(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::TextBox:
+        return {L"EDIT", ES_MULTILINE | WS_TABSTOP};
+    case ControlKind::CheckBox:
+        return {L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP};
+    case ControlKind::CommandButton:
+        return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP};
+    case ControlKind::PictureBox:
+        return {kPictureBoxClass, WS_TABSTOP};
+    case ControlKind::Label:
+    case ControlKind::Image:
+    case ControlKind::Dialog:
+        break;
+    }
+    return {nullptr, 0};
+}
+
+bool HasWindow(ControlKind kind) {
+    return ChildClassOf(kind).name != nullptr;
+}
+
+// The windowed controls that take part in Tab navigation, by tab index.
+const std::vector<ControlId>& TabOrder() {
+    static const std::vector<ControlId> order = [] {
+        std::vector<const Control*> list;
+        for (const Control& c : kControls)
+            if (HasWindow(c.kind) && c.tabIndex >= 0)
+                list.push_back(&c);
+        std::sort(list.begin(), list.end(),
+                  [](const Control* a, const Control* b) { return a->tabIndex < b->tabIndex; });
+        std::vector<ControlId> ids;
+        for (const Control* c : list)
+            ids.push_back(c->id);
+        return ids;
+    }();
+    return order;
+}
+
+COLORREF ToColorRef(std::int32_t rgb) {
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+// Premultiplied BGRA of an opaque 0xRRGGBB colour.
+std::uint32_t ToPixel(std::int32_t rgb) {
+    return 0xFF000000u | static_cast<std::uint32_t>(rgb & 0xFFFFFF);
+}
+
+// ---- functions that older systems lack, looked up at run time
+
+template <class Function> Function ProcAddress(const wchar_t* module, const char* name) {
+    HMODULE handle = GetModuleHandleW(module);
+    if (!handle)
+        return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(handle, name)));
+}
+
+struct DpiFunctions {
+    UINT(WINAPI* getDpiForWindow)
+    (HWND) = ProcAddress<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
+    BOOL(WINAPI* adjustWindowRectExForDpi)
+    (RECT*, DWORD, BOOL, DWORD, UINT) = ProcAddress<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
+        L"user32.dll", "AdjustWindowRectExForDpi");
+};
+
+const DpiFunctions& Dpi() {
+    static const DpiFunctions functions;
+    return functions;
+}
+
+int DpiOf(HWND hwnd) {
+    if (Dpi().getDpiForWindow)
+        if (UINT dpi = Dpi().getDpiForWindow(hwnd))
+            return static_cast<int>(dpi);
+    HDC dc = GetDC(hwnd);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : kDefaultDpi;
+    if (dc)
+        ReleaseDC(hwnd, dc);
+    return dpi > 0 ? dpi : kDefaultDpi;
+}
+
+RECT WindowRectFor(int clientWidth, int clientHeight, int dpi) {
+    RECT rect{0, 0, clientWidth, clientHeight};
+    if (Dpi().adjustWindowRectExForDpi)
+        Dpi().adjustWindowRectExForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle,
+                                       static_cast<UINT>(dpi));
+    else
+        AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
+    return rect;
+}
+
+// Visual styles draw check boxes in the theme's text colour and ignore the one
+// the parent sets; without a theme the control draws in the parent's colours.
+void DrawWithoutTheme(HWND control) {
+    static const auto setWindowTheme = [] {
+        using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, const wchar_t*, const wchar_t*);
+        HMODULE uxtheme = LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return uxtheme ? reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void (*)()>(
+                             GetProcAddress(uxtheme, "SetWindowTheme")))
+                       : nullptr;
+    }();
+    if (setWindowTheme)
+        setWindowTheme(control, L"", L"");
+}
+
+// ---- fonts
+
+int CALLBACK NoteTrueTypeFace(const LOGFONTW*, const TEXTMETRICW*, DWORD type, LPARAM found) {
+    if (type & TRUETYPE_FONTTYPE)
+        *reinterpret_cast<bool*>(found) = true;
+    return 1;
+}
+
+bool HasTrueTypeFace(const wchar_t* face) {
+    LOGFONTW query{};
+    query.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(query.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(dc, &query, NoteTrueTypeFace, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, dc);
+    return found;
+}
+
+// "MS Sans Serif" is a bitmap font that has no 18 or 72 point sizes; its TrueType
+// successor "Microsoft Sans Serif" takes its place, or else the system's own
+// dialog font. "Courier New" is left to the font mapper, which picks the nearest
+// fixed-pitch TrueType font where it is missing.
+struct FaceChoice {
+    std::wstring face;
+    BYTE pitchAndFamily;
+};
+
+FaceChoice ChooseFace(std::string_view face) {
+    if (face == "MS Sans Serif") {
+        static const std::wstring substitute = [] {
+            if (HasTrueTypeFace(L"Microsoft Sans Serif"))
+                return std::wstring(L"Microsoft Sans Serif");
+            NONCLIENTMETRICSW metrics{};
+            metrics.cbSize = sizeof metrics;
+            if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+                return std::wstring(metrics.lfMessageFont.lfFaceName);
+            return std::wstring(L"Tahoma");
+        }();
+        return {substitute, VARIABLE_PITCH | FF_SWISS};
+    }
+    if (face.find("Courier") != std::string_view::npos)
+        return {Widen(std::string(face)), FIXED_PITCH | FF_MODERN};
+    return {Widen(std::string(face)), DEFAULT_PITCH | FF_DONTCARE};
+}
+
+AutoGdiObject MakeFont(const FontDef& def, int dpi) {
+    const FaceChoice choice = ChooseFace(def.face);
+    LOGFONTW font{};
+    font.lfHeight = -MulDiv(def.hundredthsOfPoint, dpi, 7200);
+    font.lfWeight = def.bold ? FW_BOLD : FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfOutPrecision = OUT_TT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = choice.pitchAndFamily;
+    wcsncpy(font.lfFaceName, choice.face.c_str(), LF_FACESIZE - 1);
+    AutoGdiObject handle(CreateFontIndirectW(&font));
+    if (!handle)
+        throw LastError(std::string(def.face));
+    return handle;
+}
+
+// ---- pictures: decoded with WIC from the program's own resources
+
+template <class T> class ComPtr {
+  public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ~ComPtr() {
+        if (p_)
+            p_->Release();
+    }
+    T** operator&() noexcept { return &p_; }
+    T* operator->() const noexcept { return p_; }
+    T* Get() const noexcept { return p_; }
+
+  private:
+    T* p_ = nullptr;
+};
+
+std::string PictureSubject(int resource) {
+    return "Bild " + std::to_string(resource);
+}
+
+void Check(HRESULT result, int resource) {
+    if (FAILED(result))
+        throw MakeError(static_cast<DWORD>(result), PictureSubject(resource));
+}
+
+PixelImage DecodePicture(IWICImagingFactory* factory, HINSTANCE instance, int resource) {
+    HRSRC found =
+        FindResourceW(instance, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(RT_PICTURE_FILE));
+    if (!found)
+        throw LastError(PictureSubject(resource));
+    HGLOBAL loaded = LoadResource(instance, found);
+    const DWORD size = SizeofResource(instance, found);
+    auto* bytes = static_cast<BYTE*>(loaded ? LockResource(loaded) : nullptr);
+    if (!bytes || size == 0)
+        throw LastError(PictureSubject(resource));
+
+    ComPtr<IWICStream> stream;
+    Check(factory->CreateStream(&stream), resource);
+    Check(stream->InitializeFromMemory(bytes, size), resource);
+    ComPtr<IWICBitmapDecoder> decoder;
+    Check(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnLoad,
+                                           &decoder),
+          resource);
+    ComPtr<IWICBitmapFrameDecode> frame;
+    Check(decoder->GetFrame(0, &frame), resource);
+    // Premultiplied BGRA keeps a GIF's transparent colour transparent.
+    ComPtr<IWICFormatConverter> converter;
+    Check(factory->CreateFormatConverter(&converter), resource);
+    Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                nullptr, 0.0, WICBitmapPaletteTypeCustom),
+          resource);
+    UINT width = 0, height = 0;
+    Check(converter->GetSize(&width, &height), resource);
+    PixelImage image;
+    image.width = static_cast<int>(width);
+    image.height = static_cast<int>(height);
+    image.pixels.resize(static_cast<std::size_t>(width) * height);
+    Check(converter->CopyPixels(nullptr, width * 4, width * height * 4,
+                                reinterpret_cast<BYTE*>(image.pixels.data())),
+          resource);
+    return image;
+}
+
+// For each target pixel, the source pixels it covers and how much of it each
+// covers: an area average, so shrinking a portrait keeps its detail smooth.
+struct Tap {
+    int index;
+    double weight;
+};
+
+std::vector<std::vector<Tap>> AreaWeights(int from, int to) {
+    std::vector<std::vector<Tap>> taps(static_cast<std::size_t>(to));
+    const double scale = static_cast<double>(from) / to;
+    for (int i = 0; i < to; ++i) {
+        const double begin = i * scale, end = (i + 1) * scale;
+        for (int j = static_cast<int>(begin); j < from && j < end; ++j) {
+            const double overlap = std::min(end, j + 1.0) - std::max(begin, static_cast<double>(j));
+            if (overlap > 0)
+                taps[i].push_back({j, overlap / scale});
+        }
+    }
+    return taps;
+}
+
+// Stretches premultiplied pixels to the given size, the quality GDI's HALFTONE
+// mode aims at, independent of how well the system's own stretching does.
+PixelImage Stretch(const PixelImage& source, int width, int height) {
+    if (source.width == width && source.height == height)
+        return source;
+    const auto across = AreaWeights(source.width, width);
+    const auto down = AreaWeights(source.height, height);
+    auto channel = [](std::uint32_t pixel, int c) { return (pixel >> (8 * c)) & 0xFF; };
+
+    // Across first, into one row of sums per source row.
+    std::vector<double> rows(static_cast<std::size_t>(source.height) * width * 4);
+    for (int y = 0; y < source.height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (const Tap& tap : across[x]) {
+                const std::uint32_t pixel = source.pixels[y * source.width + tap.index];
+                for (int c = 0; c < 4; ++c)
+                    rows[(y * width + x) * 4 + c] += channel(pixel, c) * tap.weight;
+            }
+
+    PixelImage target;
+    target.width = width;
+    target.height = height;
+    target.pixels.resize(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            double sum[4] = {};
+            for (const Tap& tap : down[y])
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += rows[(tap.index * width + x) * 4 + c] * tap.weight;
+            std::uint32_t pixel = 0;
+            for (int c = 0; c < 4; ++c) {
+                const auto value =
+                    static_cast<std::uint32_t>(std::clamp(std::lround(sum[c]), 0L, 255L));
+                pixel |= value << (8 * c);
+            }
+            target.pixels[y * width + x] = pixel;
+        }
+    return target;
+}
+
+Bitmap MakeBitmap(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    Bitmap bitmap;
+    bitmap.handle.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap.handle)
+        throw LastError("");
+    bitmap.bits = static_cast<std::uint32_t*>(bits);
+    bitmap.width = width;
+    bitmap.height = height;
+    return bitmap;
+}
+
+void Fill(Bitmap& target, std::uint32_t pixel) {
+    std::fill_n(target.bits, static_cast<std::size_t>(target.width) * target.height, pixel);
+}
+
+// Lays premultiplied pixels over the target at (left, top): source over target.
+void Blend(Bitmap& target, const PixelImage& source, int left, int top) {
+    for (int y = 0; y < source.height; ++y) {
+        const int ty = top + y;
+        if (ty < 0 || ty >= target.height)
+            continue;
+        for (int x = 0; x < source.width; ++x) {
+            const int tx = left + x;
+            if (tx < 0 || tx >= target.width)
+                continue;
+            const std::uint32_t s = source.pixels[y * source.width + x];
+            const std::uint32_t alpha = s >> 24;
+            std::uint32_t& d = target.bits[ty * target.width + tx];
+            if (alpha == 255) {
+                d = s;
+            } else if (alpha != 0 || (s & 0xFFFFFF) != 0) {
+                std::uint32_t out = 0;
+                for (int c = 0; c < 32; c += 8) {
+                    const std::uint32_t value =
+                        ((s >> c) & 0xFF) + (((d >> c) & 0xFF) * (255 - alpha) + 127) / 255;
+                    out |= std::min<std::uint32_t>(value, 255) << c;
+                }
+                d = out;
+            }
+        }
+    }
+}
+
+// A memory DC with a bitmap selected for as long as it lives.
+class MemoryDc {
+  public:
+    MemoryDc(HDC like, HBITMAP bitmap) : dc_(CreateCompatibleDC(like)) {
+        if (dc_)
+            old_ = SelectObject(dc_, bitmap);
+    }
+    ~MemoryDc() {
+        if (dc_) {
+            SelectObject(dc_, old_);
+            DeleteDC(dc_);
+        }
+    }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC Get() const noexcept { return dc_; }
+
+  private:
+    HDC dc_;
+    HGDIOBJ old_ = nullptr;
+};
+
+// Selects a GDI object into a DC for as long as it lives.
+class Selection {
+  public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
+    ~Selection() { SelectObject(dc_, old_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+POINT PointOf(LPARAM lParam) {
+    return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+}
+
+bool FocusCuesHidden(HWND hwnd) {
+    return (SendMessageW(hwnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) != 0;
+}
+
+} // namespace
+
+// ---- error reports at the boundary to Windows' own code
+
+void ReportCurrentException(HWND owner) noexcept {
+    std::string text;
+    try {
+        throw;
+    } catch (const PlatformError& error) {
+        text = ErrorReportText(error);
+    } catch (const std::exception& error) {
+        text = std::string("Fehler: ") + error.what();
+    } catch (...) {
+        text = "Unbekannter Fehler";
+    }
+    try {
+        MessageBoxW(owner, Widen(text).c_str(), kProgramTitle, MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxW(owner, L"Unbekannter Fehler", kProgramTitle, MB_OK | MB_ICONERROR);
+    }
+}
+
+// ---- lifetime
+
+MainWindow::MainWindow(HINSTANCE instance, VelmoStarter& starter)
+    : instance_(instance), starter_(starter) {}
+
+MainWindow::~MainWindow() {
+    if (hwnd_)
+        DestroyWindow(hwnd_);
+}
+
+void MainWindow::Create() {
+    {
+        ComPtr<IWICImagingFactory> factory;
+        const HRESULT result =
+            CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
+        if (FAILED(result))
+            throw MakeError(static_cast<DWORD>(result), "WIC");
+        for (const Control& c : kControls)
+            if (c.picture)
+                sources_[c.id] = DecodePicture(factory.Get(), instance_, c.picture);
+    }
+
+    WNDCLASSEXW main{};
+    main.cbSize = sizeof main;
+    main.lpfnWndProc = WindowProc;
+    main.hInstance = instance_;
+    main.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VELMO), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXICON),
+                                               GetSystemMetrics(SM_CYICON), LR_SHARED));
+    main.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VELMO), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON),
+                                                 GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    main.lpszClassName = kMainWindowClass;
+    WNDCLASSEXW box{};
+    box.cbSize = sizeof box;
+    box.lpfnWndProc = PictureBoxProc;
+    box.hInstance = instance_;
+    box.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    box.lpszClassName = kPictureBoxClass;
+    for (const WNDCLASSEXW* windowClass : {&main, &box})
+        if (!RegisterClassExW(windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            throw LastError("");
+
+    // Created where the primary screen begins, so it gets that screen's DPI;
+    // WM_CREATE sizes it and Show centres it.
+    CreateWindowExW(kWindowExStyle, kMainWindowClass, kProgramTitle, kWindowStyle, 0, 0, 0, 0,
+                    nullptr, nullptr, instance_, this);
+    if (!hwnd_) {
+        if (createError_)
+            std::rethrow_exception(std::exchange(createError_, nullptr));
+        throw LastError("");
+    }
+}
+
+void MainWindow::Close() {
+    if (hwnd_)
+        DestroyWindow(hwnd_);
+}
+
+int MainWindow::RunMessageLoop() {
+    MSG msg{};
+    for (;;) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(msg.wParam);
+        if (got == -1)
+            return 1;
+        if (TranslateKeyboard(msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// ---- window procedures: one switch each, exceptions stop here
+
+MainWindow* MainWindow::FromHandle(HWND hwnd) {
+    return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    MainWindow* self = FromHandle(hwnd);
+    if (!self)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        if (message == WM_CREATE) {
+            self->createError_ = std::current_exception();
+            return -1;
+        }
+        ReportCurrentException(hwnd);
+        return 0;
+    }
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate();
+        return 0;
+    case WM_ERASEBKGND:
+        return 1; // WM_PAINT covers every pixel
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_PRINTCLIENT: {
+        MemoryDc surface(reinterpret_cast<HDC>(wParam),
+                         static_cast<HBITMAP>(surface_.handle.Get()));
+        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, surface_.width, surface_.height, surface.Get(),
+               0, 0, SRCCOPY);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        OnLButtonDown(PointOf(lParam));
+        return 0;
+    case WM_LBUTTONUP:
+        OnLButtonUp(PointOf(lParam));
+        return 0;
+    case WM_CAPTURECHANGED:
+        pressedImage_ = -1;
+        return 0;
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), false);
+    case WM_CTLCOLOREDIT:
+        return OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), false);
+    case WM_CTLCOLORBTN:
+        return OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), true);
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_ACTIVATE:
+        if (OnActivate(LOWORD(wParam) != WA_INACTIVE))
+            return 0;
+        break;
+    case WM_SETFOCUS:
+        OnSetFocus();
+        return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    case WM_NCDESTROY: {
+        HWND hwnd = std::exchange(hwnd_, nullptr);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        children_.fill(nullptr);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWindow::PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* self = FromHandle(GetParent(hwnd));
+    if (!self)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    try {
+        return self->HandlePictureBox(hwnd, message, wParam, lParam);
+    } catch (...) {
+        ReportCurrentException(self->hwnd_);
+        return 0;
+    }
+}
+
+LRESULT MainWindow::HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(box, &paint);
+        PaintPictureBox(box, dc);
+        EndPaint(box, &paint);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        PaintPictureBox(box, reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_LBUTTONDOWN:
+        SetFocus(box);
+        return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE:
+        InvalidateRect(box, nullptr, FALSE);
+        break;
+    }
+    return DefWindowProcW(box, message, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWindow::TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* self = FromHandle(GetParent(hwnd));
+    if (!self)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    try {
+        return self->HandleTextBox(hwnd, message, wParam, lParam);
+    } catch (...) {
+        ReportCurrentException(self->hwnd_);
+        return 0;
+    }
+}
+
+// A disabled edit control paints its text in the system's grey whatever colour
+// its parent sets, so a disabled text box is painted here in its own colours.
+LRESULT MainWindow::HandleTextBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!IsWindowEnabled(box)) {
+        switch (message) {
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(box, &paint);
+            PaintTextBox(box, dc);
+            EndPaint(box, &paint);
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            PaintTextBox(box, reinterpret_cast<HDC>(wParam));
+            return 0;
+        }
+    }
+    return CallWindowProcW(textBoxProc_, box, message, wParam, lParam);
+}
+
+// ---- building the window from the table
+
+void MainWindow::OnCreate() {
+    CreateChildren();
+    Layout(DpiOf(hwnd_), nullptr);
+}
+
+void MainWindow::CreateChildren() {
+    for (const Control& c : kControls) {
+        const ChildClass windowClass = ChildClassOf(c.kind);
+        if (!windowClass.name)
+            continue;
+        DWORD style = WS_CHILD | WS_CLIPSIBLINGS | windowClass.style;
+        if (c.visible)
+            style |= WS_VISIBLE;
+        if (!c.enabled)
+            style |= WS_DISABLED;
+        HWND child = CreateWindowExW(
+            0, windowClass.name, Widen(std::string(c.text)).c_str(), style, 0, 0, 0, 0, hwnd_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kChildIdBase + c.id)), instance_, nullptr);
+        if (!child)
+            throw LastError(std::string(c.name));
+        children_[c.id] = child;
+        if (c.kind == ControlKind::CheckBox) {
+            SendMessageW(child, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            if (c.textColour != kDefaultColour)
+                DrawWithoutTheme(child);
+        }
+        if (c.kind == ControlKind::TextBox)
+            textBoxProc_ = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TextBoxProc)));
+    }
+    // Front to back as the table's stacking ranks say; the tab order is separate.
+    std::vector<const Control*> stack;
+    for (const Control& c : kControls)
+        if (children_[c.id])
+            stack.push_back(&c);
+    std::sort(stack.begin(), stack.end(),
+              [](const Control* a, const Control* b) { return a->stacking < b->stacking; });
+    HWND above = HWND_TOP;
+    for (const Control* c : stack) {
+        SetWindowPos(children_[c->id], above, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+        above = children_[c->id];
+    }
+}
+
+RECT MainWindow::PixelRect(const Control& c) const {
+    const int left = TwipsToPixels(c.left, dpi_);
+    const int top = TwipsToPixels(c.top, dpi_);
+    return {left, top, left + TwipsToPixels(c.width, dpi_), top + TwipsToPixels(c.height, dpi_)};
+}
+
+void MainWindow::Layout(int dpi, const POINT* topLeft) {
+    dpi_ = dpi;
+    std::array<AutoGdiObject, 6> oldFonts = std::move(fonts_);
+    CreateFonts();
+    BuildPictures();
+
+    const RECT frame = WindowRectFor(TwipsToPixels(kClientWidthTwips, dpi),
+                                     TwipsToPixels(kClientHeightTwips, dpi), dpi);
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    if (!topLeft)
+        flags |= SWP_NOMOVE;
+    SetWindowPos(hwnd_, nullptr, topLeft ? topLeft->x : 0, topLeft ? topLeft->y : 0,
+                 frame.right - frame.left, frame.bottom - frame.top, flags);
+
+    for (const Control& c : kControls) {
+        HWND child = children_[c.id];
+        if (!child)
+            continue;
+        const RECT r = PixelRect(c);
+        SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        if (c.font != FontId::None)
+            SendMessageW(child, WM_SETFONT,
+                         reinterpret_cast<WPARAM>(fonts_[static_cast<int>(c.font)].Get()), FALSE);
+    }
+    BuildSurface();
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void MainWindow::CreateFonts() {
+    for (int font = 0; font < static_cast<int>(fonts_.size()); ++font) {
+        const FontDef def = FontOf(static_cast<FontId>(font));
+        if (def.hundredthsOfPoint > 0)
+            fonts_[font] = MakeFont(def, dpi_);
+    }
+}
+
+// Images are stretched to their rectangles; a picture box shows its picture at
+// the picture's own size (in pixels at 96 DPI, so it grows with the DPI like the
+// box) from the top-left corner, on the box's background.
+void MainWindow::BuildPictures() {
+    for (const Control& c : kControls) {
+        const PixelImage& source = sources_[c.id];
+        if (source.pixels.empty())
+            continue;
+        const RECT r = PixelRect(c);
+        if (c.kind == ControlKind::Image) {
+            stretched_[c.id] = Stretch(source, r.right - r.left, r.bottom - r.top);
+        } else {
+            Bitmap face =
+                MakeBitmap(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
+            Fill(face, ToPixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
+            Blend(face,
+                  Stretch(source, MulDiv(source.width, dpi_, kDefaultDpi),
+                          MulDiv(source.height, dpi_, kDefaultDpi)),
+                  0, 0);
+            pictures_[c.id] = std::move(face);
+        }
+    }
+}
+
+// The window's own surface: black, with the visible images and labels on it.
+void MainWindow::BuildSurface() {
+    surface_ =
+        MakeBitmap(TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_));
+    Fill(surface_, ToPixel(kBlack));
+    for (const Control& c : kControls) {
+        if (c.kind != ControlKind::Image || !starter_[c.id].visible)
+            continue;
+        const RECT r = PixelRect(c);
+        Blend(surface_, stretched_[c.id], r.left, r.top);
+    }
+
+    MemoryDc dc(nullptr, static_cast<HBITMAP>(surface_.handle.Get()));
+    SetBkMode(dc.Get(), TRANSPARENT);
+    for (const Control& c : kControls) {
+        if (c.kind != ControlKind::Label || !starter_[c.id].visible)
+            continue;
+        Selection font(dc.Get(), fonts_[static_cast<int>(c.font)].Get());
+        SetTextColor(dc.Get(), ToColorRef(c.textColour));
+        RECT r = PixelRect(c);
+        const std::wstring text = Widen(std::string(c.text));
+        // Sized to the caption: a substitute font a little wider still shows it whole.
+        DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    }
+    GdiFlush();
+}
+
+void MainWindow::ApplyControlState() {
+    for (const Control& c : kControls) {
+        HWND child = children_[c.id];
+        if (!child)
+            continue;
+        const ControlState& state = starter_[c.id];
+        EnableWindow(child, state.enabled);
+        ShowWindow(child, state.visible ? SW_SHOWNA : SW_HIDE);
+        if (c.kind == ControlKind::CheckBox)
+            SendMessageW(child, BM_SETCHECK, state.value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    BuildSurface();
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void MainWindow::Show() {
+    RECT frame;
+    GetWindowRect(hwnd_, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The focus is placed before the window appears, so it is never seen
+    // without a focused control.
+    lastFocus_ = FirstFocusable();
+    if (lastFocus_)
+        SetFocus(lastFocus_);
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    if (lastFocus_ && GetFocus() != lastFocus_)
+        SetFocus(lastFocus_);
+    UpdateWindow(hwnd_);
+}
+
+// ---- drawing
+
+void MainWindow::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(hwnd_, &paint);
+    {
+        MemoryDc surface(dc, static_cast<HBITMAP>(surface_.handle.Get()));
+        const RECT& r = paint.rcPaint;
+        BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, surface.Get(), r.left, r.top,
+               SRCCOPY);
+    }
+    EndPaint(hwnd_, &paint);
+}
+
+void MainWindow::PaintPictureBox(HWND box, HDC dc) {
+    const int id = GetDlgCtrlID(box) - kChildIdBase;
+    if (id < 0 || id >= kControlCount)
+        return;
+    RECT client;
+    GetClientRect(box, &client);
+    const Bitmap& face = pictures_[id];
+    if (face.bits) {
+        MemoryDc picture(dc, static_cast<HBITMAP>(face.handle.Get()));
+        BitBlt(dc, 0, 0, face.width, face.height, picture.Get(), 0, 0, SRCCOPY);
+    } else {
+        FillRect(dc, &client, BrushFor(kControls[id].backColour));
+    }
+    if (GetFocus() == box && !FocusCuesHidden(box))
+        DrawFocusRect(dc, &client);
+}
+
+void MainWindow::PaintTextBox(HWND box, HDC dc) {
+    const int id = GetDlgCtrlID(box) - kChildIdBase;
+    if (id < 0 || id >= kControlCount)
+        return;
+    const Control& c = kControls[id];
+    RECT client;
+    GetClientRect(box, &client);
+    FillRect(dc, &client, BrushFor(c.backColour == kDefaultColour ? kBlack : c.backColour));
+    Selection font(dc, fonts_[static_cast<int>(c.font)].Get());
+    SetTextColor(dc, ToColorRef(c.textColour == kDefaultColour ? 0xFFFFFF : c.textColour));
+    SetBkMode(dc, TRANSPARENT);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+
+    // One text line per line of the text, each centred. A line wider than the
+    // box has its letters moved closer together until it fits; the font keeps
+    // its size.
+    const std::wstring text = Widen(std::string(c.text));
+    const int width = client.right - client.left;
+    int y = 0;
+    for (std::size_t begin = 0; begin < text.size();) {
+        std::size_t end = text.find(L"\r\n", begin);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::wstring line = text.substr(begin, end - begin);
+        begin = end + 2;
+        while (!line.empty() && line.back() == L' ')
+            line.pop_back();
+        const int length = static_cast<int>(line.size());
+        SIZE size{};
+        SetTextCharacterExtra(dc, 0);
+        GetTextExtentPoint32W(dc, line.c_str(), length, &size);
+        if (size.cx > width && length > 1) {
+            SetTextCharacterExtra(dc, -((size.cx - width + length - 2) / (length - 1)));
+            GetTextExtentPoint32W(dc, line.c_str(), length, &size);
+        }
+        TextOutW(dc, (width - size.cx) / 2, y, line.c_str(), length);
+        y += metrics.tmHeight;
+    }
+    SetTextCharacterExtra(dc, 0);
+}
+
+HBRUSH MainWindow::BrushFor(std::int32_t colour) {
+    if (colour == kDefaultColour)
+        return GetSysColorBrush(COLOR_BTNFACE);
+    for (const auto& [rgb, brush] : brushes_)
+        if (rgb == colour)
+            return static_cast<HBRUSH>(brush.Get());
+    AutoGdiObject brush(CreateSolidBrush(ToColorRef(colour)));
+    if (!brush)
+        throw LastError("");
+    brushes_.emplace_back(colour, std::move(brush));
+    return static_cast<HBRUSH>(brushes_.back().second.Get());
+}
+
+// Text and background colours of the windowed controls, from the table. Around a
+// push button the window's own black shows; its face keeps the system colours.
+LRESULT MainWindow::OnCtlColor(HDC dc, HWND child, bool button) {
+    const int id = GetDlgCtrlID(child) - kChildIdBase;
+    if (id < 0 || id >= kControlCount)
+        return DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                              reinterpret_cast<LPARAM>(child));
+    const Control& c = kControls[id];
+    if (button)
+        return reinterpret_cast<LRESULT>(BrushFor(kBlack));
+    const UINT message = c.kind == ControlKind::TextBox && IsWindowEnabled(child)
+                             ? WM_CTLCOLOREDIT
+                             : WM_CTLCOLORSTATIC;
+    if (c.textColour == kDefaultColour && c.backColour == kDefaultColour)
+        return DefWindowProcW(hwnd_, message, reinterpret_cast<WPARAM>(dc),
+                              reinterpret_cast<LPARAM>(child));
+    if (c.textColour != kDefaultColour)
+        SetTextColor(dc, ToColorRef(c.textColour));
+    const std::int32_t back = c.backColour == kDefaultColour ? kBlack : c.backColour;
+    SetBkColor(dc, ToColorRef(back));
+    return reinterpret_cast<LRESULT>(BrushFor(back));
+}
+
+// ---- input
+
+int MainWindow::ImageAt(POINT at) const {
+    // Every window of its own lies above the window's surface.
+    for (HWND child : children_)
+        if (child && IsWindowVisible(child)) {
+            RECT r;
+            GetWindowRect(child, &r);
+            MapWindowPoints(HWND_DESKTOP, hwnd_, reinterpret_cast<POINT*>(&r), 2);
+            if (PtInRect(&r, at))
+                return -1;
+        }
+    for (const Control& c : kControls) {
+        if (c.kind != ControlKind::Image || !starter_[c.id].visible)
+            continue;
+        const RECT r = PixelRect(c);
+        if (PtInRect(&r, at))
+            return c.id;
+    }
+    return -1;
+}
+
+void MainWindow::OnLButtonDown(POINT at) {
+    pressedImage_ = ImageAt(at);
+    if (pressedImage_ >= 0)
+        SetCapture(hwnd_);
+}
+
+void MainWindow::OnLButtonUp(POINT at) {
+    const int pressed = std::exchange(pressedImage_, -1);
+    if (GetCapture() == hwnd_)
+        ReleaseCapture();
+    if (pressed >= 0 && ImageAt(at) == pressed)
+        starter_.Click(static_cast<ControlId>(pressed));
+}
+
+void MainWindow::OnCommand(int childId, int code, HWND child) {
+    const int id = childId - kChildIdBase;
+    if (code != BN_CLICKED || id < 0 || id >= kControlCount || child != children_[id])
+        return;
+    const Control& c = kControls[id];
+    if (c.kind == ControlKind::CheckBox)
+        starter_[c.id].value = SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+    else if (c.kind == ControlKind::CommandButton)
+        starter_.Click(c.id);
+}
+
+// Tab and Shift+Tab (and the arrow keys) follow the tab indexes of the table,
+// not the stacking order that dialog navigation would follow; Enter clicks the
+// focused push button.
+bool MainWindow::TranslateKeyboard(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || !hwnd_ || (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)))
+        return false;
+    switch (msg.wParam) {
+    case VK_TAB:
+        if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0)
+            return false;
+        MoveFocus(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
+        return true;
+    case VK_LEFT:
+    case VK_UP:
+        MoveFocus(-1);
+        return true;
+    case VK_RIGHT:
+    case VK_DOWN:
+        MoveFocus(1);
+        return true;
+    case VK_RETURN: {
+        HWND focus = GetFocus();
+        const int id = focus ? GetDlgCtrlID(focus) - kChildIdBase : -1;
+        if (id < 0 || id >= kControlCount || children_[id] != focus ||
+            kControls[id].kind != ControlKind::CommandButton)
+            return false;
+        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(kChildIdBase + id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(focus));
+        return true;
+    }
+    }
+    return false;
+}
+
+void MainWindow::MoveFocus(int step) {
+    const std::vector<ControlId>& order = TabOrder();
+    const int count = static_cast<int>(order.size());
+    HWND focus = GetFocus();
+    int position = step > 0 ? -1 : count;
+    for (int i = 0; i < count; ++i)
+        if (children_[order[i]] == focus)
+            position = i;
+    for (int n = 1; n <= count; ++n) {
+        const int i = ((position + step * n) % count + count) % count;
+        HWND candidate = children_[order[i]];
+        if (candidate && IsWindowVisible(candidate) && IsWindowEnabled(candidate)) {
+            SetFocus(candidate);
+            SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+            return;
+        }
+    }
+}
+
+HWND MainWindow::FirstFocusable() const {
+    for (ControlId id : TabOrder()) {
+        HWND candidate = children_[id];
+        if (candidate && (GetWindowLongW(candidate, GWL_STYLE) & WS_VISIBLE) &&
+            IsWindowEnabled(candidate))
+            return candidate;
+    }
+    return nullptr;
+}
+
+// The focus returns to the control that had it when the window is activated again.
+bool MainWindow::OnActivate(bool active) {
+    if (!active) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus))
+            lastFocus_ = focus;
+        return false;
+    }
+    if (IsIconic(hwnd_))
+        return false;
+    OnSetFocus();
+    return true;
+}
+
+void MainWindow::OnSetFocus() {
+    HWND target = lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) &&
+                          IsWindowEnabled(lastFocus_)
+                      ? lastFocus_
+                      : FirstFocusable();
+    if (target)
+        SetFocus(target);
+}
+
+void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+    const POINT topLeft{suggested.left, suggested.top};
+    Layout(dpi, &topLeft);
+}
+
+void MainWindow::OnDestroy() {
+    PostQuitMessage(0);
+}
+
+} // namespace velmo

@@ -1,0 +1,119 @@
+// The launcher's main window on Win32: builds the controls from the table in
+// app/Controls.h, draws the labels and images on its own surface, turns clicks
+// into VelmoStarter's event procedures and follows the window's DPI.
+#pragma once
+
+#include "app/Controls.h"
+#include "app/VelmoStarter.h"
+#include "platform/Handle.h"
+#include "platform/WinApi.h"
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace velmo {
+
+// Child window IDs: 1000 + ControlId, so GetDlgItem finds every windowed control.
+inline constexpr int kChildIdBase = 1000;
+inline constexpr wchar_t kMainWindowClass[] = L"VelmoStarter";
+
+// A decoded picture: premultiplied 32-bit BGRA pixels, top row first.
+struct PixelImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+
+// Pixels ready for GDI: a top-down 32-bit DIB section with premultiplied alpha.
+struct Bitmap {
+    AutoGdiObject handle;
+    std::uint32_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+class MainWindow {
+  public:
+    MainWindow(HINSTANCE instance, VelmoStarter& starter);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Decodes the pictures and creates the window with all its controls, hidden,
+    // in the state the table gives. Throws PlatformError.
+    void Create();
+    HWND Handle() const noexcept { return hwnd_; }
+    // Shows, hides, enables and checks the controls as the starter's state says.
+    void ApplyControlState();
+    // Centres the window on its screen, shows it and focuses the first control
+    // in the tab order.
+    void Show();
+    // Destroys the window; the message loop then ends.
+    void Close();
+    // Runs until the window is gone; returns the program's exit code.
+    int RunMessageLoop();
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static MainWindow* FromHandle(HWND hwnd);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleTextBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // ---- messages of the main window
+    void OnCreate();
+    void OnPaint();
+    void OnLButtonDown(POINT at);
+    void OnLButtonUp(POINT at);
+    void OnCommand(int childId, int code, HWND child);
+    LRESULT OnCtlColor(HDC dc, HWND child, bool button);
+    void OnDpiChanged(int dpi, const RECT& suggested);
+    bool OnActivate(bool active);
+    void OnSetFocus();
+    void OnDestroy();
+
+    // ---- building and drawing
+    void CreateChildren();
+    void Layout(int dpi, const POINT* topLeft);
+    void CreateFonts();
+    void BuildPictures();
+    void BuildSurface();
+    void PaintPictureBox(HWND box, HDC dc);
+    void PaintTextBox(HWND box, HDC dc);
+    RECT PixelRect(const Control& control) const;
+    HBRUSH BrushFor(std::int32_t colour);
+
+    // ---- keyboard and focus
+    bool TranslateKeyboard(const MSG& msg);
+    void MoveFocus(int step);
+    HWND FirstFocusable() const;
+    int ImageAt(POINT at) const;
+
+    HINSTANCE instance_;
+    VelmoStarter& starter_;
+    HWND hwnd_ = nullptr;
+    int dpi_ = 96;
+    std::array<HWND, kControlCount> children_{};
+    std::array<PixelImage, kControlCount> sources_{};   // decoded pictures, by control
+    std::array<PixelImage, kControlCount> stretched_{}; // images, at the current DPI
+    std::array<Bitmap, kControlCount> pictures_{};      // picture boxes' faces, likewise
+    std::array<AutoGdiObject, 6> fonts_{};              // by FontId
+    std::vector<std::pair<std::int32_t, AutoGdiObject>> brushes_;
+    Bitmap surface_; // the client area: background, labels and images
+    WNDPROC textBoxProc_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    int pressedImage_ = -1;
+    std::exception_ptr createError_;
+};
+
+// Shows the exception being handled in a message box owned by `owner`: a
+// PlatformError with its number and text, anything else with what is known.
+// Call only inside a catch block.
+void ReportCurrentException(HWND owner) noexcept;
+
+} // namespace velmo
