@@ -172,14 +172,23 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
 
 int Win32Platform::MsgBox(const std::string& text, int style, const std::string& title) {
     const std::wstring caption = title.empty() ? std::wstring(kProgramTitle) : Widen(title);
-    return MessageBoxW(owner_, Widen(text).c_str(), caption.c_str(),
-                       static_cast<UINT>(style) | MB_SETFOREGROUND);
+    const int answer = MessageBoxW(owner_, Widen(text).c_str(), caption.c_str(),
+                                   static_cast<UINT>(style) | MB_SETFOREGROUND);
+    // No box was shown (0 on Windows, -1 under Wine): no answer to hand back,
+    // so a question is never taken as answered.
+    if (answer <= 0) {
+        const DWORD code = GetLastError();
+        throw MakeError(code != ERROR_SUCCESS ? code : ERROR_CAN_NOT_COMPLETE, "");
+    }
+    return answer;
 }
 
 // ---- registry
 
 HKEY Win32Platform::KeyOf(RegKey key) const {
-    if (key >= 0x80000000u) return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(key));
+    // Predefined keys are negative 32-bit values, sign-extended in 64-bit code.
+    if (key >= 0x80000000u)
+        return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<std::int32_t>(key)));
     auto it = keys_.find(key);
     return it == keys_.end() ? nullptr : it->second;
 }

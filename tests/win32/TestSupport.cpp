@@ -1,0 +1,181 @@
+#include "TestSupport.h"
+
+#include "platform/Handle.h"
+#include "platform/Win32Error.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace velmo::test {
+
+std::wstring Extended(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    if (path.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+namespace {
+
+std::wstring Raw(const std::string& path) {
+    return Extended(Widen(path));
+}
+
+std::string TempRoot() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    std::wstring root(buffer, n);
+    while (!root.empty() && root.back() == L'\\')
+        root.pop_back();
+    // The long form, so that paths built on it compare with what Windows reports.
+    wchar_t full[32768] = {};
+    if (DWORD m = GetLongPathNameW(root.c_str(), full, 32768); m && m < 32768)
+        root = full;
+    return Narrow(root);
+}
+
+} // namespace
+
+std::string UniqueName(const std::string& stem) {
+    static std::atomic<unsigned> counter{0};
+    return stem + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(GetTickCount64()) + "-" + std::to_string(++counter);
+}
+
+TempDir::TempDir(const std::string& name) : path_(TempRoot() + "\\velmo-" + UniqueName(name)) {
+    MakeDirs(path_);
+}
+
+TempDir::~TempDir() {
+    RemoveTree(path_);
+}
+
+void MakeDirs(const std::string& path) {
+    const std::wstring wide = Widen(path);
+    // Every prefix that ends before a backslash, from the drive on.
+    for (std::size_t at = wide.find(L'\\', 3);; at = wide.find(L'\\', at + 1)) {
+        const std::wstring part = at == std::wstring::npos ? wide : wide.substr(0, at);
+        if (!CreateDirectoryW(Extended(part).c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS)
+            ADD_FAILURE() << "cannot create " << Narrow(part) << ": " << GetLastError();
+        if (at == std::wstring::npos)
+            break;
+    }
+}
+
+void RemoveTree(const std::string& path) {
+    const std::wstring dir = Raw(path);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = dir + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(Narrow(child));
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(dir.c_str());
+}
+
+void WriteRaw(const std::string& path, const std::string& bytes) {
+    AutoFile file(CreateFileW(Raw(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "cannot create " << path << ": " << GetLastError();
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD put = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+        ASSERT_TRUE(WriteFile(file.Get(), bytes.data() + done, want, &put, nullptr)) << path;
+        done += put;
+    }
+}
+
+std::optional<std::string> ReadRaw(const std::string& path) {
+    AutoFile file(CreateFileW(Raw(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return std::nullopt;
+    std::string bytes;
+    char chunk[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    return bytes;
+}
+
+DWORD AttributesOf(const std::string& path) {
+    return GetFileAttributesW(Raw(path).c_str());
+}
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((Raw(dir) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(Narrow(name));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ProgramDir() {
+    wchar_t buffer[32768] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, buffer, 32768);
+    std::wstring path(buffer, n);
+    return Narrow(path.substr(0, path.find_last_of(L'\\')));
+}
+
+namespace {
+
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
+        std::wstring(className) == L"#32770") {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND WaitForDialog(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    do {
+        HWND found = nullptr;
+        EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&found));
+        if (found)
+            return found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < end);
+    return nullptr;
+}
+
+std::string WindowText(HWND window) {
+    const int n = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), n + 1)));
+    return Narrow(text);
+}
+
+} // namespace velmo::test

@@ -1,0 +1,63 @@
+// Helpers shared by the tests that run against the real Windows services:
+// private temporary folders, raw file access that does not go through the code
+// under test, the helper programs next to the test program, and waiting for
+// the modal windows of this process.
+#pragma once
+
+#include "platform/WinApi.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmo::test {
+
+// The "\\?\" form of a full path, for raw calls on paths of any length.
+std::wstring Extended(const std::wstring& path);
+
+// A new, empty folder below the system's temporary folder, removed with
+// everything in it when the object goes. `name` becomes part of the folder name.
+class TempDir {
+  public:
+    explicit TempDir(const std::string& name = "t");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // The full path of `relative` (which may hold backslashes) in this folder.
+    std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
+
+  private:
+    std::string path_;
+};
+
+// Creates the folder and every missing parent (also beyond 260 characters).
+void MakeDirs(const std::string& path);
+// Deletes the folder and everything below it; read-only entries too.
+void RemoveTree(const std::string& path);
+
+// Writes the whole file with plain CreateFileW/WriteFile, replacing it.
+void WriteRaw(const std::string& path, const std::string& bytes);
+// The whole file read with plain CreateFileW/ReadFile; nothing when it cannot be opened.
+std::optional<std::string> ReadRaw(const std::string& path);
+// The file's attributes, INVALID_FILE_ATTRIBUTES when it does not exist.
+DWORD AttributesOf(const std::string& path);
+// The names in a folder, without "." and "..", sorted.
+std::vector<std::string> NamesIn(const std::string& dir);
+
+// The folder holding the running test program, without a final backslash.
+std::string ProgramDir();
+
+// A unique text for names of folders and registry keys of one test.
+std::string UniqueName(const std::string& stem);
+
+// Waits until a visible dialog window (class "#32770") of this process shows,
+// polling; nullptr after the timeout.
+HWND WaitForDialog(std::chrono::milliseconds timeout);
+// The text of a window, read through WM_GETTEXT.
+std::string WindowText(HWND window);
+
+} // namespace velmo::test
