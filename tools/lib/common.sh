@@ -16,6 +16,7 @@ declare -A NEEDED=(
   [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
   [/usr/src/googletest/CMakeLists.txt]=googletest
   [wine]="wine wine64 wine32:i386 libwine:i386"
+  [/usr/share/wine/fonts/marlett.ttf]=fonts-wine
   [Xvfb]="xvfb xauth"
   [twm]=twm
   [import]=imagemagick
@@ -83,7 +84,7 @@ start_display() {
   # the display meanwhile, so it places them itself here.
   local twmrc="$BUILD/twmrc"
   mkdir -p "$BUILD"
-  { cat /etc/X11/twm/system.twmrc; echo "RandomPlacement"; echo "UsePPosition \"on\""; echo "NoGrabServer"; } >"$twmrc"
+  { cat /etc/X11/twm/system.twmrc; echo "RandomPlacement"; echo "UsePPosition \"on\""; echo "NoGrabServer"; echo "NoTitle"; } >"$twmrc"
   twm -f "$twmrc" >/dev/null 2>&1 &
   TWM_PID=$!
 }
