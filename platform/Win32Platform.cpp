@@ -16,6 +16,30 @@ constexpr DWORD kChunk = 16u << 20; // bytes per ReadFile/WriteFile call
 constexpr DWORD kDialogBufferChars = 32768;
 constexpr wchar_t kProgramTitle[] = L"Velmo-Starter";
 
+// The common dialog library, loaded from the system folder when the dialog is
+// first needed rather than imported: an imported library is looked up before
+// the program runs, and where the system keeps no list of known libraries
+// (Wine) a copy planted beside the program would be taken.
+struct CommonDialogLibrary {
+    decltype(&GetOpenFileNameW) getOpenFileName = nullptr;
+    decltype(&CommDlgExtendedError) extendedError = nullptr;
+};
+
+const CommonDialogLibrary& CommonDialogs() {
+    static const CommonDialogLibrary library = [] {
+        CommonDialogLibrary functions;
+        // Kept loaded for the rest of the run, like an imported library.
+        if (HMODULE module = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+            functions.getOpenFileName = reinterpret_cast<decltype(&GetOpenFileNameW)>(
+                reinterpret_cast<void*>(GetProcAddress(module, "GetOpenFileNameW")));
+            functions.extendedError = reinterpret_cast<decltype(&CommDlgExtendedError)>(
+                reinterpret_cast<void*>(GetProcAddress(module, "CommDlgExtendedError")));
+        }
+        return functions;
+    }();
+    return library;
+}
+
 } // namespace
 
 std::wstring CommandLineFor(const std::wstring& program, const std::wstring& arguments) {
@@ -161,11 +185,13 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                 OFN_NOCHANGEDIR | OFN_DONTADDTORECENT;
 
+    const CommonDialogLibrary& dialogs = CommonDialogs();
+    if (!dialogs.getOpenFileName || !dialogs.extendedError) throw LastError("comdlg32.dll");
     dialog.FileName.clear();
-    if (GetOpenFileNameW(&ofn)) {
+    if (dialogs.getOpenFileName(&ofn)) {
         dialog.FileName = Narrow(file.data(), static_cast<int>(wcslen(file.data())));
         dialog.FilterIndex = static_cast<int>(ofn.nFilterIndex);
-    } else if (DWORD code = CommDlgExtendedError()) {
+    } else if (DWORD code = dialogs.extendedError()) {
         throw PlatformError(code, "Der Dateiauswahl-Dialog konnte nicht angezeigt werden.");
     }
 }

@@ -51,26 +51,29 @@ DWORD ProcessOf(HWND window) {
     return pid;
 }
 
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    bool visibleOnly;
+    std::vector<HWND> found;
+};
+
+// A named callback, not a lambda: 32-bit Windows calls it with the stdcall convention.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+    auto& s = *reinterpret_cast<WindowSearch*>(data);
+    if (ProcessOf(window) != s.processId)
+        return TRUE;
+    if (s.visibleOnly && !IsWindowVisible(window))
+        return TRUE;
+    if (ClassOf(window) == s.className)
+        s.found.push_back(window);
+    return TRUE;
+}
+
 // Top-level windows of one process with the class name, visible ones only if asked.
 std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, bool visibleOnly) {
-    struct Search {
-        DWORD processId;
-        const wchar_t* className;
-        bool visibleOnly;
-        std::vector<HWND> found;
-    } search{processId, className, visibleOnly, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(data);
-            if (ProcessOf(window) != s.processId)
-                return TRUE;
-            if (s.visibleOnly && !IsWindowVisible(window))
-                return TRUE;
-            if (ClassOf(window) == s.className)
-                s.found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{processId, className, visibleOnly, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -227,8 +227,7 @@ const PlantedCase kPlantedCases[] = {
     {"uxtheme.dll", "Wine's own user32.dll loads uxtheme.dll while the process starts, before "
                     "the program runs"},
     {"windowscodecs.dll", nullptr},
-    {"comdlg32.dll", "Wine has no KnownDLLs: it looks for the program's direct import "
-                     "comdlg32.dll in the program's folder, where Windows maps it from System32"},
+    {"comdlg32.dll", nullptr},
     {"dwmapi.dll", nullptr},
 };
 
