@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,14 @@ inline constexpr std::array<UmlautRow, 7> kUmlautRows = {{
 std::string UmlauteToTwoCharacterForm(std::string_view text);
 // Each two-character form becomes its character again.
 std::string UmlauteToSingleCharacter(std::string_view text);
+
+// The same two conversions into a buffer the caller provides and may reuse:
+// the forward one needs TwoCharacterFormRoom(text) bytes, the reverse one
+// text.size() bytes. Each returns the number of bytes written. (The string
+// forms throw std::bad_alloc when memory runs short.)
+std::size_t TwoCharacterFormRoom(std::string_view text);
+std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out);
+std::size_t UmlauteToSingleCharacter(std::string_view text, char* out);
 
 // True when the text holds the word "UMLAUTE" in any mixture of letter cases,
 // also inside a longer word.

@@ -3,6 +3,9 @@
 #include <cstring>
 
 namespace velmo {
+namespace {
+constexpr std::uint32_t kMaxStringValue = 1u << 20;
+} // namespace
 
 std::int32_t ReadRegistryValue(Platform& platform, RegKey root, const std::string& subKey,
                                const std::string& valueName, RegistryResult& result,
@@ -24,6 +27,8 @@ std::int32_t ReadRegistryValue(Platform& platform, RegKey root, const std::strin
         return finish(status);
 
     if (type == reg::Sz) {
+        // No directory is that long; such a size would only exhaust memory.
+        if (size > kMaxStringValue) return finish(static_cast<std::int32_t>(win_error::MoreData));
         // One blank more than the value needs; the query may fill only `size` of it.
         std::string buffer(static_cast<std::size_t>(size) + 1, ' ');
         std::uint32_t bufferSize = size;

@@ -15,8 +15,9 @@ namespace velmo {
 using RegistryResult = std::variant<std::monostate, std::string, std::int32_t>;
 
 // Reads one value with the narrow registry functions. Returns 0 or the Windows
-// error code of the first call that failed; `result` changes only on success and
-// only for REG_SZ and REG_DWORD. `viewFlag` selects the registry view
+// error code of the first call that failed; `result` changes only when the value
+// was read (REG_SZ or REG_DWORD) — a failing close after that still reports its
+// status. `viewFlag` selects the registry view
 // (0 for the program's own, KEY_WOW64_32KEY or KEY_WOW64_64KEY). The predefined
 // root key is never closed.
 std::int32_t ReadRegistryValue(Platform& platform, RegKey root, const std::string& subKey,

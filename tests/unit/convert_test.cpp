@@ -62,6 +62,36 @@ TEST(Umlaute, RoundTripOfLongMixedText) {
     EXPECT_EQ(UmlauteToSingleCharacter(UmlauteToTwoCharacterForm(text)), text);
 }
 
+TEST(Umlaute, EveryPlaceInALongText) {
+    // Long texts are converted a block at a time: whatever lies across a
+    // block's edge, or in the text's last bytes, converts as anywhere else.
+    struct Piece {
+        std::string text, forward, reverse;
+    };
+    const Piece pieces[] = {
+        {"\xE4", "\xC3\xA4", "\xE4"},
+        {"\xC3\x9C", "\xC3\x9C", "\xDC"},
+        {"\xC3", "\xC3", "\xC3"},
+        {"\xC3\xC3\xB6", "\xC3\xC3\xB6", "\xC3\xF6"},
+        {"\xC3\xE4", "\xC3\xC3\xA4", "\xC3\xE4"},
+        {"\xDF\xC3", "\xC3\x9F\xC3", "\xDF\xC3"},
+        {"\xE9\xC3\xE9", "\xE9\xC3\xE9", "\xE9\xC3\xE9"},
+    };
+    const std::string filler = [] {
+        std::string f;
+        while (f.size() < 200) f += "local x = 1\r\n";
+        return f;
+    }();
+    for (const Piece& piece : pieces) {
+        for (std::size_t at = 0; at <= filler.size(); ++at) {
+            const std::string before = filler.substr(0, at), after = filler.substr(at);
+            const std::string text = before + piece.text + after;
+            EXPECT_EQ(UmlauteToTwoCharacterForm(text), before + piece.forward + after) << at;
+            EXPECT_EQ(UmlauteToSingleCharacter(text), before + piece.reverse + after) << at;
+        }
+    }
+}
+
 TEST(GuardWord, AnySpellingAnywhere) {
     const std::pair<const char*, bool> cases[] = {
         {"Umlaute(x)", true},        {"-- umlaute nicht", true},  {"UMLAUTE", true},
@@ -70,6 +100,16 @@ TEST(GuardWord, AnySpellingAnywhere) {
         {"Uml\xE4ute", false},
     };
     for (const auto& [text, found] : cases) EXPECT_EQ(ContainsGuardWord(text), found) << text;
+}
+
+TEST(GuardWord, EveryPlaceInALongText) {
+    const std::string filler(100, 'u');
+    for (std::size_t at = 0; at <= filler.size(); ++at) {
+        const std::string before = filler.substr(0, at), after = filler.substr(at);
+        EXPECT_TRUE(ContainsGuardWord(before + "umLaute" + after)) << at;
+        EXPECT_FALSE(ContainsGuardWord(before + "umLauxe" + after)) << at;
+        EXPECT_FALSE(ContainsGuardWord(before + "umLaut" + after)) << at;
+    }
 }
 
 } // namespace

@@ -79,6 +79,14 @@ TEST(ReadRegistryValue, FirstFailingCallGivesTheStatusAndLeavesTheHolder) {
             EXPECT_EQ(fake.openKeys, 0) << "key left open";
         }
     }
+    FakePlatform huge;
+    huge.SetRegValue(kKey, "InstallPath", Sz(std::string((1u << 20) + 1, 'x')));
+    RegistryResult unchanged = std::int32_t{7};
+    EXPECT_EQ(ReadRegistryValue(huge, HkeyLocalMachine, kKey, "InstallPath", unchanged),
+              static_cast<std::int32_t>(win_error::MoreData));
+    EXPECT_EQ(unchanged, RegistryResult{std::int32_t{7}});
+    EXPECT_EQ(huge.openKeys, 0);
+
     FakePlatform fake;
     RegistryResult result;
     EXPECT_EQ(ReadRegistryValue(fake, HkeyLocalMachine, kKey, "InstallPath", result),
