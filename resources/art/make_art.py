@@ -6,7 +6,7 @@ no source pictures are needed.  Run from the repository root:
 
     python3 resources/art/make_art.py
 
-The output is deterministic (fixed random seeds), so regenerating without
+The output is deterministic (fixed random starting values), so regenerating without
 changes to this file reproduces the committed files byte for byte.
 """
 
@@ -367,9 +367,9 @@ SKIN = {
 class Portrait(Canvas):
     """A bust in the Velmoria miniature style; design space is 100 x 100."""
 
-    def __init__(self, w, h, seed):
+    def __init__(self, w, h, salt):
         Canvas.__init__(self, w, h, ss=4)
-        self.rng = random.Random(seed)
+        self.rng = random.Random(salt)
 
     # -- backdrop ----------------------------------------------------------
     def backdrop(self, centre, edge, halo=None, halo_at=(50, 38)):
@@ -578,7 +578,7 @@ def sparkle(p, x, y, r, op=0.9):
 # ---- eisenmark_normal: young woman, long brown hair, green scarf -------------
 
 def portrait_eisenmark_normal():
-    p = Portrait(125, 130, seed=11)
+    p = Portrait(125, 130, salt=11)
     skin = SKIN["fair"]
     hair = (112, 66, 36)
     p.backdrop((58, 70, 92), (10, 12, 20), halo=(92, 104, 126))
@@ -646,7 +646,7 @@ def portrait_eisenmark_normal():
 # ---- eisenmark_debug: bearded man in armour with a blue collar ---------------
 
 def portrait_eisenmark_debug():
-    p = Portrait(88, 95, seed=22)
+    p = Portrait(88, 95, salt=22)
     skin = SKIN["warm"]
     hair = (86, 54, 32)
     steel = (128, 136, 148)
@@ -715,7 +715,7 @@ def portrait_eisenmark_debug():
 # ---- eisenmark_geschlossen: man in an iron helmet with nose guard ------------
 
 def portrait_eisenmark_geschlossen():
-    p = Portrait(66, 59, seed=33)
+    p = Portrait(66, 59, salt=33)
     skin = SKIN["ruddy"]
     iron = (112, 116, 124)
     mail = (104, 110, 122)
@@ -770,7 +770,7 @@ def portrait_eisenmark_geschlossen():
 # ---- eisenmark_editor: old man, white beard, blue cap ------------------------
 
 def portrait_eisenmark_editor():
-    p = Portrait(69, 71, seed=44)
+    p = Portrait(69, 71, salt=44)
     skin = SKIN["old"]
     white = (228, 226, 218)
     blue = (40, 72, 160)
@@ -832,7 +832,7 @@ def portrait_eisenmark_editor():
 # ---- sturmtal_normal: black-haired woman with hair pins ----------------------
 
 def portrait_sturmtal_normal():
-    p = Portrait(107, 117, seed=55)
+    p = Portrait(107, 117, salt=55)
     skin = SKIN["pale"]
     hair = (34, 30, 36)
     p.backdrop((112, 78, 48), (20, 12, 8), halo=(150, 108, 66))
@@ -890,7 +890,7 @@ def portrait_sturmtal_normal():
 # ---- sturmtal_debug: fair-haired young man with a blue collar ----------------
 
 def portrait_sturmtal_debug():
-    p = Portrait(54, 57, seed=66)
+    p = Portrait(54, 57, salt=66)
     skin = SKIN["fair"]
     hair = (214, 176, 96)
     blue = (40, 86, 178)
@@ -941,7 +941,7 @@ def portrait_sturmtal_debug():
 # ---- sturmtal_geschlossen: warrior in a horned helmet -------------------------
 
 def portrait_sturmtal_geschlossen():
-    p = Portrait(192, 191, seed=77)
+    p = Portrait(192, 191, salt=77)
     skin = SKIN["ruddy"]
     iron = (104, 108, 116)
     beard_c = (150, 72, 34)
@@ -1063,7 +1063,7 @@ def portrait_sturmtal_geschlossen():
 # ---- sturmtal_editor: bald older man in a blue cloak -------------------------
 
 def portrait_sturmtal_editor():
-    p = Portrait(59, 64, seed=88)
+    p = Portrait(59, 64, salt=88)
     skin = SKIN["old"]
     grey = (176, 172, 166)
     blue = (36, 64, 146)
