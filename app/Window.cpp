@@ -476,7 +476,7 @@ void MainWindow::Create() {
     main.lpszClassName = kMainWindowClass;
     WNDCLASSEXW box{};
     box.cbSize = sizeof box;
-    box.lpfnWndProc = PictureBoxProc;
+    box.lpfnWndProc = ChildProc<&MainWindow::HandlePictureBox>;
     box.hInstance = instance_;
     box.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     box.lpszClassName = kPictureBoxClass;
@@ -601,12 +601,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK MainWindow::PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+template <LRESULT (MainWindow::*Handler)(HWND, UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK MainWindow::ChildProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     MainWindow* self = FromHandle(GetParent(hwnd));
     if (!self)
         return DefWindowProcW(hwnd, message, wParam, lParam);
     try {
-        return self->HandlePictureBox(hwnd, message, wParam, lParam);
+        return (self->*Handler)(hwnd, message, wParam, lParam);
     } catch (...) {
         ReportCurrentException(self->hwnd_);
         return 0;
@@ -637,18 +638,6 @@ LRESULT MainWindow::HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPAR
         break;
     }
     return DefWindowProcW(box, message, wParam, lParam);
-}
-
-LRESULT CALLBACK MainWindow::TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    MainWindow* self = FromHandle(GetParent(hwnd));
-    if (!self)
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    try {
-        return self->HandleTextBox(hwnd, message, wParam, lParam);
-    } catch (...) {
-        ReportCurrentException(self->hwnd_);
-        return 0;
-    }
 }
 
 // A disabled edit control paints its text in the system's grey whatever colour
@@ -703,7 +692,7 @@ void MainWindow::CreateChildren() {
         }
         if (c.kind == ControlKind::TextBox)
             textBoxProc_ = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TextBoxProc)));
+                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ChildProc<&MainWindow::HandleTextBox>)));
     }
     // Front to back as the table's stacking ranks say; the tab order is separate.
     std::vector<const Control*> stack;

@@ -58,8 +58,10 @@ class MainWindow {
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // The window procedure of a child window whose messages `Handler` of the
+    // parent's MainWindow handles; exceptions stop here.
+    template <LRESULT (MainWindow::*Handler)(HWND, UINT, WPARAM, LPARAM)>
+    static LRESULT CALLBACK ChildProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static MainWindow* FromHandle(HWND hwnd);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
