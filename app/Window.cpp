@@ -614,20 +614,31 @@ LRESULT CALLBACK MainWindow::ChildProc(HWND hwnd, UINT message, WPARAM wParam, L
     }
 }
 
-LRESULT MainWindow::HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+// Child windows we paint ourselves: the painting messages go to `paint`.
+// True when the message was one of them.
+bool MainWindow::PaintChild(HWND box, UINT message, WPARAM wParam,
+                            void (MainWindow::*paint)(HWND, HDC)) {
     switch (message) {
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: // the painter covers every pixel
+        return true;
     case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(box, &paint);
-        PaintPictureBox(box, dc);
-        EndPaint(box, &paint);
-        return 0;
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(box, &ps);
+        (this->*paint)(box, dc);
+        EndPaint(box, &ps);
+        return true;
     }
     case WM_PRINTCLIENT:
-        PaintPictureBox(box, reinterpret_cast<HDC>(wParam));
-        return 0;
+        (this->*paint)(box, reinterpret_cast<HDC>(wParam));
+        return true;
+    }
+    return false;
+}
+
+LRESULT MainWindow::HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (PaintChild(box, message, wParam, &MainWindow::PaintPictureBox))
+        return message == WM_ERASEBKGND ? 1 : 0;
+    switch (message) {
     case WM_LBUTTONDOWN:
         SetFocus(box);
         return 0;
@@ -643,22 +654,8 @@ LRESULT MainWindow::HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPAR
 // A disabled edit control paints its text in the system's grey whatever colour
 // its parent sets, so a disabled text box is painted here in its own colours.
 LRESULT MainWindow::HandleTextBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!IsWindowEnabled(box)) {
-        switch (message) {
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC dc = BeginPaint(box, &paint);
-            PaintTextBox(box, dc);
-            EndPaint(box, &paint);
-            return 0;
-        }
-        case WM_PRINTCLIENT:
-            PaintTextBox(box, reinterpret_cast<HDC>(wParam));
-            return 0;
-        }
-    }
+    if (!IsWindowEnabled(box) && PaintChild(box, message, wParam, &MainWindow::PaintTextBox))
+        return message == WM_ERASEBKGND ? 1 : 0;
     return CallWindowProcW(textBoxProc_, box, message, wParam, lParam);
 }
 

@@ -66,6 +66,7 @@ class MainWindow {
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleTextBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+    bool PaintChild(HWND box, UINT message, WPARAM wParam, void (MainWindow::*paint)(HWND, HDC));
 
     // ---- messages of the main window
     void OnCreate();

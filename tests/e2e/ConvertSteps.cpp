@@ -1,5 +1,7 @@
 #include "ConvertSteps.h"
 
+#include "platform/Win32Error.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -128,18 +130,7 @@ void Answer(HWND box, int buttonId) {
         throw HarnessError("the box stayed open after pressing button " + std::to_string(buttonId));
 }
 
-std::wstring SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : std::wstring();
-    if (buffer)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
-    return text;
-}
+std::wstring SystemText(DWORD code) { return Widen(velmo::SystemErrorText(code)); }
 
 std::wstring ErrorReportStart(DWORD code) {
     return L"Fehler " + std::to_wstring(code) + L": " + SystemText(code);
