@@ -56,6 +56,17 @@ constexpr ControlId kEditionControls[] = {
 
 } // namespace
 
+std::string RefusalText(const std::string& path, ScriptKind kind) {
+    std::string_view reason;
+    switch (kind) {
+    case ScriptKind::Text: return {};
+    case ScriptKind::CompiledChunk: reason = kRefusedChunk; break;
+    case ScriptKind::Utf16: reason = kRefusedUtf16; break;
+    case ScriptKind::Utf32: reason = kRefusedUtf32; break;
+    }
+    return path + "\r\r" + std::string(reason);
+}
+
 std::string ErrorReportText(const PlatformError& error) {
     std::string text = "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
     if (!error.Subject().empty()) text += "\r\r" + error.Subject();
@@ -223,6 +234,15 @@ void VelmoStarter::ConvertScript(Direction direction) {
         ScriptTexts& texts;
         ~Release() { texts.ScriptText = std::make_shared<const std::string>(); }
     } release{texts};
+
+    // Only single-byte text is converted: the bytes of a compiled chunk or of
+    // UTF-16/UTF-32 text would be changed at random and the file destroyed.
+    if (const std::string refusal =
+            RefusalText(CommonDialog1.FileName, ClassifyScript(*texts.ScriptText));
+        !refusal.empty()) {
+        platform_.MsgBox(refusal, kErrorBoxStyle, std::string(kWindowTitle));
+        return;
+    }
 
     if (ContainsGuardWord(*texts.ScriptText) &&
         platform_.MsgBox(std::string(kGuardWarning), mb::YesNoCritical,

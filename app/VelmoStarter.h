@@ -5,6 +5,7 @@
 
 #include "app/Controls.h"
 #include "convert/ScriptFile.h"
+#include "convert/ScriptKind.h"
 #include "platform/Platform.h"
 
 #include <array>
@@ -83,5 +84,16 @@ inline constexpr std::string_view kGuardWarning =
 inline constexpr std::string_view kGuardTitle = "Achtung";
 inline constexpr std::string_view kDoneMessage = "Fertig";
 inline constexpr std::string_view kLuaFilter = "Lua-Datei (LUA)|*.lua";
+
+// Why a script is not converted, shown below its path under the program's title.
+inline constexpr std::string_view kRefusedChunk =
+    "Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht umgewandelt.";
+inline constexpr std::string_view kRefusedUtf16 =
+    "Die Datei ist in UTF-16 gespeichert und wird nicht umgewandelt.";
+inline constexpr std::string_view kRefusedUtf32 =
+    "Die Datei ist in UTF-32 gespeichert und wird nicht umgewandelt.";
+// The message for a script of `kind` at `path`; empty for single-byte text,
+// which is converted.
+std::string RefusalText(const std::string& path, ScriptKind kind);
 
 } // namespace velmo

@@ -1,4 +1,5 @@
-// The umlaut conversion and the guard word.
+// The umlaut conversion, the guard word, and which files are converted at all.
+#include "convert/ScriptKind.h"
 #include "convert/Umlaute.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,32 @@ TEST(GuardWord, EveryPlaceInALongText) {
         EXPECT_FALSE(ContainsGuardWord(before + "umLauxe" + after)) << at;
         EXPECT_FALSE(ContainsGuardWord(before + "umLaut" + after)) << at;
     }
+}
+
+TEST(ScriptKind, OnlyTheSignatureAtTheStartRefuses) {
+    const std::pair<std::string, ScriptKind> cases[] = {
+        {""s, ScriptKind::Text},
+        {"\x1B"s, ScriptKind::Text},
+        {"\x1BLu"s, ScriptKind::Text},
+        {"\x1Blua\x54"s, ScriptKind::Text},
+        {"\x1BLua"s, ScriptKind::CompiledChunk},
+        {"\x1BLua\x54\0\x19\x93\r\n\x1A\n\x04\x08\xE4\xC3\xA4"s, ScriptKind::CompiledChunk},
+        {" \x1BLua"s, ScriptKind::Text},
+        {"\xFF\xFE-\0-\0 \0\xE4\0"s, ScriptKind::Utf16},
+        {"\xFE\xFF\0-\0-\0 \0\xE4"s, ScriptKind::Utf16},
+        {"\xFF\xFE"s, ScriptKind::Utf16},
+        {"\xFF\xFE\0\0-\0\0\0"s, ScriptKind::Utf32},
+        {"\0\0\xFE\xFF\0\0\0-"s, ScriptKind::Utf32},
+        {"\0\0\xFE"s, ScriptKind::Text},
+        {"\xFE"s, ScriptKind::Text},
+        {"\xFF"s, ScriptKind::Text},
+        {"\xFE\xFE\xFF"s, ScriptKind::Text},
+        {"-- \xFF\xFE sind \xFF und \xFE\r\n\xFF\xFE\0\0"s, ScriptKind::Text},
+        {"\xEF\xBB\xBF-- mit UTF-8-Kennung\r\n"s, ScriptKind::Text},
+        {"local s = \"a\0b\"\0\0\xFE\xFF\r\n\0\x1BLua \xE4\x81\x8D"s, ScriptKind::Text},
+    };
+    for (const auto& [bytes, kind] : cases)
+        EXPECT_EQ(ClassifyScript(bytes), kind) << ::testing::PrintToString(bytes);
 }
 
 } // namespace

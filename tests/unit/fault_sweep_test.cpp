@@ -4,7 +4,9 @@
 // a backup is complete or absent, no temporary file is left, the debugger
 // library has exactly one of its two names, the error is reported exactly once
 // (or, for the calls that by design answer instead of raising, not at all), and
-// the launcher still does its job at the next click.
+// the launcher still does its job at the next click. A file the conversion
+// refuses (a compiled chunk, UTF-16 text) leaves the file system exactly as it
+// was, whichever call fails.
 #include "app/VelmoStarter.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
@@ -34,6 +36,9 @@ const std::string kSingle = "-- Gr\xFC\xDF"
                             "e\r\nprint(\"\xC4rger \xF6\xE4\xDC\xD6\")\r\n";
 const std::string kPairs = UmlauteToTwoCharacterForm(kSingle);
 const std::string kGuarded = "-- braucht Umlaute()\r\nlocal s = \"\xE4\"\r\n";
+// Files that are not single-byte text, with bytes the conversion would change.
+const std::string kChunk = "\x1BLua\x54\0\x19\x93\r\n\x1A\n\xE4\xC3\xA4 Umlaute"s;
+const std::string kUtf16 = "\xFF\xFE-\0-\0 \0\xE4\0\xC3\0\xA4\0\r\0\n\0"s;
 
 enum class Library { On, Off };
 
@@ -60,6 +65,7 @@ struct Procedure {
     std::string before; // the script's bytes before
     std::string after;  // its bytes after a completed conversion
     bool sicherung;
+    std::string refusal = {}; // the message for a script that is not converted
 };
 
 std::vector<Procedure> Procedures() {
@@ -83,6 +89,10 @@ std::vector<Procedure> Procedures() {
     }
     all.push_back({"UmlauteWeg_Click, guard word answered Yes", Kind::Convert, UmlauteWeg,
                    Library::On, kGuarded, UmlauteToTwoCharacterForm(kGuarded), true});
+    all.push_back({"UmlauteWeg_Click, compiled chunk refused", Kind::Convert, UmlauteWeg,
+                   Library::On, kChunk, kChunk, true, RefusalText(kScript, ScriptKind::CompiledChunk)});
+    all.push_back({"UmlauteZurueck_Click, UTF-16 file refused", Kind::Convert, UmlauteZurueck,
+                   Library::On, kUtf16, kUtf16, true, RefusalText(kScript, ScriptKind::Utf16)});
     all.push_back({"Command1_Click", Kind::Exit, Command1, Library::On, kSingle, kSingle, true});
     return all;
 }
@@ -92,6 +102,7 @@ struct World {
     FakePlatform fake;
     VelmoStarter starter{fake};
     std::map<std::string, FakePlatform::File> untouched; // files no action may change
+    std::map<std::string, FakePlatform::File> atClick;   // all files just before the run
 
     explicit World(const Procedure& p) {
         fake.SetRegValue("SOFTWARE\\Quarzwerk\\Velmoria", "InstallPath", {reg::Sz, kGame + "\0"s});
@@ -111,6 +122,7 @@ struct World {
             fake.calls.clear();
         }
         starter[Sicherung].value = p.sicherung ? 1 : 0;
+        atClick = fake.files;
     }
     static std::string Library(const std::string& edition, bool on) {
         return kGame + edition + (on ? "\\LuaDebugger.dll" : "\\LuaDebugger.dll.off");
@@ -189,10 +201,27 @@ void CheckNothingLost(const Procedure& p, const World& w) {
         ASSERT_NE(now, nullptr) << name;
         EXPECT_EQ(now->bytes, file.bytes) << name;
     }
-    // Messages shown are the error report or the procedures' own ones.
+    // A refused script: nothing written, renamed or removed, every file as it was.
+    if (!p.refusal.empty()) {
+        for (const std::string& call : fake.calls)
+            for (const char* writing : {"WriteNewFile", "MoveFile", "DeleteFile"})
+                EXPECT_NE(call.rfind(writing, 0), 0u) << call;
+        EXPECT_EQ(fake.files.size(), w.atClick.size());
+        for (const auto& [name, file] : w.atClick) {
+            const auto* now = fake.FindFile(name);
+            ASSERT_NE(now, nullptr) << name;
+            EXPECT_EQ(now->bytes, file.bytes) << name;
+            EXPECT_EQ(now->attributes, file.attributes) << name;
+        }
+    }
+    // Messages shown are the error report or the procedures' own ones: for a
+    // refused script only its refusal.
     for (const FakePlatform::Box& box : fake.boxes) {
         const bool report = box.title == "Velmo-Starter" && box.text.rfind("Fehler ", 0) == 0;
-        const bool own = box.text == kDoneMessage || box.title == kGuardTitle;
+        const bool own = p.refusal.empty()
+                             ? box.text == kDoneMessage || box.title == kGuardTitle
+                             : box.text == p.refusal && box.style == 16 &&
+                                   box.title == "Velmo-Starter";
         EXPECT_TRUE(report || own) << box.text;
         if (report) {
             EXPECT_EQ(box.style, 16);
@@ -237,6 +266,10 @@ void CheckStillUsable(const Procedure& p, World& w) {
     case Kind::Convert:
         w.Run(p);
         EXPECT_EQ(w.fake.FindFile(kScript)->bytes, p.after);
+        if (!p.refusal.empty()) {
+            ASSERT_EQ(w.fake.boxes.size(), 1u);
+            EXPECT_EQ(w.fake.boxes[0].text, p.refusal);
+        }
         break;
     case Kind::Launch: {
         w.Run(p);
@@ -272,6 +305,10 @@ TEST(FaultSweep, EveryProcedureWithEachPlatformCallFailing) {
             CheckNothingLost(p, clean);
             if (p.kind == Kind::Convert) {
                 EXPECT_EQ(clean.fake.FindFile(kScript)->bytes, p.after);
+            }
+            if (!p.refusal.empty()) {
+                ASSERT_EQ(clean.fake.boxes.size(), 1u);
+                EXPECT_EQ(clean.fake.boxes[0].text, p.refusal);
             }
             steps = clean.fake.calls;
         }

@@ -199,6 +199,50 @@ TEST(ConvertAction, CancelAndUntickedBoxes) {
     EXPECT_TRUE(c.fake.boxes.empty());
 }
 
+TEST(ConvertAction, CompiledChunksAndUtf16Or32AreRefusedUntouched) {
+    // Each file holds umlaut bytes, pairs and the guard word: converting would change it.
+    struct Case {
+        std::string bytes, reason;
+    };
+    const Case cases[] = {
+        {"\x1BLua\x54\0\x19\x93\xE4\xC3\xA4UMLAUTE\xDC"s,
+         "Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht umgewandelt."},
+        {"\xFF\xFE-\0-\0 \0\xE4\0\xC3\0\xA4\0U\0M\0L\0A\0U\0T\0E\0"s,
+         "Die Datei ist in UTF-16 gespeichert und wird nicht umgewandelt."},
+        {"\xFE\xFF\0\xE4\0\xC3\0\xA4"s,
+         "Die Datei ist in UTF-16 gespeichert und wird nicht umgewandelt."},
+        {"\xFF\xFE\0\0\xE4\0\0\0\xC3\0\0\0\xA4\0\0\0"s,
+         "Die Datei ist in UTF-32 gespeichert und wird nicht umgewandelt."},
+        {"\0\0\xFE\xFF\0\0\0\xE4"s,
+         "Die Datei ist in UTF-32 gespeichert und wird nicht umgewandelt."},
+    };
+    for (const Case& c : cases)
+        for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
+            SCOPED_TRACE(::testing::PrintToString(c.bytes) + " " + std::string(ControlOf(button).name));
+            Converter conv(c.bytes);
+            const auto filesBefore = conv.fake.files;
+            conv.fake.dialogAnswers.push_back(kScript);
+            conv.starter.Click(button);
+            ASSERT_EQ(conv.fake.boxes.size(), 1u); // no warning asked, no "Fertig"
+            EXPECT_EQ(conv.fake.boxes[0].text, kScript + "\r\r"s + c.reason);
+            EXPECT_EQ(conv.fake.boxes[0].style, 16);
+            EXPECT_EQ(conv.fake.boxes[0].title, "Velmo-Starter");
+            for (const std::string& call : conv.fake.calls)
+                for (const char* writing : {"WriteNewFile", "MoveFile", "DeleteFile"})
+                    EXPECT_NE(call.rfind(writing, 0), 0u) << call;
+            ASSERT_EQ(conv.fake.files.size(), filesBefore.size()); // no backup
+            EXPECT_EQ(conv.fake.FindFile(kScript)->bytes, c.bytes);
+            EXPECT_TRUE(conv.starter.texts.ScriptText->empty());
+
+            // The launcher goes on: the next file is converted as ever.
+            conv.fake.AddFile("C:\\Skripte\\text.lua", "\xE4");
+            conv.fake.dialogAnswers.push_back("C:\\Skripte\\text.lua");
+            conv.starter.Click(UmlauteWeg);
+            EXPECT_EQ(conv.fake.FindFile("C:\\Skripte\\text.lua")->bytes, "\xC3\xA4");
+            EXPECT_EQ(conv.fake.boxes.back().text, "Fertig");
+        }
+}
+
 TEST(ConvertAction, LoadFailureIsReportedAndChangesNothing) {
     Converter c("alt");
     c.fake.FindFile(kScript);
