@@ -1,7 +1,8 @@
 // The umlaut conversion in both directions, on any bytes, against a plain
 // reference made of one replacing pass per table row, and the properties the
-// two conversion actions promise each other. Built twice: with the vector
-// kernel and with the portable one.
+// two conversion actions promise each other; and which files are refused.
+// Built twice: with the vector kernel and with the portable one.
+#include "convert/ScriptKind.h"
 #include "convert/Umlaute.h"
 #include "fuzz_check.h"
 
@@ -108,6 +109,29 @@ std::string ReverseIntoExactRoom(std::string_view text) {
     return {buffer.get(), written};
 }
 
+// The leading bytes that make a file one the conversion refuses, and what it is then.
+struct Signature {
+    std::string_view bytes;
+    velmo::ScriptKind kind;
+};
+constexpr Signature kSignatures[] = {
+    {std::string_view("\x1BLua", 4), velmo::ScriptKind::CompiledChunk},
+    {std::string_view("\xFF\xFE\0\0", 4), velmo::ScriptKind::Utf32},
+    {std::string_view("\0\0\xFE\xFF", 4), velmo::ScriptKind::Utf32},
+    {std::string_view("\xFF\xFE", 2), velmo::ScriptKind::Utf16},
+    {std::string_view("\xFE\xFF", 2), velmo::ScriptKind::Utf16},
+};
+
+// A file is refused only when it begins with a signature, and then as the first
+// (longest) one it begins with; every other file is text and converted as ever.
+bool ClassifiedBySignature(std::string_view text) {
+    const velmo::ScriptKind kind = velmo::ClassifyScript(text);
+    for (const Signature& signature : kSignatures)
+        if (text.substr(0, signature.bytes.size()) == signature.bytes)
+            return kind == signature.kind;
+    return kind == velmo::ScriptKind::Text;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -121,6 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ForwardIntoExactRoom(text) == forward);
     FUZZ_CHECK(ReverseIntoExactRoom(text) == reverse);
     FUZZ_CHECK(velmo::ContainsGuardWord(text) == ReferenceGuard(text));
+    FUZZ_CHECK(ClassifiedBySignature(text));
 
     // Converting back restores a text that held no two-character form, and
     // forward again restores one that held none of the seven characters.
