@@ -1,11 +1,14 @@
 #include "app/Window.h"
 
+#include "platform/SystemLibrary.h"
 #include "platform/Win32Error.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 #include <wincodec.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -15,7 +18,17 @@ namespace velmo {
 namespace {
 
 constexpr wchar_t kPictureBoxClass[] = L"VelmoPictureBox";
-constexpr wchar_t kProgramTitle[] = L"Velmo-Starter";
+// The window's title for Windows, made from the one constant at compile time, so
+// the error report can show it without memory to spare.
+constexpr auto kWideWindowTitle = [] {
+    std::array<wchar_t, kWindowTitle.size() + 1> wide{};
+    for (std::size_t i = 0; i < kWindowTitle.size(); ++i) {
+        if (static_cast<unsigned char>(kWindowTitle[i]) >= 0x80)
+            throw "the title is widened character by character, so it must be ASCII";
+        wide[i] = static_cast<wchar_t>(kWindowTitle[i]);
+    }
+    return wide;
+}();
 // A tool window with a close box only: no minimise, no maximise, no sizing frame.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
@@ -78,19 +91,10 @@ std::uint32_t ToPixel(std::int32_t rgb) {
 
 // ---- functions that older systems lack, looked up at run time
 
-template <class Function> Function ProcAddress(const wchar_t* module, const char* name) {
-    HMODULE handle = GetModuleHandleW(module);
-    if (!handle)
-        return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(handle, name)));
-}
-
 struct DpiFunctions {
-    UINT(WINAPI* getDpiForWindow)
-    (HWND) = ProcAddress<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
-    BOOL(WINAPI* adjustWindowRectExForDpi)
-    (RECT*, DWORD, BOOL, DWORD, UINT) = ProcAddress<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
-        L"user32.dll", "AdjustWindowRectExForDpi");
+    decltype(&GetDpiForWindow) getDpiForWindow = VELMO_SYSTEM_FUNCTION(L"user32.dll", GetDpiForWindow);
+    decltype(&AdjustWindowRectExForDpi) adjustWindowRectExForDpi =
+        VELMO_SYSTEM_FUNCTION(L"user32.dll", AdjustWindowRectExForDpi);
 };
 
 const DpiFunctions& Dpi() {
@@ -122,13 +126,7 @@ RECT WindowRectFor(int clientWidth, int clientHeight, int dpi) {
 // Visual styles draw check boxes in the theme's text colour and ignore the one
 // the parent sets; without a theme the control draws in the parent's colours.
 void DrawWithoutTheme(HWND control) {
-    static const auto setWindowTheme = [] {
-        using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, const wchar_t*, const wchar_t*);
-        HMODULE uxtheme = LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        return uxtheme ? reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void (*)()>(
-                             GetProcAddress(uxtheme, "SetWindowTheme")))
-                       : nullptr;
-    }();
+    static const auto setWindowTheme = VELMO_SYSTEM_FUNCTION(L"uxtheme.dll", SetWindowTheme);
     if (setWindowTheme)
         setWindowTheme(control, L"", L"");
 }
@@ -433,9 +431,9 @@ void ReportCurrentException(HWND owner) noexcept {
         text = "Unbekannter Fehler";
     }
     try {
-        MessageBoxW(owner, Widen(text).c_str(), kProgramTitle, MB_OK | MB_ICONERROR);
+        MessageBoxW(owner, Widen(text).c_str(), kWideWindowTitle.data(), MB_OK | MB_ICONERROR);
     } catch (...) {
-        MessageBoxW(owner, L"Unbekannter Fehler", kProgramTitle, MB_OK | MB_ICONERROR);
+        MessageBoxW(owner, L"Unbekannter Fehler", kWideWindowTitle.data(), MB_OK | MB_ICONERROR);
     }
 }
 
@@ -486,8 +484,8 @@ void MainWindow::Create() {
 
     // Created where the primary screen begins, so it gets that screen's DPI;
     // WM_CREATE sizes it and Show centres it.
-    CreateWindowExW(kWindowExStyle, kMainWindowClass, kProgramTitle, kWindowStyle, 0, 0, 0, 0,
-                    nullptr, nullptr, instance_, this);
+    CreateWindowExW(kWindowExStyle, kMainWindowClass, kWideWindowTitle.data(), kWindowStyle, 0, 0,
+                    0, 0, nullptr, nullptr, instance_, this);
     if (!hwnd_) {
         if (createError_)
             std::rethrow_exception(std::exchange(createError_, nullptr));

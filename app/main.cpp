@@ -2,6 +2,7 @@
 // created hidden, Form_Load, shown, and the message loop until it is gone.
 #include "app/VelmoStarter.h"
 #include "app/Window.h"
+#include "platform/SystemLibrary.h"
 #include "platform/Win32Platform.h"
 
 #include <commctrl.h>
@@ -14,11 +15,8 @@ namespace {
 // searched. SetDefaultDllDirectories is looked up because Windows 7 has it only
 // with an update.
 void RestrictDllSearch() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll"))
-        if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories"))))
-            setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (auto setDefault = VELMO_SYSTEM_FUNCTION(L"kernel32.dll", SetDefaultDllDirectories))
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
 }
 
@@ -26,12 +24,7 @@ void RestrictDllSearch() {
 // imported, so the program file's import table names only system DLLs that
 // Windows always takes from System32.
 void InitCommonControlsV6() {
-    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    HMODULE comctl32 = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!comctl32)
-        return;
-    if (auto init = reinterpret_cast<InitFn>(
-            reinterpret_cast<void (*)()>(GetProcAddress(comctl32, "InitCommonControlsEx")))) {
+    if (auto init = VELMO_SYSTEM_FUNCTION(L"comctl32.dll", InitCommonControlsEx)) {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
         init(&controls);
     }
@@ -61,7 +54,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitCommonControlsV6();
 
     try {
-        velmo::Win32Platform platform;
+        velmo::Win32Platform platform{std::string(velmo::kWindowTitle)};
         velmo::VelmoStarter starter(platform);
         velmo::MainWindow window(instance, starter);
         window.Create();

@@ -1,6 +1,7 @@
 #include "platform/Win32Platform.h"
 
 #include "platform/Handle.h"
+#include "platform/SystemLibrary.h"
 #include "platform/Win32Error.h"
 
 #include <commdlg.h>
@@ -14,29 +15,19 @@ namespace {
 
 constexpr DWORD kChunk = 16u << 20; // bytes per ReadFile/WriteFile call
 constexpr DWORD kDialogBufferChars = 32768;
-constexpr wchar_t kProgramTitle[] = L"Velmo-Starter";
-
 // The common dialog library, loaded from the system folder when the dialog is
 // first needed rather than imported: an imported library is looked up before
 // the program runs, and where the system keeps no list of known libraries
 // (Wine) a copy planted beside the program would be taken.
 struct CommonDialogLibrary {
-    decltype(&GetOpenFileNameW) getOpenFileName = nullptr;
-    decltype(&CommDlgExtendedError) extendedError = nullptr;
+    decltype(&GetOpenFileNameW) getOpenFileName =
+        VELMO_SYSTEM_FUNCTION(L"comdlg32.dll", GetOpenFileNameW);
+    decltype(&CommDlgExtendedError) extendedError =
+        VELMO_SYSTEM_FUNCTION(L"comdlg32.dll", CommDlgExtendedError);
 };
 
 const CommonDialogLibrary& CommonDialogs() {
-    static const CommonDialogLibrary library = [] {
-        CommonDialogLibrary functions;
-        // Kept loaded for the rest of the run, like an imported library.
-        if (HMODULE module = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-            functions.getOpenFileName = reinterpret_cast<decltype(&GetOpenFileNameW)>(
-                reinterpret_cast<void*>(GetProcAddress(module, "GetOpenFileNameW")));
-            functions.extendedError = reinterpret_cast<decltype(&CommDlgExtendedError)>(
-                reinterpret_cast<void*>(GetProcAddress(module, "CommDlgExtendedError")));
-        }
-        return functions;
-    }();
+    static const CommonDialogLibrary library;
     return library;
 }
 
@@ -197,7 +188,7 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
 }
 
 int Win32Platform::MsgBox(const std::string& text, int style, const std::string& title) {
-    const std::wstring caption = title.empty() ? std::wstring(kProgramTitle) : Widen(title);
+    const std::wstring caption = Widen(title.empty() ? programTitle_ : title);
     const int answer = MessageBoxW(owner_, Widen(text).c_str(), caption.c_str(),
                                    static_cast<UINT>(style) | MB_SETFOREGROUND);
     // No box was shown (0 on Windows, -1 under Wine): no answer to hand back,

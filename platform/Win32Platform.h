@@ -7,11 +7,15 @@
 
 #include <functional>
 #include <map>
+#include <string>
+#include <utility>
 
 namespace velmo {
 
 class Win32Platform : public Platform {
   public:
+    // `programTitle` is the title of message boxes shown without one of their own.
+    explicit Win32Platform(std::string programTitle = {}) : programTitle_(std::move(programTitle)) {}
     // The window that owns dialogs and message boxes (none until it exists).
     void SetOwner(HWND owner) { owner_ = owner; }
     // What End does; by default the process ends at once.
@@ -40,6 +44,7 @@ class Win32Platform : public Platform {
 
   private:
     HKEY KeyOf(RegKey key) const;
+    std::string programTitle_;
     HWND owner_ = nullptr;
     // Opened registry keys by the number handed out for them, so the interface's
     // 32-bit handles never depend on the pointer size.

@@ -871,7 +871,7 @@ TEST(Win32Dialogs, MsgBoxShowsTextTitleAndButtonsAndReturnsTheAnswer) {
                     seen.buttons.push_back(id);
             Press(dialog, c.press);
         });
-        Win32Platform platform;
+        Win32Platform platform{std::string(kWindowTitle)};
         const int answer = platform.MsgBox(c.text, c.style, c.title);
         const SeenDialog& seen = driver.Finish();
         ASSERT_TRUE(seen.found) << c.text;
