@@ -2,124 +2,37 @@
 
 #include "platform/Cp1252.h"
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velmo::bench {
-namespace {
 
-// The Windows error number closest to the POSIX one, so that the portable
-// code's reactions (an existing temporary name, say) work as on Windows.
-std::uint32_t WindowsCode(int error) {
-    switch (error) {
-    case ENOENT:
-        return win_error::FileNotFound;
-    case EEXIST:
-        return win_error::FileExists;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return win_error::AccessDenied;
-    default:
-        return 0x20000000u | static_cast<std::uint32_t>(error); // customer bit: not Windows'
-    }
-}
-
-// Closes the descriptor when it goes out of scope.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-} // namespace
-
-PlatformError PosixPlatform::Error(std::uint32_t code, const std::string& subject) {
-    const int posix = (code & 0x20000000u) ? static_cast<int>(code & 0xFFFFu) : 0;
-    return PlatformError(
-        code, posix ? std::strerror(posix) : "Windows error " + std::to_string(code), subject);
-}
-
-bool PosixPlatform::FileExists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
+bool PosixPlatform::FileExists(const std::string& path) { return files_.FileExists(path); }
 std::string PosixPlatform::ReadWholeFile(const std::string& path) {
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    struct stat info {};
-    if (file.fd < 0 || ::fstat(file.fd, &info) != 0)
-        throw Error(WindowsCode(errno), path);
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::read(file.fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw Error(WindowsCode(errno), path);
-        if (got == 0)
-            break; // the file shrank meanwhile
-        done += static_cast<std::size_t>(got);
-    }
-    bytes.resize(done);
-    return bytes;
+    return files_.ReadWholeFile(path);
 }
-
 std::uint32_t PosixPlatform::FileAttributes(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        throw Error(WindowsCode(errno), path);
-    return (info.st_mode & S_IWUSR) ? file_attr::Normal : file_attr::ReadOnly;
+    return files_.FileAttributes(path);
 }
-
 void PosixPlatform::WriteNewFile(const std::string& path, const std::string& bytes,
                                  std::uint32_t attributes) {
-    const mode_t mode = (attributes & file_attr::ReadOnly) ? 0444 : 0644;
-    Descriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)};
-    if (file.fd < 0)
-        throw Error(WindowsCode(errno), path);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(file.fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0) {
-            const int error = errno;
-            ::unlink(path.c_str());
-            throw Error(WindowsCode(error), path);
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    if (::fsync(file.fd) != 0) {
-        const int error = errno;
-        ::unlink(path.c_str());
-        throw Error(WindowsCode(error), path);
-    }
+    files_.WriteNewFile(path, bytes, attributes);
 }
-
+void PosixPlatform::KeepPermissions(const std::string& original, const std::string& copy) {
+    files_.KeepPermissions(original, copy);
+}
+void PosixPlatform::FlushFiles(const std::vector<std::string>& paths) { files_.FlushFiles(paths); }
+void PosixPlatform::LinkFile(const std::string& existing, const std::string& newName) {
+    files_.LinkFile(existing, newName);
+}
 void PosixPlatform::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
-    if (!replaceExisting) {
-        // A hard link fails when the target exists: a rename that never replaces.
-        if (::link(from.c_str(), to.c_str()) != 0)
-            throw Error(WindowsCode(errno), from);
-        ::unlink(from.c_str());
-        return;
-    }
-    if (::rename(from.c_str(), to.c_str()) != 0)
-        throw Error(WindowsCode(errno), from);
+    files_.MoveFile(from, to, replaceExisting);
 }
-
-void PosixPlatform::DeleteFile(const std::string& path) {
-    if (::unlink(path.c_str()) != 0)
-        throw Error(WindowsCode(errno), path);
+void PosixPlatform::DeleteFile(const std::string& path) { files_.DeleteFile(path); }
+void PosixPlatform::SyncDirectories(const std::vector<std::string>& directories) {
+    files_.SyncDirectories(directories);
+}
+DateTimeTexts PosixPlatform::Now() { return files_.Now(); }
+PlatformError PosixPlatform::Error(std::uint32_t code, const std::string& subject) {
+    return files_.Error(code, subject);
 }
 
 void PosixPlatform::StartProcess(const std::string& program, const std::string&, const std::string&,
@@ -147,16 +60,6 @@ std::int32_t PosixPlatform::RegCloseKey(RegKey) {
 }
 std::string PosixPlatform::FromAnsi(const std::string& bytes) {
     return Cp1252ToUtf8(bytes);
-}
-
-DateTimeTexts PosixPlatform::Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char date[32], time[32];
-    std::strftime(date, sizeof date, "%d.%m.%Y", &local);
-    std::strftime(time, sizeof time, "%H:%M:%S", &local);
-    return {date, time};
 }
 
 } // namespace velmo::bench

@@ -1,10 +1,11 @@
-// The file services of the platform interface on real files, with POSIX calls,
-// for measuring the load, convert and save path natively. Everything else
+// The platform interface with real POSIX file services (PosixFiles), for
+// measuring the launcher's load, convert and save path natively. Everything else
 // (programs, registry) is not available here; the open-file dialog answers
 // with a path set beforehand and message boxes are recorded and answered Yes/OK.
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/PosixFiles.h"
 
 #include <string>
 #include <vector>
@@ -21,8 +22,12 @@ class PosixPlatform : public Platform {
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
+    void KeepPermissions(const std::string& original, const std::string& copy) override;
+    void FlushFiles(const std::vector<std::string>& paths) override;
+    void LinkFile(const std::string& existing, const std::string& newName) override;
     void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
     void DeleteFile(const std::string& path) override;
+    void SyncDirectories(const std::vector<std::string>& directories) override;
     void StartProcess(const std::string& program, const std::string& arguments,
                       const std::string& workingDir, int showStyle) override;
     void End() override;
@@ -36,6 +41,9 @@ class PosixPlatform : public Platform {
     std::string FromAnsi(const std::string& bytes) override;
     DateTimeTexts Now() override;
     PlatformError Error(std::uint32_t code, const std::string& subject) override;
+
+  private:
+    PosixFiles files_;
 };
 
 } // namespace velmo::bench

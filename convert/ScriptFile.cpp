@@ -1,5 +1,7 @@
 #include "convert/ScriptFile.h"
 
+#include <algorithm>
+
 namespace velmo {
 namespace {
 
@@ -23,10 +25,57 @@ bool FitsInFileName(char c) {
     }
 }
 
+bool NameTaken(const PlatformError& error) {
+    return error.Code() == win_error::FileExists || error.Code() == win_error::AlreadyExists;
+}
+
+// Removes a temporary file after a failure; false when it could not be removed.
+bool Discard(FileServices& files, const std::string& temporary) {
+    try {
+        files.DeleteFile(temporary);
+        return true;
+    } catch (const PlatformError&) {
+        return false; // the first error is the one to report
+    }
+}
+
+// Makes the backup of `oldText` under the first free backup name and returns that name.
+// A copy gets the permissions of `permissionsFrom` (the script, when it exists),
+// so it is as private as the script it keeps.
+std::string MakeBackup(FileServices& files, const std::string& path, const std::string& oldText,
+                       BackupBy method, const std::string& permissionsFrom) {
+    const DateTimeTexts now = files.Now();
+    for (int counter = 1;; ++counter) {
+        if (counter > kMaxNameTries) throw files.Error(win_error::FileExists, BackupName(path, now));
+        const std::string name = BackupName(path, now, counter);
+        if (files.FileExists(name)) continue;
+        if (method == BackupBy::LinkOrCopy) {
+            try {
+                files.LinkFile(path, name);
+                return name;
+            } catch (const PlatformError& error) {
+                if (NameTaken(error)) continue; // taken meanwhile: the next counter
+                // No links on this file system (or not allowed): a copy instead.
+            }
+        }
+        WriteFileSafely(files, name, oldText, file_attr::Normal, false, permissionsFrom);
+        return name;
+    }
+}
+
 } // namespace
 
-void LoadScript(Platform& platform, const std::string& path, ScriptTexts& texts) {
-    auto text = std::make_shared<const std::string>(platform.ReadWholeFile(path));
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t nameStart = FileNameStart(path);
+    if (nameStart == 0) return ".";
+    if (nameStart == 1) return path.substr(0, 1); // "/" itself
+    // "C:\" keeps its separator: "C:" alone would mean that drive's current directory.
+    if (nameStart == 3 && path[1] == ':') return path.substr(0, 3);
+    return path.substr(0, nameStart - 1);
+}
+
+void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts) {
+    auto text = std::make_shared<const std::string>(files.ReadWholeFile(path));
     texts.ScriptText = text;
     texts.OriginalText = std::move(text);
 }
@@ -40,53 +89,118 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
     return scriptPath.substr(0, nameStart) + name + ".bak";
 }
 
-void WriteFileSafely(Platform& platform, const std::string& target, const std::string& bytes,
-                     std::uint32_t attributes, bool replaceExisting) {
+std::string WriteTemporary(FileServices& files, const std::string& target,
+                           const std::string& bytes, std::uint32_t attributes) {
     const std::size_t nameStart = FileNameStart(target);
     const std::string stem = target.substr(0, nameStart) + "~" + target.substr(nameStart);
-    std::string temp;
     for (int attempt = 1;; ++attempt) {
-        temp = stem + "." + std::to_string(attempt) + ".velmo-tmp";
+        std::string temporary = stem + "." + std::to_string(attempt) + ".velmo-tmp";
         try {
-            platform.WriteNewFile(temp, bytes, attributes & ~file_attr::ReadOnly);
-            break;
+            files.WriteNewFile(temporary, bytes, attributes & ~file_attr::ReadOnly);
+            return temporary;
         } catch (const PlatformError& e) {
             // Another temporary file of that name (left by a killed run): take the next.
-            if (e.Code() != win_error::FileExists || attempt >= kMaxNameTries) throw;
+            if (!NameTaken(e) || attempt >= kMaxNameTries) throw;
         }
-    }
-    try {
-        platform.MoveFile(temp, target, replaceExisting);
-    } catch (const PlatformError& e) {
-        bool removed = true;
-        try {
-            platform.DeleteFile(temp);
-        } catch (const PlatformError&) {
-            removed = false; // the move's error is the one to report
-        }
-        // The report names the file the user knows, or the temporary one left behind.
-        throw PlatformError(e.Code(), e.Text(), removed ? target : temp);
     }
 }
 
-void SaveScript(Platform& platform, const std::string& path, const ScriptTexts& texts,
-                bool backup) {
+void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
+                     std::uint32_t attributes, bool replaceExisting,
+                     const std::string& permissionsFrom) {
+    const std::string temporary = WriteTemporary(files, target, bytes, attributes);
+    try {
+        if (!permissionsFrom.empty()) files.KeepPermissions(permissionsFrom, temporary);
+        files.FlushFiles({temporary});
+        files.MoveFile(temporary, target, replaceExisting);
+    } catch (const PlatformError& e) {
+        // The report names the file the user knows, or the temporary one left behind.
+        const bool removed = Discard(files, temporary);
+        throw PlatformError(e.Code(), e.Text(), removed ? target : temporary);
+    }
+    files.SyncDirectories({DirectoryOf(target)});
+}
+
+StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
+                         const std::string& newText, bool backup, BackupBy method) {
     std::uint32_t attributes = file_attr::Normal;
-    if (platform.FileExists(path)) {
-        attributes = platform.FileAttributes(path);
-        // Windows refuses to replace a read-only file; say so before anything is written.
-        if (attributes & file_attr::ReadOnly) throw platform.Error(win_error::AccessDenied, path);
+    const bool exists = files.FileExists(path);
+    if (exists) {
+        attributes = files.FileAttributes(path);
+        // Windows refuses to replace a read-only file, and a POSIX rename would
+        // replace it regardless: say so before anything is written.
+        if (attributes & file_attr::ReadOnly) throw files.Error(win_error::AccessDenied, path);
     }
-    if (backup) {
-        const DateTimeTexts now = platform.Now();
-        std::string name = BackupName(path, now);
-        for (int counter = 2; platform.FileExists(name); ++counter) {
-            if (counter > kMaxNameTries) throw platform.Error(win_error::FileExists, name);
-            name = BackupName(path, now, counter);
+    StagedScript staged{path, {}, {}};
+    if (backup)
+        staged.backup = MakeBackup(files, path, oldText, method, exists ? path : std::string());
+    staged.temporary = WriteTemporary(files, path, newText, attributes);
+    if (exists) {
+        try {
+            files.KeepPermissions(path, staged.temporary);
+        } catch (const PlatformError& e) {
+            const bool removed = Discard(files, staged.temporary);
+            throw PlatformError(e.Code(), e.Text(), removed ? path : staged.temporary);
         }
-        WriteFileSafely(platform, name, *texts.OriginalText, file_attr::Normal, false);
     }
-    WriteFileSafely(platform, path, *texts.ScriptText, attributes, true);
+    return staged;
+}
+
+std::vector<CommitFailure> CommitScripts(FileServices& files,
+                                         const std::vector<StagedScript>& staged) {
+    std::vector<CommitFailure> failures;
+    if (staged.empty()) return failures;
+    std::vector<std::string> temporaries, directories;
+    for (const StagedScript& s : staged) {
+        temporaries.push_back(s.temporary);
+        directories.push_back(DirectoryOf(s.path));
+    }
+    std::sort(directories.begin(), directories.end());
+    directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
+
+    // Nothing is replaced before every new text and every backup's name is durable.
+    try {
+        files.FlushFiles(temporaries);
+        files.SyncDirectories(directories);
+    } catch (const PlatformError& e) {
+        for (std::size_t i = 0; i < staged.size(); ++i) {
+            const bool removed = Discard(files, staged[i].temporary);
+            failures.push_back(
+                {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
+        }
+        return failures;
+    }
+
+    std::vector<std::size_t> replaced;
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        try {
+            files.MoveFile(staged[i].temporary, staged[i].path, true);
+            replaced.push_back(i);
+        } catch (const PlatformError& e) {
+            const bool removed = Discard(files, staged[i].temporary);
+            failures.push_back(
+                {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
+        }
+    }
+    if (replaced.empty()) return failures;
+    try {
+        files.SyncDirectories(directories);
+    } catch (const PlatformError& e) {
+        // The scripts hold their new bytes, but that is not yet certain to survive
+        // a power failure: say so for each.
+        for (std::size_t i : replaced) failures.push_back({i, PlatformError(e.Code(), e.Text(), staged[i].path)});
+        std::sort(failures.begin(), failures.end(),
+                  [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
+    }
+    return failures;
+}
+
+void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
+                bool backup) {
+    const StagedScript staged =
+        StageScript(files, path, *texts.OriginalText, *texts.ScriptText, backup, BackupBy::Copy);
+    std::vector<CommitFailure> failures = CommitScripts(files, {staged});
+    if (!failures.empty()) throw failures.front().error;
 }
 
 } // namespace velmo

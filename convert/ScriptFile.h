@@ -1,10 +1,12 @@
 // Loading a whole script file and writing it back safely, with its backup.
 #pragma once
 
-#include "platform/Platform.h"
+#include "platform/FileServices.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmo {
 
@@ -19,15 +21,55 @@ struct ScriptTexts {
 };
 
 // Reads the whole file into ScriptText and OriginalText. On failure both stay as they were.
-void LoadScript(Platform& platform, const std::string& path, ScriptTexts& texts);
+void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts);
 
-// Writes ScriptText over the file. With `backup`, first writes OriginalText to a
-// new backup file beside the script (see BackupName); if that fails the script is
-// left untouched. The script is replaced in one step, keeping its attributes; a
-// read-only script is refused. Every failure leaves the script with its old or
-// its new bytes and no temporary file behind.
-void SaveScript(Platform& platform, const std::string& path, const ScriptTexts& texts,
+// Writes ScriptText over the file (see StageScript and CommitScripts): with
+// `backup`, OriginalText goes to a new backup file beside the script first; if
+// that fails the script is left untouched. A read-only script is refused. Every
+// failure leaves the script with its old or its new bytes and no temporary file.
+void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
                 bool backup);
+
+// ---- the save in two steps, so that a batch of scripts shares its flushes.
+//
+// The order that keeps every script safe, also across a power failure: the
+// backup is complete and durable under its final name, and the new text is
+// durable in a temporary file, before the script is replaced; the replacing
+// rename is then made durable.
+
+enum class BackupBy {
+    Copy,     // a flushed copy of the old text: always the text as it was read
+    LinkOrCopy // a second name for the script's file, at no cost; a copy where
+               // the file system has no links. Only when the file cannot have
+               // changed since it was read.
+};
+
+// A script whose new text waits, not yet durable, in a temporary file beside it.
+struct StagedScript {
+    std::string path;
+    std::string temporary;
+    std::string backup; // the backup's name; empty without one
+};
+
+// Prepares replacing the script at `path` by `newText`: refuses a read-only
+// script (error 5), makes the backup of `oldText` when asked (complete under its
+// final name), and writes `newText` to a temporary file with the script's
+// attributes and permissions. The script itself is not touched. On failure no
+// temporary file is left; a backup already made stays.
+StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
+                         const std::string& newText, bool backup, BackupBy method);
+
+struct CommitFailure {
+    std::size_t index; // into the staged list
+    PlatformError error;
+};
+
+// Makes the staged texts and backup names durable, replaces each script by its
+// temporary file in one step, and makes the renames durable. A script that
+// cannot be replaced keeps its old bytes and loses its temporary file; the
+// others go on. Returns the failures in the order of the list.
+std::vector<CommitFailure> CommitScripts(FileServices& files,
+                                         const std::vector<StagedScript>& staged);
 
 // The backup's name for a script saved at `now`: in the script's own directory,
 // the script's file name with date and time appended, every ".", ":" and any
@@ -35,10 +77,21 @@ void SaveScript(Platform& platform, const std::string& path, const ScriptTexts& 
 // `counter` > 1 goes before ".bak" as "_<counter>" to avoid an existing backup.
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter = 1);
 
-// Writes `bytes` to `target` through a new file in the same directory that is
-// flushed and then moved into place in one step (replacing an existing target
-// only with `replaceExisting`).
-void WriteFileSafely(Platform& platform, const std::string& target, const std::string& bytes,
-                     std::uint32_t attributes, bool replaceExisting);
+// The directory part of a path, without its last separator ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+
+// Writes `bytes` to a new file in the same directory as `target`, named
+// "~<name>.<n>.velmo-tmp" with the first free n, and returns its name. The file
+// is not yet durable.
+std::string WriteTemporary(FileServices& files, const std::string& target,
+                           const std::string& bytes, std::uint32_t attributes);
+
+// Writes `bytes` to `target` through a temporary file that is flushed and then
+// moved into place in one step (replacing an existing target only with
+// `replaceExisting`); the rename is made durable. With `permissionsFrom`, the
+// new file gets that file's owner and permissions first.
+void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
+                     std::uint32_t attributes, bool replaceExisting,
+                     const std::string& permissionsFrom = {});
 
 } // namespace velmo

@@ -81,6 +81,35 @@ void FakePlatform::WriteNewFile(const std::string& path, const std::string& byte
     AddFile(path, bytes, attributes);
 }
 
+void FakePlatform::KeepPermissions(const std::string& original, const std::string& copy) {
+    Check("KeepPermissions", original + " | " + copy, copy);
+    if (!FindFile(original)) throw Error(win_error::FileNotFound, original);
+    if (!FindFile(copy)) throw Error(win_error::FileNotFound, copy);
+}
+
+void FakePlatform::FlushFiles(const std::vector<std::string>& paths) {
+    std::string list;
+    for (const std::string& path : paths) list += (list.empty() ? "" : " | ") + path;
+    Check("FlushFiles", list, paths.empty() ? std::string() : paths.front());
+    for (const std::string& path : paths)
+        if (!FindFile(path)) throw Error(win_error::FileNotFound, path);
+}
+
+void FakePlatform::LinkFile(const std::string& existing, const std::string& newName) {
+    Check("LinkFile", existing + " | " + newName, existing);
+    const File* file = FindFile(existing);
+    if (!file) throw Error(win_error::FileNotFound, existing);
+    if (FindFile(newName)) throw Error(win_error::AlreadyExists, newName);
+    // Links share the file; the fake's files are never changed in place, so a copy behaves alike.
+    AddFile(newName, file->bytes, file->attributes);
+}
+
+void FakePlatform::SyncDirectories(const std::vector<std::string>& directories) {
+    std::string list;
+    for (const std::string& dir : directories) list += (list.empty() ? "" : " | ") + dir;
+    Check("SyncDirectories", list, directories.empty() ? std::string() : directories.front());
+}
+
 void FakePlatform::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
     Check("MoveFile", from + " | " + to + (replaceExisting ? " | replace" : ""), from);
     auto source = files.find(Lower(from));

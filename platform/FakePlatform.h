@@ -76,8 +76,12 @@ class FakePlatform : public Platform {
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
+    void KeepPermissions(const std::string& original, const std::string& copy) override;
+    void FlushFiles(const std::vector<std::string>& paths) override;
+    void LinkFile(const std::string& existing, const std::string& newName) override;
     void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
     void DeleteFile(const std::string& path) override;
+    void SyncDirectories(const std::vector<std::string>& directories) override;
     void StartProcess(const std::string& program, const std::string& arguments,
                       const std::string& workingDir, int showStyle) override;
     void End() override;

@@ -59,6 +59,13 @@ struct ModuleTraits {
     static void Close(Type h) noexcept { ::FreeLibrary(h); }
 };
 
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::FindClose(h); }
+};
+
+using AutoFind = UniqueHandle<FindHandleTraits>;       // FindFirstFile searches
 using AutoFile = UniqueHandle<FileHandleTraits>;       // CreateFile results
 using AutoHandle = UniqueHandle<KernelHandleTraits>;   // processes, threads, events
 using AutoGdiObject = UniqueHandle<GdiObjectTraits>;   // fonts, brushes, bitmaps

@@ -1,51 +1,18 @@
-// The operating-system services the launcher uses, behind one narrow interface.
+// The operating-system services the launcher uses, behind one narrow interface:
+// the file services and, beyond them, programs, dialogs, message boxes and the
+// registry.
 //
 // Everything here is portable: no Windows header is included, so the event
 // procedures, the registry reader and the conversion build and run natively
 // against a fake. Text is UTF-8; file contents are raw bytes in std::string.
 #pragma once
 
+#include "platform/FileServices.h"
+
 #include <cstdint>
-#include <stdexcept>
 #include <string>
-#include <utility>
 
 namespace velmo {
-
-// Windows error numbers the portable code names itself.
-namespace win_error {
-inline constexpr std::uint32_t FileNotFound = 2;
-inline constexpr std::uint32_t AccessDenied = 5;
-inline constexpr std::uint32_t NotEnoughMemory = 8;
-inline constexpr std::uint32_t SharingViolation = 32;
-inline constexpr std::uint32_t FileExists = 80;
-inline constexpr std::uint32_t AlreadyExists = 183;
-inline constexpr std::uint32_t MoreData = 234;
-} // namespace win_error
-
-// A failed platform operation: the Windows error number, the system's text for
-// it and, where one is known, the path it concerned. Event procedures never catch
-// it; the top-level handler around event dispatch reports it.
-class PlatformError : public std::runtime_error {
-  public:
-    PlatformError(std::uint32_t code, std::string text, std::string subject = {})
-        : std::runtime_error(text), code_(code), text_(std::move(text)),
-          subject_(std::move(subject)) {}
-    std::uint32_t Code() const noexcept { return code_; }
-    const std::string& Text() const noexcept { return text_; }
-    const std::string& Subject() const noexcept { return subject_; }
-
-  private:
-    std::uint32_t code_;
-    std::string text_;
-    std::string subject_;
-};
-
-// File attribute bits as Windows defines them.
-namespace file_attr {
-inline constexpr std::uint32_t ReadOnly = 0x1;
-inline constexpr std::uint32_t Normal = 0x80;
-} // namespace file_attr
 
 // Registry handles and values as the narrow registry functions see them.
 using RegKey = std::uint32_t;
@@ -82,31 +49,10 @@ struct CommonDialog {
     std::string InitDir;
 };
 
-struct DateTimeTexts {
-    std::string date; // the user's short date format
-    std::string time; // the user's long time format
-};
 
-class Platform {
+class Platform : public FileServices {
   public:
     virtual ~Platform() = default;
-
-    // ---- files (paths are full paths; failures throw PlatformError)
-    // True when a file (not a directory) exists at the path; never throws.
-    virtual bool FileExists(const std::string& path) = 0;
-    // The file's whole content, byte for byte.
-    virtual std::string ReadWholeFile(const std::string& path) = 0;
-    // The file's attribute bits.
-    virtual std::uint32_t FileAttributes(const std::string& path) = 0;
-    // Creates a file that must not exist yet, writes all bytes, gives it the
-    // attributes and flushes it to disk. On failure nothing is left behind.
-    virtual void WriteNewFile(const std::string& path, const std::string& bytes,
-                              std::uint32_t attributes) = 0;
-    // Renames a file. Without replaceExisting it fails when the target exists;
-    // with it, the target is replaced in one step.
-    virtual void MoveFile(const std::string& from, const std::string& to,
-                          bool replaceExisting) = 0;
-    virtual void DeleteFile(const std::string& path) = 0;
 
     // ---- programs
     // Starts exactly the program file `program` with the command line made of
@@ -135,14 +81,6 @@ class Platform {
     // Text read through the narrow registry functions, from the system's ANSI
     // code page into UTF-8 (NUL bytes stay characters).
     virtual std::string FromAnsi(const std::string& bytes) = 0;
-
-    // ---- time
-    // Today's date and the time of day, both from the same moment.
-    virtual DateTimeTexts Now() = 0;
-
-    // The error a platform operation would raise for `code`, with the system's
-    // text; for conditions the portable code detects itself.
-    virtual PlatformError Error(std::uint32_t code, const std::string& subject) = 0;
 };
 
 } // namespace velmo

@@ -13,7 +13,6 @@
 namespace velmo {
 namespace {
 
-constexpr DWORD kChunk = 16u << 20; // bytes per ReadFile/WriteFile call
 constexpr DWORD kDialogBufferChars = 32768;
 // The common dialog library, loaded from the system folder when the dialog is
 // first needed rather than imported: an imported library is looked up before
@@ -39,88 +38,37 @@ std::wstring CommandLineFor(const std::wstring& program, const std::wstring& arg
     return line;
 }
 
-PlatformError Win32Platform::Error(std::uint32_t code, const std::string& subject) {
-    return MakeError(code, subject);
-}
+// ---- files and time: the same services the command-line companion uses
 
-// ---- files
-
-bool Win32Platform::FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
+bool Win32Platform::FileExists(const std::string& path) { return files_.FileExists(path); }
 std::string Win32Platform::ReadWholeFile(const std::string& path) {
-    AutoFile file(CreateFileW(FilePath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) throw LastError(path);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size)) throw LastError(path);
-    if (static_cast<unsigned long long>(size.QuadPart) > std::string().max_size() / 2)
-        throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
-
-    std::string bytes;
-    try {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    } catch (const std::bad_alloc&) {
-        throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
-        if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) throw LastError(path);
-        if (got == 0) break; // the file shrank while we read it
-        done += got;
-    }
-    bytes.resize(done);
-    return bytes;
+    return files_.ReadWholeFile(path);
 }
-
 std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) throw LastError(path);
-    return attributes;
+    return files_.FileAttributes(path);
 }
-
 void Win32Platform::WriteNewFile(const std::string& path, const std::string& bytes,
                                  std::uint32_t attributes) {
-    const std::wstring widePath = FilePath(path);
-    const DWORD createAttributes =
-        (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)) |
-        FILE_ATTRIBUTE_NORMAL;
-    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              createAttributes, nullptr));
-    if (!file) throw LastError(path);
-
-    DWORD failure = ERROR_SUCCESS;
-    std::size_t done = 0;
-    while (done < bytes.size() && failure == ERROR_SUCCESS) {
-        DWORD put = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
-        if (!WriteFile(file.Get(), bytes.data() + done, want, &put, nullptr) || put == 0)
-            failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-        done += put;
-    }
-    if (failure == ERROR_SUCCESS && !FlushFileBuffers(file.Get())) failure = GetLastError();
-    file.Reset();
-    if (failure != ERROR_SUCCESS) {
-        // Nothing half-written stays behind.
-        DeleteFileW(widePath.c_str());
-        throw MakeError(failure, path);
-    }
+    files_.WriteNewFile(path, bytes, attributes);
 }
-
+void Win32Platform::KeepPermissions(const std::string& original, const std::string& copy) {
+    files_.KeepPermissions(original, copy);
+}
+void Win32Platform::FlushFiles(const std::vector<std::string>& paths) { files_.FlushFiles(paths); }
+void Win32Platform::LinkFile(const std::string& existing, const std::string& newName) {
+    files_.LinkFile(existing, newName);
+}
 void Win32Platform::MoveFile(const std::string& from, const std::string& to,
                              bool replaceExisting) {
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags)) throw LastError(from);
+    files_.MoveFile(from, to, replaceExisting);
 }
-
-void Win32Platform::DeleteFile(const std::string& path) {
-    if (!DeleteFileW(FilePath(path).c_str())) throw LastError(path);
+void Win32Platform::DeleteFile(const std::string& path) { files_.DeleteFile(path); }
+void Win32Platform::SyncDirectories(const std::vector<std::string>& directories) {
+    files_.SyncDirectories(directories);
+}
+DateTimeTexts Win32Platform::Now() { return files_.Now(); }
+PlatformError Win32Platform::Error(std::uint32_t code, const std::string& subject) {
+    return files_.Error(code, subject);
 }
 
 // ---- programs
@@ -262,19 +210,6 @@ std::string Win32Platform::FromAnsi(const std::string& bytes) {
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
     return Narrow(wide);
-}
-
-// ---- time
-
-DateTimeTexts Win32Platform::Now() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    wchar_t date[128] = {};
-    wchar_t time[128] = {};
-    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, date, 128))
-        throw LastError("");
-    if (!GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, time, 128)) throw LastError("");
-    return {Narrow(date, static_cast<int>(wcslen(date))), Narrow(time, static_cast<int>(wcslen(time)))};
 }
 
 } // namespace velmo

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/Win32Files.h"
 
 #include "platform/WinApi.h"
 
@@ -26,8 +27,12 @@ class Win32Platform : public Platform {
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
+    void KeepPermissions(const std::string& original, const std::string& copy) override;
+    void FlushFiles(const std::vector<std::string>& paths) override;
+    void LinkFile(const std::string& existing, const std::string& newName) override;
     void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
     void DeleteFile(const std::string& path) override;
+    void SyncDirectories(const std::vector<std::string>& directories) override;
     void StartProcess(const std::string& program, const std::string& arguments,
                       const std::string& workingDir, int showStyle) override;
     void End() override;
@@ -45,6 +50,7 @@ class Win32Platform : public Platform {
   private:
     HKEY KeyOf(RegKey key) const;
     std::string programTitle_;
+    Win32Files files_;
     HWND owner_ = nullptr;
     // Opened registry keys by the number handed out for them, so the interface's
     // 32-bit handles never depend on the pointer size.

@@ -1,0 +1,364 @@
+#include "cli/Batch.h"
+
+#include "convert/ScriptFile.h"
+#include "convert/ScriptKind.h"
+#include "convert/Umlaute.h"
+
+#include <algorithm>
+#include <new>
+#include <set>
+
+#ifndef VELMO_VERSION_TEXT
+#define VELMO_VERSION_TEXT "0"
+#endif
+
+namespace velmo::cli {
+namespace {
+
+// A batch stages this many scripts (or this many bytes of new text) before it
+// flushes them together and replaces them: few flushes, and a bounded amount of
+// unflushed data.
+constexpr std::size_t kChunkFiles = 256;
+constexpr std::size_t kChunkBytes = 64u << 20;
+
+std::string Plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+bool EndsWithLua(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return tail == ".lua";
+}
+
+const char* RefusalReason(ScriptKind kind) {
+    switch (kind) {
+    case ScriptKind::CompiledChunk: return "übersetztes Lua-Skript (Bytecode)";
+    case ScriptKind::Utf16: return "in UTF-16 gespeichert";
+    case ScriptKind::Utf32: return "in UTF-32 gespeichert";
+    case ScriptKind::Text: break;
+    }
+    return "";
+}
+
+std::string Skipped(const std::string& path, const std::string& why) {
+    return path + ": übersprungen, " + why;
+}
+
+constexpr const char* kGuardNotice = "enthält das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C "
+                                     "(umwandeln mit --trotzdem)";
+
+// The converted text and the number of characters converted.
+struct Conversion {
+    std::string text;
+    std::size_t characters = 0;
+};
+
+Conversion Convert(const std::string& text, Direction direction) {
+    Conversion result;
+    if (direction == Direction::ToTwoCharacterForm) {
+        const std::size_t room = TwoCharacterFormRoom(text);
+        result.characters = room - text.size();
+        if (result.characters == 0) return result;
+        result.text.resize(room);
+        result.text.resize(UmlauteToTwoCharacterForm(text, result.text.data()));
+    } else {
+        result.text.resize(text.size());
+        result.text.resize(UmlauteToSingleCharacter(text, result.text.data()));
+        result.characters = text.size() - result.text.size();
+    }
+    return result;
+}
+
+class Batch {
+  public:
+    Batch(FileServices& files, DirectoryServices& directories, const Options& options,
+          Reporter& reporter)
+        : files_(files), directories_(directories), options_(options), reporter_(reporter) {}
+
+    int Run() {
+        for (const std::string& path : options_.paths) Collect(path);
+        for (std::size_t i = 0; i < scripts_.size(); ++i) {
+            Process(scripts_[i]);
+            reporter_.Progress(i + 1, scripts_.size());
+        }
+        Commit();
+        reporter_.Summary(
+            Plural(changed_, "Datei", "Dateien") +
+            (options_.check ? (changed_ == 1 ? " würde" : " würden") : "") + " umgewandelt, " +
+            std::to_string(unchanged_) + " unverändert, " + std::to_string(skipped_) +
+            " übersprungen, " + std::to_string(failed_) + " Fehler");
+        if (failed_ > 0) return kFailed;
+        return options_.check && changed_ > 0 ? kWouldChange : kDone;
+    }
+
+  private:
+    void Fail(const PlatformError& error, const std::string& path) {
+        ++failed_;
+        reporter_.Failure(ErrorLine(error, path));
+    }
+    void Skip(const std::string& path, const std::string& why) {
+        ++skipped_;
+        reporter_.Notice(Skipped(path, why));
+    }
+
+    std::string Join(const std::string& directory, const std::string& name) const {
+        const char last = directory.empty() ? '\0' : directory.back();
+        if (last == directories_.Separator() || last == '/') return directory + name;
+        return directory + directories_.Separator() + name;
+    }
+
+    void Take(const std::string& path) {
+        // The same file named twice (or inside a folder also named) is done once.
+        if (taken_.insert(path).second) scripts_.push_back(path);
+    }
+
+    // A path from the command line: a file is taken whatever its name.
+    void Collect(const std::string& path) {
+        try {
+            switch (directories_.KindOf(path)) {
+            case PathKind::Missing: throw files_.Error(win_error::FileNotFound, path);
+            case PathKind::File: Take(path); break;
+            case PathKind::Directory: Walk(path); break;
+            case PathKind::Link: Skip(path, "symbolische Verknüpfung"); break;
+            case PathKind::Other: Skip(path, "keine gewöhnliche Datei"); break;
+            }
+        } catch (const PlatformError& error) {
+            Fail(error, path);
+        }
+    }
+
+    // A folder: every *.lua below it, in name order, hidden folders left out.
+    void Walk(const std::string& directory) {
+        std::vector<std::string> names;
+        try {
+            names = directories_.ListDirectory(directory);
+        } catch (const PlatformError& error) {
+            Fail(error, directory);
+            return;
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string path = Join(directory, name);
+            try {
+                switch (directories_.KindOf(path)) {
+                case PathKind::Directory:
+                    if (name.front() != '.') Walk(path);
+                    break;
+                case PathKind::File:
+                    if (EndsWithLua(name)) Take(path);
+                    break;
+                case PathKind::Link:
+                    if (EndsWithLua(name)) Skip(path, "symbolische Verknüpfung");
+                    break;
+                case PathKind::Missing: // gone meanwhile
+                case PathKind::Other: break;
+                }
+            } catch (const PlatformError& error) {
+                Fail(error, path);
+            }
+        }
+    }
+
+    void Process(const std::string& path) {
+        try {
+            const std::string text = files_.ReadWholeFile(path);
+            if (const ScriptKind kind = ClassifyScript(text); kind != ScriptKind::Text) {
+                Skip(path, RefusalReason(kind));
+                return;
+            }
+            Conversion conversion = Convert(text, options_.direction);
+            if (conversion.characters == 0) {
+                ++unchanged_; // never rewritten: no backup, its times stay
+                return;
+            }
+            if (!options_.anyway && ContainsGuardWord(text)) {
+                Skip(path, kGuardNotice);
+                return;
+            }
+            if (options_.check) {
+                ++changed_;
+                reporter_.Changed(path + ": " + Plural(conversion.characters, "Zeichen", "Zeichen") +
+                                  " würden umgewandelt");
+                return;
+            }
+            pending_.push_back(StageScript(files_, path, text, conversion.text, options_.backup,
+                                           BackupBy::LinkOrCopy));
+            pendingCharacters_.push_back(conversion.characters);
+            pendingBytes_ += conversion.text.size();
+        } catch (const PlatformError& error) {
+            Fail(error, path);
+        } catch (const std::bad_alloc&) {
+            Fail(files_.Error(win_error::NotEnoughMemory, path), path);
+        }
+        if (pending_.size() >= kChunkFiles || pendingBytes_ >= kChunkBytes) Commit();
+    }
+
+    void Commit() {
+        if (pending_.empty()) return;
+        const std::vector<CommitFailure> failures = CommitScripts(files_, pending_);
+        auto failure = failures.begin();
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            if (failure != failures.end() && failure->index == i) {
+                Fail(failure->error, pending_[i].path);
+                while (failure != failures.end() && failure->index == i) ++failure;
+                continue;
+            }
+            ++changed_;
+            reporter_.Changed(pending_[i].path + ": " +
+                              Plural(pendingCharacters_[i], "Zeichen", "Zeichen") + " umgewandelt");
+        }
+        pending_.clear();
+        pendingCharacters_.clear();
+        pendingBytes_ = 0;
+    }
+
+    FileServices& files_;
+    DirectoryServices& directories_;
+    const Options& options_;
+    Reporter& reporter_;
+
+    std::vector<std::string> scripts_;
+    std::set<std::string> taken_;
+    std::vector<StagedScript> pending_;
+    std::vector<std::size_t> pendingCharacters_;
+    std::size_t pendingBytes_ = 0;
+    std::size_t changed_ = 0, unchanged_ = 0, skipped_ = 0, failed_ = 0;
+};
+
+} // namespace
+
+std::string ErrorLine(const PlatformError& error, const std::string& path) {
+    const std::string& subject = error.Subject().empty() ? path : error.Subject();
+    return subject + ": Fehler " + std::to_string(error.Code()) + ": " + error.Text();
+}
+
+Arguments ParseArguments(const std::vector<std::string>& arguments) {
+    Arguments result;
+    auto usage = [&](std::string error) {
+        result.action = Arguments::Action::Usage;
+        result.error = std::move(error);
+        return result;
+    };
+    bool haveCommand = false, optionsEnded = false;
+    for (const std::string& argument : arguments) {
+        if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
+            if (argument == "--") optionsEnded = true;
+            else if (argument == "-h" || argument == "--help" || argument == "--hilfe") {
+                result.action = Arguments::Action::Help;
+                return result;
+            } else if (argument == "--version") {
+                result.action = Arguments::Action::Version;
+                return result;
+            } else if (argument == "--pruefen" || argument == "--prüfen") result.options.check = true;
+            else if (argument == "--ohne-sicherung") result.options.backup = false;
+            else if (argument == "--trotzdem") result.options.anyway = true;
+            else if (argument == "-q" || argument == "--leise") result.options.quiet = true;
+            else return usage("unbekannte Option \xE2\x80\x9E" + argument + "\xE2\x80\x9C");
+        } else if (!haveCommand) {
+            haveCommand = true;
+            if (argument == "fuer-velmo" || argument == "für-velmo")
+                result.options.direction = Direction::ToTwoCharacterForm;
+            else if (argument == "fuer-mich" || argument == "für-mich")
+                result.options.direction = Direction::ToSingleCharacter;
+            else
+                return usage("unbekannter Befehl \xE2\x80\x9E" + argument +
+                             "\xE2\x80\x9C (fuer-velmo oder fuer-mich)");
+        } else {
+            result.options.paths.push_back(argument);
+        }
+    }
+    if (!haveCommand) return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
+    if (result.options.paths.empty()) return usage("keine Datei und kein Ordner angegeben");
+    const bool filter = std::find(result.options.paths.begin(), result.options.paths.end(), "-") !=
+                        result.options.paths.end();
+    if (filter && result.options.paths.size() > 1)
+        return usage("\xE2\x80\x9E-\xE2\x80\x9C (Standardeingabe) geht nur allein");
+    result.action = Arguments::Action::Run;
+    return result;
+}
+
+std::string UsageHint() {
+    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich [OPTIONEN] PFAD... (Hilfe mit --help)";
+}
+
+std::string HelpText() {
+    return "velmo-umlaute " VELMO_VERSION_TEXT R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
+
+Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
+        velmo-umlaute fuer-mich  [OPTIONEN] PFAD...
+
+  fuer-velmo   ä ö ü ß Ä Ö Ü werden zu ihrer Zwei-Zeichen-Form (UTF-8),
+               wie „Umlaute für Velmo umwandeln“ im Velmo-Starter.
+  fuer-mich    die Zwei-Zeichen-Formen werden wieder zu einzelnen Zeichen
+               (Windows-1252), wie „Umlaute für mich umwandeln“.
+  Auch „für-velmo“ und „für-mich“ werden verstanden.
+
+PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
+*.lua durchsucht; versteckte Ordner wie .git bleiben außen vor. Eine
+ausdrücklich genannte Datei wird umgewandelt, wie auch immer sie heißt.
+„-“ allein liest die Standardeingabe und schreibt auf die Standardausgabe
+(als Filter, etwa für git); dabei wird keine Datei angefasst.
+
+Optionen:
+  --pruefen         nichts ändern, nur die Dateien nennen, die sich ändern
+                    würden
+  --ohne-sicherung  keine Sicherungskopie anlegen
+  --trotzdem        auch Dateien umwandeln, die das Wort „UMLAUTE“ enthalten
+  -q, --leise       nur Fehler ausgeben
+  -h, --help        diese Hilfe zeigen
+  --version         die Versionsnummer zeigen
+  --                alles Weitere sind Pfade
+
+Jede geänderte Datei bekommt ihre Sicherung neben sich, benannt wie im
+Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak. Eine Datei wird erst
+ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
+und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
+unberührt. Schreibgeschützte Dateien werden abgelehnt; übersetzte
+Lua-Skripte (Bytecode), Dateien in UTF-16 oder UTF-32, symbolische
+Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort „UMLAUTE“ werden
+mit einem Hinweis übersprungen.
+
+Rückgabewert:
+  0  fertig; mit --pruefen: nichts würde sich ändern
+  1  nur mit --pruefen: mindestens eine Datei würde sich ändern
+  2  Fehler: falscher Aufruf, oder eine Datei ließ sich nicht lesen
+     oder schreiben (die übrigen werden trotzdem bearbeitet)
+
+Beispiele:
+  velmo-umlaute fuer-velmo karten/
+  velmo-umlaute fuer-velmo --pruefen karten/
+  git config filter.velmo.clean "velmo-umlaute fuer-velmo -"
+)";
+}
+
+int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
+             Reporter& reporter) {
+    return Batch(files, directories, options, reporter).Run();
+}
+
+int RunFilter(const std::string& input, std::string& output, const Options& options,
+              Reporter& reporter) {
+    const std::string name = "(Standardeingabe)";
+    output = input;
+    if (const ScriptKind kind = ClassifyScript(input); kind != ScriptKind::Text) {
+        reporter.Notice(name + ": unverändert durchgereicht, " + RefusalReason(kind));
+        return kDone;
+    }
+    Conversion conversion = Convert(input, options.direction);
+    if (conversion.characters == 0) return kDone;
+    if (!options.anyway && ContainsGuardWord(input)) {
+        reporter.Notice(name + ": unverändert durchgereicht, " + kGuardNotice);
+        return kDone;
+    }
+    if (options.check) {
+        output.clear();
+        return kWouldChange;
+    }
+    output = std::move(conversion.text);
+    return kDone;
+}
+
+} // namespace velmo::cli

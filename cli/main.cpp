@@ -1,0 +1,122 @@
+// velmo-umlaute: the launcher's umlaut conversion for whole map folders, on the
+// command line of Windows and Linux.
+#include "cli/Batch.h"
+#include "platform/Console.h"
+
+#ifdef _WIN32
+#include "platform/Win32Files.h"
+#else
+#include "platform/PosixFiles.h"
+#endif
+
+#include <chrono>
+#include <exception>
+
+namespace velmo::cli {
+namespace {
+
+#ifdef _WIN32
+using SystemFiles = Win32Files;
+#else
+using SystemFiles = PosixFiles;
+#endif
+
+constexpr const char* kProgram = "velmo-umlaute: ";
+
+// Lines to the console; --leise keeps only the errors. A run that lasts longer
+// than a second shows how far it is on a terminal's stderr, never in a file.
+class ConsoleReporter final : public Reporter {
+  public:
+    explicit ConsoleReporter(bool quiet)
+        : quiet_(quiet), showProgress_(!quiet && console::IsTerminal(console::Stream::Err)) {}
+    ~ConsoleReporter() override { ClearProgress(); }
+
+    void Changed(const std::string& line) override {
+        if (quiet_) return;
+        ClearProgress();
+        console::Write(console::Stream::Out, line + "\n");
+    }
+    void Notice(const std::string& line) override {
+        if (quiet_) return;
+        ClearProgress();
+        console::Write(console::Stream::Err, kProgram + line + "\n");
+    }
+    void Failure(const std::string& line) override {
+        ClearProgress();
+        console::Write(console::Stream::Err, kProgram + line + "\n");
+    }
+    void Progress(std::size_t done, std::size_t total) override {
+        if (!showProgress_) return;
+        const auto now = Clock::now();
+        if (now - started_ < std::chrono::seconds(1) || now - shown_ < std::chrono::milliseconds(100))
+            return;
+        shown_ = now;
+        const std::string line =
+            "\r" + std::to_string(done) + " von " + std::to_string(total) + " Dateien ";
+        progressWidth_ = line.size();
+        console::Write(console::Stream::Err, line);
+    }
+    void Summary(const std::string& line) override {
+        if (quiet_) return;
+        ClearProgress();
+        console::Write(console::Stream::Err, line + "\n");
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    void ClearProgress() {
+        if (progressWidth_ == 0) return;
+        console::Write(console::Stream::Err, "\r" + std::string(progressWidth_, ' ') + "\r");
+        progressWidth_ = 0;
+    }
+    bool quiet_;
+    bool showProgress_;
+    Clock::time_point started_ = Clock::now();
+    Clock::time_point shown_{};
+    std::size_t progressWidth_ = 0;
+};
+
+int Main(const std::vector<std::string>& arguments) {
+    const Arguments parsed = ParseArguments(arguments);
+    switch (parsed.action) {
+    case Arguments::Action::Help:
+        console::Write(console::Stream::Out, HelpText());
+        return kDone;
+    case Arguments::Action::Version:
+        console::Write(console::Stream::Out, "velmo-umlaute " VELMO_VERSION_TEXT "\n");
+        return kDone;
+    case Arguments::Action::Usage:
+        console::Write(console::Stream::Err, kProgram + parsed.error + "\n" + UsageHint() + "\n");
+        return kFailed;
+    case Arguments::Action::Run: break;
+    }
+    const Options& options = parsed.options;
+    ConsoleReporter reporter(options.quiet);
+    try {
+        if (options.paths.front() == "-") {
+            std::string output;
+            const int status = RunFilter(console::ReadAllInput(), output, options, reporter);
+            if (!options.check) console::WriteOutput(output);
+            return status;
+        }
+        SystemFiles files;
+        return RunBatch(files, files, options, reporter);
+    } catch (const PlatformError& error) {
+        reporter.Failure(ErrorLine(error, ""));
+        return kFailed;
+    } catch (const std::bad_alloc&) {
+        reporter.Failure("Fehler 8: zu wenig Arbeitsspeicher");
+        return kFailed;
+    }
+}
+
+} // namespace
+} // namespace velmo::cli
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    return velmo::cli::Main(velmo::console::Start(argc, argv));
+}
+#else
+int main(int argc, char** argv) { return velmo::cli::Main(velmo::console::Start(argc, argv)); }
+#endif

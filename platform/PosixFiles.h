@@ -1,0 +1,34 @@
+// The file, folder and clock services on Linux and other POSIX systems, for the
+// command-line companion's native build.
+#pragma once
+
+#include "platform/FileServices.h"
+
+namespace velmo {
+
+class PosixFiles final : public FileServices, public DirectoryServices {
+  public:
+    bool FileExists(const std::string& path) override;
+    std::string ReadWholeFile(const std::string& path) override;
+    std::uint32_t FileAttributes(const std::string& path) override;
+    void WriteNewFile(const std::string& path, const std::string& bytes,
+                      std::uint32_t attributes) override;
+    void KeepPermissions(const std::string& original, const std::string& copy) override;
+    void FlushFiles(const std::vector<std::string>& paths) override;
+    void LinkFile(const std::string& existing, const std::string& newName) override;
+    void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
+    void DeleteFile(const std::string& path) override;
+    void SyncDirectories(const std::vector<std::string>& directories) override;
+    DateTimeTexts Now() override;
+    PlatformError Error(std::uint32_t code, const std::string& subject) override;
+
+    PathKind KindOf(const std::string& path) override;
+    std::vector<std::string> ListDirectory(const std::string& directory) override;
+    char Separator() const override { return '/'; }
+};
+
+// The Windows error number for a POSIX error, where the two mean the same;
+// others keep their POSIX number with the customer bit set.
+std::uint32_t WindowsCode(int posixError);
+
+} // namespace velmo

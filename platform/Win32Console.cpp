@@ -1,0 +1,81 @@
+#include "platform/Console.h"
+
+#include "platform/Win32Error.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <clocale>
+#include <cstdio>
+
+namespace velmo::console {
+namespace {
+
+HANDLE HandleOf(Stream stream) {
+    return GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+void WriteAll(HANDLE handle, std::string_view bytes, const char* name) {
+    while (!bytes.empty()) {
+        DWORD put = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        if (!WriteFile(handle, bytes.data(), want, &put, nullptr) || put == 0) throw LastError(name);
+        bytes.remove_prefix(put);
+    }
+}
+
+} // namespace
+
+std::vector<std::string> Start(int argc, wchar_t** argv) {
+    // Stdin and stdout carry script bytes unchanged: no CR/LF translation.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(Narrow(argv[i], static_cast<int>(wcslen(argv[i]))));
+    return arguments;
+}
+
+bool IsTerminal(Stream stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+void Write(Stream stream, std::string_view utf8) {
+    const HANDLE handle = HandleOf(stream);
+    DWORD mode = 0;
+    try {
+        if (GetConsoleMode(handle, &mode)) {
+            // A console shows characters, whatever its code page.
+            const std::wstring wide = Widen(std::string(utf8));
+            DWORD written = 0;
+            if (!WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
+                throw LastError("(Konsole)");
+        } else {
+            WriteAll(handle, utf8, "(Ausgabe)");
+        }
+    } catch (const PlatformError&) {
+        if (stream == Stream::Out) throw;
+    }
+}
+
+std::string ReadAllInput() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
+            // The writing end of a pipe closed: the end of the input.
+            if (GetLastError() == ERROR_BROKEN_PIPE) return bytes;
+            throw LastError("(Standardeingabe)");
+        }
+        if (got == 0) return bytes;
+        bytes.append(buffer, got);
+    }
+}
+
+void WriteOutput(std::string_view bytes) {
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes, "(Standardausgabe)");
+}
+
+} // namespace velmo::console
