@@ -1,13 +1,94 @@
-# What a user downloads: install rules for the programs and the guide, and the
-# packages CPack makes from them (tools/release makes all of them at once).
+# What a user downloads, made with CPack from the install rules below:
+#   Windows build: Velmo-Starter-<version>-win32.zip with Velmo-Starter.exe,
+#                  velmo-umlaute.exe and LIESMICH.txt, nothing else;
+#   Linux build:   the Debian package of velmo-umlaute with its man page.
+# tools/release builds both and writes SHA256SUMS beside them.
+#
+# The packages are reproducible: the programs hold no build path, date or link
+# time (see the top CMakeLists.txt), the files are installed with fixed modes,
+# and CPack stamps every archive member with SOURCE_DATE_EPOCH (tools/release
+# sets it to the commit's time).
 
-# The version records of the Windows programs must show the one version number.
-if(WIN32 AND VELMO_TESTS)
-  foreach(program IN ITEMS Velmo-Starter velmo-umlaute)
-    if(TARGET ${program})
-      add_test(NAME version_record_${program}
-               COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/release/pe_version.py
-                       $<TARGET_FILE:${program}> --expect ${PROJECT_VERSION})
-    endif()
-  endforeach()
+# Installing never builds anything first: tools/release builds exactly the
+# shipped programs, not every test and benchmark of the build folder.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Velmo-Starter")
+# Whoever publishes the packages puts their name and address here.
+set(VELMO_PACKAGE_MAINTAINER "Velmo-Starter" CACHE STRING "Maintainer named in the Debian package")
+set(CPACK_PACKAGE_CONTACT "${VELMO_PACKAGE_MAINTAINER}")
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# No source package: the sources are the git repository.
+set(CPACK_SOURCE_GENERATOR "")
+
+# Release builds ship without symbols.
+foreach(program IN ITEMS Velmo-Starter velmo-umlaute)
+  if(TARGET ${program})
+    target_link_options(${program} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endif()
+endforeach()
+
+if(WIN32)
+  # One flat folder: a user unpacks it anywhere and starts the program from there.
+  install(TARGETS Velmo-Starter RUNTIME DESTINATION .)
+  if(TARGET velmo-umlaute)
+    install(TARGETS velmo-umlaute RUNTIME DESTINATION .)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/LIESMICH.txt DESTINATION .)
+
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(velmo_platform win32)
+  else()
+    set(velmo_platform win64)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME Velmo-Starter)
+  set(CPACK_PACKAGE_FILE_NAME Velmo-Starter-${PROJECT_VERSION}-${velmo_platform})
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  include(CPack)
+
+  # The version records of the Windows programs must show the one version number.
+  if(VELMO_TESTS)
+    foreach(program IN ITEMS Velmo-Starter velmo-umlaute)
+      if(TARGET ${program})
+        add_test(NAME version_record_${program}
+                 COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/release/pe_version.py
+                         $<TARGET_FILE:${program}> --expect ${PROJECT_VERSION})
+      endif()
+    endforeach()
+  endif()
+elseif(TARGET velmo-umlaute AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  include(GNUInstallDirs)
+  install(TARGETS velmo-umlaute RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+  # The man page, written once in German; its header carries the version.
+  # gzip -n keeps the name and time of the file out of the compressed page.
+  set(velmo_man ${PROJECT_BINARY_DIR}/man/velmo-umlaute.1)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/velmo-umlaute.1.in ${velmo_man} @ONLY)
+  add_custom_command(OUTPUT ${velmo_man}.gz
+                     COMMAND gzip -9 -n -f -k ${velmo_man}
+                     DEPENDS ${velmo_man}
+                     COMMENT "Compressing the man page")
+  add_custom_target(velmo_man_page ALL DEPENDS ${velmo_man}.gz)
+  install(FILES ${velmo_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME velmo-umlaute)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+      "Umlaute in Lua-Skripten für Velmoria umwandeln")
+  # The summary above is the description's first line; this is the rest.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "velmo-umlaute wandelt die Umlaute ä ö ü ß Ä Ö Ü in Lua-Skripten und ganzen
+Kartenordnern in die Form um, die Velmoria erwartet, oder zurück. Jede Datei
+wird sicher ersetzt, auf Wunsch mit Sicherung; übersetzte Skripte und
+UTF-16-Dateien bleiben unberührt. Auch als Prüfung in Git-Hooks und als
+Git-Filter verwendbar.")
+  include(CPack)
 endif()
