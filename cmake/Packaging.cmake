@@ -87,7 +87,7 @@ elseif(TARGET velmo-umlaute AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "velmo-umlaute wandelt die Umlaute ä ö ü ß Ä Ö Ü in Lua-Skripten und ganzen
 Kartenordnern in die Form um, die Velmoria erwartet, oder zurück. Jede Datei
-wird sicher ersetzt, auf Wunsch mit Sicherung; übersetzte Skripte und
+wird sicher ersetzt, auf Wunsch mit Sicherung; kompilierte Skripte und
 UTF-16-Dateien bleiben unberührt. Auch als Prüfung in Git-Hooks und als
 Git-Filter verwendbar.")
   include(CPack)
