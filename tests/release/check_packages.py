@@ -115,7 +115,12 @@ def check_zip(checks, folder, build, version, source_guide):
                              sha256(data) == sha256(built))
                 path = os.path.join(unpacked, program)
                 open(path, "wb").write(data)
-                for what, ok in pe_version.check(pe_version.read_record(path), version, program):
+                try:
+                    record = pe_version.read_record(path)
+                except ValueError as error:
+                    checks.check(f"{program} has a version record", False, str(error))
+                    continue
+                for what, ok in pe_version.check(record, version, program):
                     checks.check(f"{program}: {what}", ok)
             if GUIDE in listed:
                 data = archive.read(GUIDE)
