@@ -116,6 +116,56 @@ class BadInputE2E : public ::testing::TestWithParam<BadInputCase> {
              (noNewFile ? ", no backup" : ", NEW FILE IN ITS FOLDER"));
     }
 
+    // Picks a script the launcher must not convert: its message, under the program's
+    // title with the stop icon and only OK, names the file and `reason`; afterwards
+    // nothing more is shown and the script and its folder are as they were.
+    void ExpectRefusal(ControlId button, const std::wstring& script, const std::wstring& reason) {
+        const std::string content = ReadFileBytes(script);
+        const auto entries = Entries(DirectoryOf(script));
+        ConvertThroughDialog(launcher, button, script);
+        const std::optional<ShownBox> shown = NextMessageBox(launcher);
+        ASSERT_TRUE(shown) << "no message";
+        const std::wstring& text = shown->info.text;
+        const std::wstring why = L"\r\r" + std::wstring(reason);
+        const bool named = text.size() > why.size() &&
+                           text.compare(text.size() - why.size(), why.size(), why) == 0 &&
+                           SamePath(text.substr(0, text.size() - why.size()), script);
+        EXPECT_TRUE(named) << Narrow(text);
+        EXPECT_EQ(shown->info.title, kProgramTitle);
+        EXPECT_TRUE(shown->HasButton(IDOK) && !shown->HasButton(IDCANCEL) &&
+                    !shown->HasButton(IDYES) && !shown->HasButton(IDNO));
+        EXPECT_TRUE(ShowsStopIcon(shown->box));
+        Note("box names the file: \"" + Narrow(reason) + "\"");
+        Answer(shown->box, IDOK);
+        const std::optional<ShownBox> next = NextMessageBox(launcher);
+        EXPECT_FALSE(next) << "then: " << Narrow(next->info.text);
+        const bool unchanged = ReadFileBytes(script) == content;
+        const bool noNewFile = Entries(DirectoryOf(script)) == entries;
+        EXPECT_TRUE(unchanged);
+        EXPECT_TRUE(noNewFile) << "a backup or temporary file was left";
+        Note(std::string(unchanged ? "file byte-identical" : "FILE CHANGED") +
+             (noNewFile ? ", no backup" : ", NEW FILE IN ITS FOLDER"));
+    }
+
+    // The box's icon as it is on the screen is the critical stop, a red disc: a
+    // warning, question or information icon is yellow or blue.
+    static bool ShowsStopIcon(HWND box) {
+        HWND icon = nullptr;
+        for (HWND child = GetWindow(box, GW_CHILD); child && !icon;
+             child = GetWindow(child, GW_HWNDNEXT))
+            if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                IsWindowVisible(child))
+                icon = child;
+        if (!icon)
+            return false;
+        const Pixels pixels = CaptureClient(icon);
+        const auto red = std::count_if(pixels.data.begin(), pixels.data.end(), [](std::uint32_t p) {
+            const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+            return r > 150 && g < 110 && b < 110;
+        });
+        return red * 4 > static_cast<std::ptrdiff_t>(pixels.data.size());
+    }
+
     // Converts `script` (ä ö ü ß Ä Ö Ü to their pairs) through the dialog and checks
     // the result, the "Fertig" box and the one backup beside it.
     // `samples` are positions compared one by one besides size and fingerprint.
@@ -242,6 +292,34 @@ void ScriptOpenForReading(BadInputE2E& t) {
     t.Note(std::string(unchanged ? "script unchanged" : "SCRIPT CHANGED") +
            (onlyBackups ? ", no temporary file left (a backup of the original may stay)"
                         : ", OTHER FILES LEFT"));
+}
+
+// What luac writes: the signature, a header and instructions and numbers whose
+// bytes include the seven umlaut bytes and their pairs. Converting it would
+// destroy it for good. The folder and file name carry umlauts of their own.
+void CompiledChunk(BadInputE2E& t) {
+    const std::wstring script = t.temp / L"Skripte\\\u00dcbersetzt\\Br\u00fccke.lua";
+    std::string chunk("\x1BLuaQ\0\x01\x04\x08\x04\x08\0", 12);
+    for (int i = 0; i < 64; ++i)
+        chunk += std::string("\x0A\0\0\0\xE4\xC3\xA4\x1E\0\x80\0\xDF", 12);
+    WriteFileBytes(script, chunk);
+    t.ExpectRefusal(UmlauteZurueck, script,
+                    L"Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht "
+                    L"umgewandelt.");
+}
+
+// What Notepad++ writes as "UCS-2 LE BOM": little-endian UTF-16 with its mark.
+void Utf16Script(BadInputE2E& t) {
+    const std::wstring script = t.temp / L"Skripte\\utf16.lua";
+    const std::wstring text = L"-- Gr\u00fc\u00dfe\r\nprint(\"\u00c4rger\")\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    WriteFileBytes(script, bytes);
+    t.ExpectRefusal(UmlauteWeg, script,
+                    L"Die Datei ist in UTF-16 gespeichert und wird nicht umgewandelt.");
 }
 
 void EmptyScript(BadInputE2E& t) {
@@ -395,6 +473,10 @@ const BadInputCase kCases[] = {
      "error 32 box; script unchanged; no backup", ScriptHeldWithoutSharing},
     {"ScriptOpenForReading", "script open in another program that lets others only read it",
      "error box naming the script; script unchanged; no temporary file left", ScriptOpenForReading},
+    {"CompiledChunk", "compiled Lua chunk (luac output) picked",
+     "message naming the file and why; file byte-identical; no backup", CompiledChunk},
+    {"Utf16Script", "UTF-16 script with byte-order mark picked",
+     "message naming the file and why; file byte-identical; no backup", Utf16Script},
     {"EmptyScript", "empty script", "converted to empty; empty backup; \"Fertig\"", EmptyScript},
     {"HugeScript", "100 MiB script", "converted correctly; backup", HugeScript},
     {"NonAnsiPath", "Greek and Japanese folder and file names",
