@@ -90,7 +90,8 @@ std::vector<Procedure> Procedures() {
     all.push_back({"UmlauteWeg_Click, guard word answered Yes", Kind::Convert, UmlauteWeg,
                    Library::On, kGuarded, UmlauteToTwoCharacterForm(kGuarded), true});
     all.push_back({"UmlauteWeg_Click, compiled chunk refused", Kind::Convert, UmlauteWeg,
-                   Library::On, kChunk, kChunk, true, RefusalText(kScript, ScriptKind::CompiledChunk)});
+                   Library::On, kChunk, kChunk, true,
+                   RefusalText(kScript, ScriptKind::CompiledChunk)});
     all.push_back({"UmlauteZurueck_Click, UTF-16 file refused", Kind::Convert, UmlauteZurueck,
                    Library::On, kUtf16, kUtf16, true, RefusalText(kScript, ScriptKind::Utf16)});
     all.push_back({"Command1_Click", Kind::Exit, Command1, Library::On, kSingle, kSingle, true});

@@ -225,7 +225,8 @@ TEST(ConvertAction, CompiledChunksAndUtf16Or32AreRefusedUntouched) {
     };
     for (const Case& c : cases)
         for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
-            SCOPED_TRACE(::testing::PrintToString(c.bytes) + " " + std::string(ControlOf(button).name));
+            SCOPED_TRACE(::testing::PrintToString(c.bytes) + " " +
+                         std::string(ControlOf(button).name));
             Converter conv(c.bytes);
             const auto filesBefore = conv.fake.files;
             conv.fake.dialogAnswers.push_back(kScript);
