@@ -7,10 +7,12 @@ shown for them, the translation entry, the product and the file's own name.
     pe_version.py FILE.exe --expect 1.0.0        check it (exit status 1 if it differs)
 """
 import argparse
+import re
 import struct
 import sys
 
 RT_VERSION = 16
+RT_MANIFEST = 24
 
 
 def _sections(data):
@@ -41,21 +43,29 @@ def _entries(data, base, directory):
         yield name, target
 
 
-def version_resource(data):
-    """The raw VS_VERSIONINFO block and its language id."""
+def resource(data, wanted_type):
+    """The first resource of a type, as raw bytes, and its language id; None if there is none."""
     rsrc_rva, secs = _sections(data)
     if not rsrc_rva:
-        raise ValueError("no resources")
+        return None
     base = _offset(secs, rsrc_rva)
     for type_id, type_dir in _entries(data, base, 0):
-        if type_id != RT_VERSION:
+        if type_id != wanted_type:
             continue
         for _, name_dir in _entries(data, base, type_dir & 0x7FFFFFFF):
             for lang, leaf in _entries(data, base, name_dir & 0x7FFFFFFF):
                 rva, size = struct.unpack_from("<II", data, base + leaf)
                 start = _offset(secs, rva)
                 return data[start:start + size], lang
-    raise ValueError("no version record")
+    return None
+
+
+def version_resource(data):
+    """The raw VS_VERSIONINFO block and its language id."""
+    found = resource(data, RT_VERSION)
+    if found is None:
+        raise ValueError("no version record")
+    return found
 
 
 def _blocks(buf, pos, end):
@@ -100,6 +110,11 @@ def read_record(path):
             for k, v, _, _ in _blocks(raw, pos, stop):
                 if k == "Translation":
                     record["translation"] = struct.unpack_from("<HH", v, 0)
+    # The program's own identity is the manifest's first assemblyIdentity.
+    manifest = resource(data, RT_MANIFEST)
+    if manifest is not None:
+        found = re.search(rb"<assemblyIdentity[^>]*?\sversion=\"([^\"]*)\"", manifest[0])
+        record["manifest"] = found.group(1).decode() if found else ""
     return record
 
 
@@ -113,7 +128,7 @@ def check(record, version, file_name):
     numbers = (major, minor, patch, 0)
     text = shown_text(major, minor, patch)
     strings = record["strings"]
-    return [
+    checks = [
         (f"file version {record['file']} is {numbers}", record["file"] == numbers),
         (f"product version {record['product']} is {numbers}", record["product"] == numbers),
         (f"FileVersion \"{strings.get('FileVersion')}\" is \"{text}\"",
@@ -128,6 +143,11 @@ def check(record, version, file_name):
         (f"OriginalFilename \"{strings.get('OriginalFilename')}\" is \"{file_name}\"",
          strings.get("OriginalFilename") == file_name),
     ]
+    if "manifest" in record:
+        four = ".".join(str(n) for n in numbers)
+        checks.append((f"manifest version \"{record['manifest']}\" is \"{four}\"",
+                       record["manifest"] == four))
+    return checks
 
 
 def main():
