@@ -59,11 +59,13 @@ struct Conversion {
 Conversion Convert(const std::string& text, Direction direction) {
     Conversion result;
     if (direction == Direction::ToTwoCharacterForm) {
+        // The room is an upper bound (every byte above 127); without such bytes
+        // there is nothing to convert.
         const std::size_t room = TwoCharacterFormRoom(text);
-        result.characters = room - text.size();
-        if (result.characters == 0) return result;
+        if (room == text.size()) return result;
         result.text.resize(room);
         result.text.resize(UmlauteToTwoCharacterForm(text, result.text.data()));
+        result.characters = result.text.size() - text.size();
     } else {
         result.text.resize(text.size());
         result.text.resize(UmlauteToSingleCharacter(text, result.text.data()));

@@ -1,0 +1,286 @@
+// The command-line companion's logic against the fake file services: its
+// arguments, the decisions for each file, and a batch with each file-service
+// call failing in turn.
+#include "cli/Batch.h"
+#include "convert/Umlaute.h"
+#include "platform/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace velmo::cli {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kSingle = "-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger \xF6\")\r\n";
+const std::string kPairs = UmlauteToTwoCharacterForm(kSingle);
+
+// Folders for the fake's files, which it keeps by full path.
+class FakeDirectories final : public DirectoryServices {
+  public:
+    explicit FakeDirectories(FakePlatform& fake) : fake_(fake) {}
+    PathKind KindOf(const std::string& path) override {
+        if (fake_.FindFile(path)) return links.count(path) ? PathKind::Link : PathKind::File;
+        for (const auto& [key, name] : fake_.displayNames)
+            if (name.rfind(path + "\\", 0) == 0) return PathKind::Directory;
+        return PathKind::Missing;
+    }
+    std::vector<std::string> ListDirectory(const std::string& directory) override {
+        std::set<std::string> names;
+        for (const auto& [key, name] : fake_.displayNames)
+            if (name.rfind(directory + "\\", 0) == 0) {
+                const std::string rest = name.substr(directory.size() + 1);
+                names.insert(rest.substr(0, rest.find('\\')));
+            }
+        return {names.begin(), names.end()};
+    }
+    char Separator() const override { return '\\'; }
+    std::set<std::string> links;
+
+  private:
+    FakePlatform& fake_;
+};
+
+class Recorder final : public Reporter {
+  public:
+    void Changed(const std::string& line) override { out.push_back(line); }
+    void Notice(const std::string& line) override { notices.push_back(line); }
+    void Failure(const std::string& line) override { errors.push_back(line); }
+    void Progress(std::size_t, std::size_t) override {}
+    void Summary(const std::string& line) override { summary = line; }
+    std::vector<std::string> out, notices, errors;
+    std::string summary;
+};
+
+Options Make(Direction direction, std::vector<std::string> paths) {
+    Options options;
+    options.direction = direction;
+    options.paths = std::move(paths);
+    return options;
+}
+
+std::vector<std::string> BackupsIn(const FakePlatform& fake) {
+    std::vector<std::string> names;
+    for (const auto& [key, name] : fake.displayNames)
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0) names.push_back(name);
+    return names;
+}
+
+TEST(CliArguments, Table) {
+    using A = Arguments::Action;
+    struct Case {
+        std::vector<std::string> args;
+        A action;
+        bool check, backup, anyway, quiet;
+        std::vector<std::string> paths;
+    };
+    const Case cases[] = {
+        {{"fuer-velmo", "karten"}, A::Run, false, true, false, false, {"karten"}},
+        {{"für-mich", "--pruefen", "a.lua", "b"}, A::Run, true, true, false, false, {"a.lua", "b"}},
+        {{"--leise", "fuer-velmo", "--ohne-sicherung", "--trotzdem", "x"}, A::Run, false, false, true, true, {"x"}},
+        {{"fuer-velmo", "-q", "--", "--pruefen", "-x.lua"}, A::Run, false, true, false, true, {"--pruefen", "-x.lua"}},
+        {{"fuer-velmo", "-"}, A::Run, false, true, false, false, {"-"}},
+        {{"fuer-velmo", "-", "a.lua"}, A::Usage, false, true, false, false, {}},
+        {{"fuer-velmo"}, A::Usage, false, true, false, false, {}},
+        {{}, A::Usage, false, true, false, false, {}},
+        {{"umwandeln", "x"}, A::Usage, false, true, false, false, {}},
+        {{"fuer-velmo", "--schnell", "x"}, A::Usage, false, true, false, false, {}},
+        {{"fuer-velmo", "x", "--help"}, A::Help, false, true, false, false, {}},
+        {{"-h"}, A::Help, false, true, false, false, {}},
+        {{"--version"}, A::Version, false, true, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        const Arguments parsed = ParseArguments(c.args);
+        std::string line;
+        for (const auto& a : c.args) line += a + " ";
+        SCOPED_TRACE(line);
+        EXPECT_EQ(parsed.action, c.action);
+        if (c.action == A::Usage) {
+            EXPECT_FALSE(parsed.error.empty());
+        }
+        if (c.action != A::Run) continue;
+        EXPECT_EQ(parsed.options.check, c.check);
+        EXPECT_EQ(parsed.options.backup, c.backup);
+        EXPECT_EQ(parsed.options.anyway, c.anyway);
+        EXPECT_EQ(parsed.options.quiet, c.quiet);
+        EXPECT_EQ(parsed.options.paths, c.paths);
+    }
+    EXPECT_EQ(ParseArguments({"fuer-mich", "x"}).options.direction, Direction::ToSingleCharacter);
+}
+
+TEST(CliFilter, DecisionsTable) {
+    struct Case {
+        const char* name;
+        std::string input;
+        Direction direction;
+        bool check, anyway;
+        std::string output;
+        int status;
+        bool notice;
+    };
+    const std::string guarded = "Umlaute(\"\xE4\")";
+    const std::string chunk = "\x1BLua\x54\0\xE4"s;
+    const Case cases[] = {
+        {"forward", kSingle, Direction::ToTwoCharacterForm, false, false, kPairs, kDone, false},
+        {"back", kPairs, Direction::ToSingleCharacter, false, false, kSingle, kDone, false},
+        {"nothing to do", "x = 1\n", Direction::ToTwoCharacterForm, true, false, "", kDone, false},
+        {"check finds work", kSingle, Direction::ToTwoCharacterForm, true, false, "", kWouldChange, false},
+        {"guard word passes through", guarded, Direction::ToTwoCharacterForm, false, false, guarded, kDone, true},
+        {"guard word with --trotzdem", guarded, Direction::ToTwoCharacterForm, false, true,
+         UmlauteToTwoCharacterForm(guarded), kDone, false},
+        {"compiled chunk passes through", chunk, Direction::ToTwoCharacterForm, false, true, chunk, kDone, true},
+        {"UTF-16 passes through", "\xFF\xFEx\0\xE4\0"s, Direction::ToTwoCharacterForm, false, true,
+         "\xFF\xFEx\0\xE4\0"s, kDone, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Options options = Make(c.direction, {"-"});
+        options.check = c.check;
+        options.anyway = c.anyway;
+        Recorder recorder;
+        std::string output;
+        EXPECT_EQ(RunFilter(c.input, output, options, recorder), c.status);
+        if (!c.check) {
+            EXPECT_EQ(output, c.output);
+        }
+        EXPECT_EQ(recorder.notices.size(), c.notice ? 1u : 0u);
+    }
+}
+
+// A map folder with every kind of file the batch meets.
+struct Map {
+    FakePlatform fake;
+    FakeDirectories dirs{fake};
+    Map() {
+        fake.AddFile("C:\\karte\\a.lua", kSingle);
+        fake.AddFile("C:\\karte\\sub\\b.LUA", kSingle + "x");
+        fake.AddFile("C:\\karte\\sub\\fertig.lua", kPairs);         // nothing to do
+        fake.AddFile("C:\\karte\\notiz.txt", kSingle);              // not a script
+        fake.AddFile("C:\\karte\\.git\\c.lua", kSingle);            // hidden folder
+        fake.AddFile("C:\\karte\\bytecode.lua", "\x1BLua\xE4"s);   // compiled chunk
+        fake.AddFile("C:\\karte\\guard.lua", "-- UMLAUTE\r\n\xE4"); // the warning word
+        fake.AddFile("C:\\karte\\link.lua", kSingle);
+        dirs.links.insert("C:\\karte\\link.lua");
+    }
+    const std::string& Bytes(const std::string& path) { return fake.FindFile(path)->bytes; }
+};
+
+TEST(CliBatch, FolderConversionDecidesEachFile) {
+    Map m;
+    Recorder recorder;
+    EXPECT_EQ(RunBatch(m.fake, m.dirs, Make(Direction::ToTwoCharacterForm, {"C:\\karte"}), recorder),
+              kDone);
+    EXPECT_EQ(m.Bytes("C:\\karte\\a.lua"), kPairs);
+    EXPECT_EQ(m.Bytes("C:\\karte\\sub\\b.LUA"), kPairs + "x");
+    for (const char* untouched : {"C:\\karte\\notiz.txt", "C:\\karte\\.git\\c.lua", "C:\\karte\\link.lua"})
+        EXPECT_EQ(m.Bytes(untouched), kSingle) << untouched;
+    EXPECT_EQ(m.Bytes("C:\\karte\\bytecode.lua"), "\x1BLua\xE4"s);
+    EXPECT_EQ(m.Bytes("C:\\karte\\guard.lua"), "-- UMLAUTE\r\n\xE4");
+    // Two backups, each beside its script with the old bytes; none for the file without work.
+    const auto backups = BackupsIn(m.fake);
+    ASSERT_EQ(backups.size(), 2u);
+    EXPECT_EQ(backups[0], "C:\\karte\\a_lua_08_12_2026_21_59_53.bak");
+    EXPECT_EQ(m.Bytes(backups[0]), kSingle);
+    EXPECT_EQ(m.Bytes(backups[1]), kSingle + "x");
+    for (const auto& call : m.fake.calls) EXPECT_EQ(call.find("fertig.lua | "), std::string::npos) << call;
+    EXPECT_EQ(recorder.out.size(), 2u) << ::testing::PrintToString(recorder.out);
+    EXPECT_EQ(recorder.out[0], "C:\\karte\\a.lua: 4 Zeichen umgewandelt");
+    EXPECT_EQ(recorder.notices.size(), 3u); // link, chunk, warning word
+    EXPECT_EQ(recorder.summary, "2 Dateien umgewandelt, 1 unverändert, 3 übersprungen, 0 Fehler");
+
+    // --trotzdem takes the file with the warning word too; all else is done already.
+    Options anyway = Make(Direction::ToTwoCharacterForm, {"C:\\karte"});
+    anyway.anyway = true;
+    Recorder again;
+    EXPECT_EQ(RunBatch(m.fake, m.dirs, anyway, again), kDone);
+    EXPECT_EQ(m.Bytes("C:\\karte\\guard.lua"), "-- UMLAUTE\r\n\xC3\xA4");
+    EXPECT_EQ(again.summary, "1 Datei umgewandelt, 3 unverändert, 2 übersprungen, 0 Fehler");
+}
+
+TEST(CliBatch, CheckChangesNothingAndSaysWhetherAnythingWould) {
+    Map m;
+    Options check = Make(Direction::ToTwoCharacterForm, {"C:\\karte"});
+    check.check = true;
+    Recorder recorder;
+    const auto before = m.fake.files;
+    EXPECT_EQ(RunBatch(m.fake, m.dirs, check, recorder), kWouldChange);
+    EXPECT_EQ(recorder.out.size(), 2u);
+    EXPECT_EQ(m.fake.files.size(), before.size());
+    for (const auto& [key, file] : before) EXPECT_EQ(m.fake.files.at(key).bytes, file.bytes) << key;
+
+    Options back = Make(Direction::ToSingleCharacter, {"C:\\karte\\notiz.txt"});
+    back.check = true;
+    Recorder none;
+    EXPECT_EQ(RunBatch(m.fake, m.dirs, back, none), kDone) << "a file named explicitly is taken";
+    EXPECT_TRUE(none.out.empty());
+}
+
+TEST(CliBatch, ErrorsEndWithStatusTwoAfterTheOthersAreDone) {
+    Map m;
+    m.fake.AddFile("C:\\karte\\nurlesen.lua", kSingle, file_attr::ReadOnly);
+    m.fake.AddFile("C:\\karte\\offen.lua", kSingle);
+    m.fake.files["c:\\karte\\offen.lua"].locked = true;
+    Recorder recorder;
+    EXPECT_EQ(RunBatch(m.fake, m.dirs,
+                       Make(Direction::ToTwoCharacterForm, {"C:\\karte", "C:\\fehlt"}), recorder),
+              kFailed);
+    EXPECT_EQ(m.Bytes("C:\\karte\\a.lua"), kPairs);
+    EXPECT_EQ(m.Bytes("C:\\karte\\nurlesen.lua"), kSingle);
+    EXPECT_EQ(m.Bytes("C:\\karte\\offen.lua"), kSingle);
+    ASSERT_EQ(recorder.errors.size(), 3u);
+    EXPECT_EQ(recorder.errors[0], "C:\\fehlt: Fehler 2: Systemfehler 2");
+    EXPECT_EQ(recorder.summary, "2 Dateien umgewandelt, 1 unverändert, 3 übersprungen, 3 Fehler");
+}
+
+// Every file-service call of a batch failing in turn: each script keeps its old
+// or gets its new bytes, each backup is complete or absent, no temporary file
+// stays, the failure is reported, and the exit status says so.
+TEST(CliBatch, EachFileServiceCallFailingInTurn) {
+    for (const bool backup : {true, false}) {
+        SCOPED_TRACE(backup ? "with backups" : "without backups");
+        auto run = [&](std::optional<std::size_t> failing, Map& m, Recorder& recorder) {
+            m.fake.calls.clear();
+            m.fake.failCallIndex = failing;
+            Options options = Make(Direction::ToTwoCharacterForm, {"C:\\karte"});
+            options.backup = backup;
+            return RunBatch(m.fake, m.dirs, options, recorder);
+        };
+        Map clean;
+        Recorder cleanRecorder;
+        ASSERT_EQ(run(std::nullopt, clean, cleanRecorder), kDone);
+        const std::vector<std::string> steps = clean.fake.calls;
+        for (std::size_t k = 0; k < steps.size(); ++k) {
+            SCOPED_TRACE("failing call " + std::to_string(k) + ": " + steps[k]);
+            Map m;
+            Recorder recorder;
+            const int status = run(k, m, recorder);
+            // An existence test that fails answers "no"; a link that fails is
+            // replaced by a copy: neither is an error.
+            const bool answers =
+                steps[k].rfind("FileExists", 0) == 0 || steps[k].rfind("LinkFile", 0) == 0;
+            if (!answers) {
+                EXPECT_EQ(status, kFailed);
+                EXPECT_FALSE(recorder.errors.empty());
+            }
+            for (const auto& [key, name] : m.fake.displayNames) {
+                const std::string& bytes = m.Bytes(name);
+                EXPECT_EQ(name.find("velmo-tmp"), std::string::npos) << "left behind: " << name;
+                if (name.ends_with(".bak")) {
+                    EXPECT_TRUE(bytes == kSingle || bytes == kSingle + "x") << name;
+                }
+                if (name == "C:\\karte\\a.lua") {
+                    EXPECT_TRUE(bytes == kSingle || bytes == kPairs) << ::testing::PrintToString(bytes);
+                }
+            }
+            if (!backup) {
+                EXPECT_TRUE(BackupsIn(m.fake).empty());
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace velmo::cli
