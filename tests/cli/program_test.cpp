@@ -1,0 +1,334 @@
+// The built velmo-umlaute on real folders, run as a user runs it: folders in
+// both directions, the skip rules, exit statuses, the filter on standard input
+// (also against iconv, and as a git filter), permissions, owners and times.
+#include "convert/Umlaute.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+extern char** environ;
+
+namespace velmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+const std::string kSingle = "-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger \xF6\xE4\xDC\xD6\")\r\n";
+const std::string kPairs = UmlauteToTwoCharacterForm(kSingle);
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+void Write(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs `argv` (a shell command when `shell`) in `dir` with `input` on stdin.
+Result Spawn(const std::vector<std::string>& argv, const fs::path& dir, const std::string& input = {}) {
+    const fs::path io = dir / ".io";
+    fs::create_directories(io);
+    Write(io / "in", input);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, (io / "in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    Result result;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = Read(io / "out");
+    result.err = Read(io / "err");
+    fs::remove_all(io);
+    return result;
+}
+
+Result Umlaute(const std::vector<std::string>& arguments, const fs::path& dir,
+               const std::string& input = {}) {
+    std::vector<std::string> argv = {VELMO_UMLAUTE_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return Spawn(argv, dir, input);
+}
+
+Result Shell(const std::string& command, const fs::path& dir) {
+    return Spawn({"/bin/sh", "-c", "PATH=" + fs::path(VELMO_UMLAUTE_PROGRAM).parent_path().string() +
+                                     ":$PATH; " + command},
+               dir);
+}
+
+std::vector<std::string> Backups(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().extension() == ".bak") names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Folder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/velmo-umlaute-XXXXXX";
+        root_ = mkdtemp(name);
+    }
+    void TearDown() override {
+        Spawn({"chmod", "-R", "u+rwx", root_.string()}, "/");
+        fs::remove_all(root_);
+    }
+    fs::path root_;
+};
+
+// A map folder with one of every kind of file the companion meets.
+TEST_F(Folder, ConvertsAMapFolderBothWaysAndLeavesAloneWhatItMust) {
+    const fs::path map = root_ / "karte";
+    const std::string chunk = "\x1BLuaT\0\x19\x93\xE4\xC3\xA4"s;
+    const std::string utf16 = "\xFF\xFE-\0\xE4\0"s;
+    const std::string guarded = "Umlaute(\"\xE4\")\n";
+    Write(map / "a.lua", kSingle);
+    Write(map / "sub" / "b.LUA", kSingle + "--");
+    Write(map / "sub" / "rein.lua", "print(1)\r\n");
+    Write(map / ".git" / "c.lua", kSingle);
+    Write(map / "notiz.txt", kSingle);
+    Write(map / "chunk.lua", chunk);
+    Write(map / "utf16.lua", utf16);
+    Write(map / "guard.lua", guarded);
+    fs::create_symlink("a.lua", map / "link.lua");
+    chmod((map / "a.lua").c_str(), 0640);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown((map / "a.lua").c_str(), 65534, 65534), 0);
+    }
+    struct stat rein {};
+    stat((map / "sub" / "rein.lua").c_str(), &rein);
+    sleep(1); // a rewrite would show in the modification time
+
+    const Result forward = Umlaute({"fuer-velmo", "karte"}, root_);
+    EXPECT_EQ(forward.status, 0) << forward.err;
+    EXPECT_EQ(Read(map / "a.lua"), kPairs);
+    EXPECT_EQ(Read(map / "sub" / "b.LUA"), kPairs + "--");
+    for (const char* name : {".git/c.lua", "notiz.txt"}) EXPECT_EQ(Read(map / name), kSingle) << name;
+    EXPECT_EQ(Read(map / "chunk.lua"), chunk);
+    EXPECT_EQ(Read(map / "utf16.lua"), utf16);
+    EXPECT_EQ(Read(map / "guard.lua"), guarded);
+    EXPECT_TRUE(fs::is_symlink(map / "link.lua"));
+    EXPECT_EQ(forward.out, "karte/a.lua: 7 Zeichen umgewandelt\nkarte/sub/b.LUA: 7 Zeichen umgewandelt\n");
+    for (const char* why : {"link.lua: übersprungen, symbolische Verknüpfung",
+                            "chunk.lua: übersprungen, übersetztes Lua-Skript (Bytecode)",
+                            "utf16.lua: übersprungen, in UTF-16 gespeichert",
+                            "guard.lua: übersprungen, enthält das Wort „UMLAUTE“"})
+        EXPECT_NE(forward.err.find(why), std::string::npos) << why << "\n" << forward.err;
+    EXPECT_NE(forward.err.find("2 Dateien umgewandelt, 1 unverändert, 4 übersprungen, 0 Fehler"),
+              std::string::npos) << forward.err;
+
+    // Backups beside each changed script, holding its old bytes; none elsewhere.
+    const auto backups = Backups(map);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0].rfind("a_lua_", 0), 0u) << backups[0];
+    EXPECT_EQ(Read(map / backups[0]), kSingle);
+    EXPECT_EQ(Backups(map / "sub").size(), 1u);
+    EXPECT_TRUE(Backups(map / ".git").empty());
+
+    // Mode and owner kept; a file with nothing to do never rewritten.
+    struct stat a {}, after {};
+    stat((map / "a.lua").c_str(), &a);
+    EXPECT_EQ(a.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(a.st_uid, 65534u);
+    }
+    stat((map / "sub" / "rein.lua").c_str(), &after);
+    EXPECT_EQ(after.st_ino, rein.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, rein.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, rein.st_mtim.tv_nsec);
+
+    // Back again, without backups this time: the old bytes, and no new backup.
+    const Result back = Umlaute({"fuer-mich", "--ohne-sicherung", "-q", "karte"}, root_);
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, "");
+    EXPECT_EQ(back.err, "");
+    EXPECT_EQ(Read(map / "a.lua"), kSingle);
+    EXPECT_EQ(Read(map / "sub" / "b.LUA"), kSingle + "--");
+    EXPECT_EQ(Backups(map).size(), 1u);
+    for (const auto& entry : fs::recursive_directory_iterator(map))
+        EXPECT_EQ(entry.path().string().find("velmo-tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(Folder, ExitStatuses) {
+    Write(root_ / "karte" / "a.lua", kSingle);
+    Write(root_ / "karte" / "b.lua", "x = 1\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {"check finds work", {"fuer-velmo", "--pruefen", "karte"}, 1},
+        {"check, other direction: nothing", {"fuer-mich", "--pruefen", "karte"}, 0},
+        {"unknown option", {"fuer-velmo", "--sofort", "karte"}, 2},
+        {"no command", {"karte"}, 2},
+        {"missing path", {"fuer-velmo", "--pruefen", "fehlt"}, 2},
+        {"help", {"--help"}, 0},
+        {"version", {"--version"}, 0},
+        {"convert", {"fuer-velmo", "karte"}, 0},
+        {"check after converting", {"fuer-velmo", "--pruefen", "karte"}, 0},
+    };
+    for (const Case& c : cases) {
+        const Result r = Umlaute(c.args, root_);
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out << r.err;
+    }
+    EXPECT_NE(Umlaute({"--help"}, root_).out.find("Aufruf: velmo-umlaute fuer-velmo"), std::string::npos);
+}
+
+TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
+    const fs::path map = root_ / "karte";
+    for (const char* name : {"1.lua", "2-nurlesen.lua", "3-gesperrt.lua", "4.lua"})
+        Write(map / name, kSingle);
+    // Without a write permission for its owner a script is read-only, also for root.
+    chmod((map / "2-nurlesen.lua").c_str(), 0444);
+    chmod((map / "3-gesperrt.lua").c_str(), 0000);
+    std::vector<std::string> command = {VELMO_UMLAUTE_PROGRAM, "fuer-velmo", "karte"};
+    if (geteuid() == 0) {
+        // Root reads every file: run as nobody, who owns the folder, to meet a file it cannot read.
+        Spawn({"chown", "-R", "65534:65534", root_.string()}, "/");
+        command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        chmod(root_.c_str(), 0755);
+    }
+    const Result r = Spawn(command, root_);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(Read(map / "1.lua"), kPairs);
+    EXPECT_EQ(Read(map / "4.lua"), kPairs);
+    EXPECT_EQ(Read(map / "2-nurlesen.lua"), kSingle);
+    EXPECT_NE(r.err.find("karte/2-nurlesen.lua: Fehler 5: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("karte/3-gesperrt.lua: Fehler 5: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 Dateien umgewandelt, 0 unverändert, 0 übersprungen, 2 Fehler"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(Backups(map).size(), 2u);
+}
+
+TEST_F(Folder, UnicodeFolderAndFileNames) {
+    const fs::path dir = root_ / "Kärtchen" / "Ελληνικά" / "日本語";
+    Write(dir / "Grüße.lua", kSingle);
+    const Result r = Umlaute({"fuer-velmo", "Kärtchen"}, root_);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Read(dir / "Grüße.lua"), kPairs);
+    EXPECT_EQ(r.out, "Kärtchen/Ελληνικά/日本語/Grüße.lua: 7 Zeichen umgewandelt\n");
+    ASSERT_EQ(Backups(dir).size(), 1u);
+    EXPECT_EQ(Backups(dir)[0].rfind("Grüße_lua_", 0), 0u);
+}
+
+TEST_F(Folder, FilterPassesEveryOtherByteThrough) {
+    const std::string input = "a\0\r\n\xE4\x81\x8D\x8F\x90\x9D\xFF\r\xDC"s;
+    const Result r = Umlaute({"fuer-velmo", "-"}, root_, input);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, UmlauteToTwoCharacterForm(input));
+    EXPECT_EQ(Umlaute({"fuer-mich", "-"}, root_, r.out).out, input);
+    EXPECT_EQ(Umlaute({"fuer-velmo", "--pruefen", "-"}, root_, input).status, 1);
+    // A compiled chunk goes through unchanged, with a notice; never an error.
+    const std::string chunk = "\x1BLua\xE4"s;
+    const Result passed = Umlaute({"fuer-velmo", "-"}, root_, chunk);
+    EXPECT_EQ(passed.status, 0);
+    EXPECT_EQ(passed.out, chunk);
+    EXPECT_NE(passed.err.find("Bytecode"), std::string::npos);
+}
+
+// For text made only of ASCII and the seven umlauts, the two directions are
+// exactly iconv's conversions between Windows-1252 and UTF-8.
+TEST_F(Folder, AgreesWithIconvOnAsciiAndUmlauts) {
+    const std::string umlauts = "\xE4\xF6\xFC\xDF\xC4\xD6\xDC";
+    std::mt19937 random(20261210);
+    for (std::size_t length : {1u, 31u, 32u, 33u, 65u, 70000u}) {
+        for (int density : {2, 50, 100}) {
+            std::string text;
+            for (std::size_t i = 0; i < length; ++i)
+                text += static_cast<int>(random() % 100) < density
+                            ? umlauts[random() % umlauts.size()]
+                            : static_cast<char>(9 + random() % 118);
+            SCOPED_TRACE(std::to_string(length) + " bytes, " + std::to_string(density) + " %");
+            Write(root_ / "in.txt", text);
+            const std::string utf8 =
+                Spawn({"iconv", "-f", "CP1252", "-t", "UTF-8", "in.txt"}, root_).out;
+            EXPECT_EQ(Umlaute({"fuer-velmo", "-"}, root_, text).out, utf8);
+            Write(root_ / "in.txt", utf8);
+            EXPECT_EQ(Spawn({"iconv", "-f", "UTF-8", "-t", "CP1252", "in.txt"}, root_).out, text);
+            EXPECT_EQ(Umlaute({"fuer-mich", "-"}, root_, utf8).out, text);
+        }
+    }
+}
+
+// The README's git examples, as written there: the filter keeps the scripts in
+// the repository in Velmo's form and in the working folder in the scripter's,
+// and the pre-commit hook refuses a commit of a script still to be converted.
+TEST_F(Folder, GitFilterAndPreCommitHookFromTheReadme) {
+    const auto git = [&](const std::string& command) {
+        const Result r = Shell("git -c user.name=Test -c user.email=t@example.org "
+                               "-c init.defaultBranch=main " + command, root_ / "repo");
+        EXPECT_EQ(r.status, 0) << command << "\n" << r.out << r.err;
+        return r.out;
+    };
+    fs::create_directories(root_ / "repo");
+    git("init -q");
+    git("config filter.velmo.clean 'velmo-umlaute fuer-velmo --trotzdem -'");
+    git("config filter.velmo.smudge 'velmo-umlaute fuer-mich --trotzdem -'");
+    git("config filter.velmo.required true");
+    Write(root_ / "repo" / ".gitattributes", "*.lua filter=velmo\n");
+    Write(root_ / "repo" / "karte.lua", kSingle);
+    git("add .gitattributes karte.lua");
+    git("commit -q -m Karte");
+    EXPECT_EQ(git("show HEAD:karte.lua"), kPairs);
+    fs::remove(root_ / "repo" / "karte.lua");
+    git("checkout -- karte.lua");
+    EXPECT_EQ(Read(root_ / "repo" / "karte.lua"), kSingle);
+
+    // The hook from the README, in a repository without the filter.
+    fs::create_directories(root_ / "hooked");
+    Write(root_ / "hooked" / "x", "");
+    const auto inHooked = [&](const std::string& command) {
+        return Shell("git -c user.name=Test -c user.email=t@example.org " + command, root_ / "hooked");
+    };
+    inHooked("init -q");
+    Write(root_ / "hooked" / ".git" / "hooks" / "pre-commit",
+          "#!/bin/sh\n"
+          "git diff --cached --name-only --diff-filter=ACM -z -- '*.lua' |\n"
+          "  xargs -0 -r velmo-umlaute fuer-velmo --pruefen --\n");
+    chmod((root_ / "hooked" / ".git" / "hooks" / "pre-commit").c_str(), 0755);
+    Write(root_ / "hooked" / "karte.lua", kSingle);
+    inHooked("add karte.lua");
+    const Result refused = inHooked("commit -q -m roh");
+    EXPECT_NE(refused.status, 0);
+    // git hands a hook's output to its own stderr.
+    EXPECT_NE((refused.out + refused.err).find("karte.lua: 7 Zeichen würden umgewandelt"),
+              std::string::npos)
+        << refused.out << refused.err;
+    EXPECT_EQ(Umlaute({"fuer-velmo", "karte.lua"}, root_ / "hooked").status, 0);
+    inHooked("add karte.lua");
+    EXPECT_EQ(inHooked("commit -q -m fertig").status, 0);
+}
+
+} // namespace
+} // namespace velmo
