@@ -29,6 +29,9 @@ import pe_version  # noqa: E402
 GUIDE = "LIESMICH.txt"
 # Notepad does not wrap lines unless told to: a line must fit a normal window.
 GUIDE_MAX_COLUMNS = 78
+# One screen per topic: a section (a title underlined with - or =) fits a
+# Notepad window without scrolling.
+GUIDE_SCREEN_LINES = 30
 
 
 class Checks:
@@ -70,6 +73,11 @@ def guide_problems(data):
     for number, line in enumerate(text.split("\r\n"), 1):
         if len(line) > GUIDE_MAX_COLUMNS:
             problems.append(f"line {number} has {len(line)} characters")
+    lines = text.split("\r\n")
+    titles = [i for i in range(len(lines) - 1) if re.fullmatch(r"[-=]{5,}", lines[i + 1])]
+    for start, end in zip(titles, titles[1:] + [len(lines)]):
+        if end - start > GUIDE_SCREEN_LINES:
+            problems.append(f"section \"{lines[start]}\" has {end - start} lines")
     if "\t" in text:
         problems.append("tabs (Notepad's tab width differs from the editor's)")
     return problems
@@ -128,7 +136,8 @@ def check_zip(checks, folder, build, version, source_guide):
                              data == open(source_guide, "rb").read())
                 problems = guide_problems(data)
                 checks.check("LIESMICH.txt reads well in Notepad: UTF-8 with BOM, CRLF, "
-                             f"lines of at most {GUIDE_MAX_COLUMNS} characters",
+                             f"lines of at most {GUIDE_MAX_COLUMNS} characters, "
+                             f"sections of at most {GUIDE_SCREEN_LINES} lines",
                              not problems, "; ".join(problems))
 
 
