@@ -180,23 +180,24 @@ TEST_F(Folder, ConvertsAMapFolderBothWaysAndLeavesAloneWhatItMust) {
 }
 
 TEST_F(Folder, ExitStatuses) {
-    Write(root_ / "karte" / "a.lua", kSingle);
-    Write(root_ / "karte" / "b.lua", "x = 1\n");
+    Write(root_ / "karten" / "a.lua", kSingle);
+    Write(root_ / "karten" / "insel.lua", "x = 1\n");
     struct Case {
         const char* name;
         std::vector<std::string> args;
         int status;
     };
     const Case cases[] = {
-        {"check finds work", {"fuer-velmo", "--pruefen", "karte"}, 1},
-        {"check, other direction: nothing", {"fuer-mich", "--pruefen", "karte"}, 0},
-        {"unknown option", {"fuer-velmo", "--sofort", "karte"}, 2},
-        {"no command", {"karte"}, 2},
+        {"check finds work", {"fuer-velmo", "--pruefen", "karten/"}, 1},
+        {"check, other direction: nothing", {"fuer-mich", "--pruefen", "karten/"}, 0},
+        {"unknown option", {"fuer-velmo", "--sofort", "karten/"}, 2},
+        {"no command", {"karten/"}, 2},
         {"missing path", {"fuer-velmo", "--pruefen", "fehlt"}, 2},
         {"help", {"--help"}, 0},
         {"version", {"--version"}, 0},
-        {"convert", {"fuer-velmo", "karte"}, 0},
-        {"check after converting", {"fuer-velmo", "--pruefen", "karte"}, 0},
+        {"convert", {"fuer-velmo", "karten/"}, 0},
+        {"and back, one file", {"fuer-mich", "karten/insel.lua"}, 0},
+        {"check after converting", {"fuer-velmo", "--pruefen", "karten/"}, 0},
     };
     for (const Case& c : cases) {
         const Result r = Umlaute(c.args, root_);
@@ -296,7 +297,7 @@ TEST_F(Folder, GitFilterAndPreCommitHookFromTheReadme) {
     git("config filter.velmo.clean 'velmo-umlaute fuer-velmo --trotzdem -'");
     git("config filter.velmo.smudge 'velmo-umlaute fuer-mich --trotzdem -'");
     git("config filter.velmo.required true");
-    Write(root_ / "repo" / ".gitattributes", "*.lua filter=velmo\n");
+    EXPECT_EQ(Shell("echo '*.lua filter=velmo' >> .gitattributes", root_ / "repo").status, 0);
     Write(root_ / "repo" / "karte.lua", kSingle);
     git("add .gitattributes karte.lua");
     git("commit -q -m Karte");
