@@ -144,6 +144,34 @@ std::string ProgramDir() {
 
 namespace {
 
+std::wstring UserLocaleInfo(LCTYPE type) {
+    wchar_t text[128] = {};
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, type, text, 128);
+    return text;
+}
+
+} // namespace
+
+UserFormats::UserFormats(const wchar_t* shortDate, const wchar_t* longTime)
+    : oldDate_(UserLocaleInfo(LOCALE_SSHORTDATE)), oldTime_(UserLocaleInfo(LOCALE_STIMEFORMAT)) {
+    ok_ = SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, shortDate) &&
+          SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, longTime);
+}
+
+UserFormats::~UserFormats() {
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, oldDate_.c_str());
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, oldTime_.c_str());
+}
+
+DateTimeTexts RegionalTexts(const SYSTEMTIME& when) {
+    wchar_t date[128] = {}, time[128] = {};
+    GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &when, nullptr, date, 128);
+    GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &when, nullptr, time, 128);
+    return {Narrow(date), Narrow(time)};
+}
+
+namespace {
+
 BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);

@@ -4,6 +4,7 @@
 // the modal windows of this process.
 #pragma once
 
+#include "platform/FileServices.h"
 #include "platform/WinApi.h"
 
 #include <chrono>
@@ -53,6 +54,26 @@ std::string ProgramDir();
 
 // A unique text for names of folders and registry keys of one test.
 std::string UniqueName(const std::string& stem);
+
+// Sets the user's short date and long time formats (as the regional settings
+// do) for the object's lifetime, and puts the old ones back.
+class UserFormats {
+  public:
+    UserFormats(const wchar_t* shortDate, const wchar_t* longTime);
+    ~UserFormats();
+    UserFormats(const UserFormats&) = delete;
+    UserFormats& operator=(const UserFormats&) = delete;
+    // False when the system refused the formats.
+    bool Ok() const { return ok_; }
+
+  private:
+    std::wstring oldDate_, oldTime_;
+    bool ok_ = false;
+};
+
+// `when` as GetDateFormatW (short date) and GetTimeFormatW (long time) write it
+// for the user: what the file services' Now() must give.
+DateTimeTexts RegionalTexts(const SYSTEMTIME& when);
 
 // Waits until a visible dialog window (class "#32770") of this process shows,
 // polling; nullptr after the timeout.

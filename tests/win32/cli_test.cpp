@@ -1,0 +1,556 @@
+// velmo-umlaute, the real Windows program, run as a user runs it: started with
+// CreateProcessW, its standard streams redirected to pipes (or stdout to a
+// file), on folders it finds its scripts in. Every case works in its own
+// temporary folder.
+#include "TestSupport.h"
+
+#include "convert/ScriptFile.h"
+#include "platform/Handle.h"
+#include "platform/Win32Error.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace velmo {
+namespace {
+
+using namespace std::string_literals;
+using test::AttributesOf;
+using test::NamesIn;
+using test::ReadRaw;
+using test::TempDir;
+using test::WriteRaw;
+
+// A script with all seven umlauts (ten in all), CR LF line ends and a NUL, in
+// single bytes (Windows-1252) and as the two-character form (UTF-8).
+const std::string kSingle = "-- Gr\xFC\xDF" "e: \xE4 \xF6 \xFC \xDF \xC4 \xD6 \xDC\r\n"
+                            "local s = \"Stra\xDF" "e\\0\"\0\r\n"s;
+const std::string kPairs = "-- Gr\xC3\xBC\xC3\x9F" "e: \xC3\xA4 \xC3\xB6 \xC3\xBC \xC3\x9F "
+                           "\xC3\x84 \xC3\x96 \xC3\x9C\r\n"
+                           "local s = \"Stra\xC3\x9F" "e\\0\"\0\r\n"s;
+constexpr int kCharacters = 10;
+
+// Names outside Windows-1252 (UTF-8 in the source).
+const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
+const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
+const std::string kKaertchen = "K\xC3\xA4rtchen";                              // Kärtchen
+const std::string kGruesse = "Gr\xC3\xBC\xC3\x9F" "e.lua";                     // Grüße.lua
+
+// ---- running the program
+
+std::wstring ProgramPath() {
+    // CMake gives the program's place relative to this test program's folder.
+    const std::wstring relative = Widen(test::ProgramDir() + "\\" + VELMO_UMLAUTE_FROM_TESTS);
+    wchar_t full[32768] = {};
+    const DWORD n = GetFullPathNameW(relative.c_str(), 32768, full, nullptr);
+    return n && n < 32768 ? std::wstring(full, n) : relative;
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+std::wstring Quoted(const std::wstring& argument) {
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// A pipe whose one end the child inherits; the parent's end stays its own.
+struct Pipe {
+    AutoHandle parentEnd;
+    AutoHandle childEnd;
+};
+
+Pipe MakePipe(bool childReads) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe: " << GetLastError();
+        return {};
+    }
+    AutoHandle readEnd(read), writeEnd(write);
+    Pipe pipe{childReads ? std::move(writeEnd) : std::move(readEnd),
+              childReads ? std::move(readEnd) : std::move(writeEnd)};
+    SetHandleInformation(pipe.parentEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+    return pipe;
+}
+
+// Everything until the writing end closes.
+std::string ReadToEnd(HANDLE from) {
+    std::string bytes;
+    char chunk[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(from, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    return bytes;
+}
+
+void WriteAll(HANDLE to, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD put = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 16));
+        if (!WriteFile(to, bytes.data() + done, want, &put, nullptr))
+            return; // the program stopped reading: what it read is its answer
+        done += put;
+    }
+}
+
+struct Outcome {
+    DWORD status = 0xDEAD;
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    std::string input;      // standard input (a pipe)
+    std::string workingDir; // empty: the test's own
+    std::string outFile;    // stdout to this new file instead of a pipe
+};
+
+// Runs velmo-umlaute with the arguments and waits for it. Standard input is
+// written and standard output and error read on threads of their own, so a
+// full pipe never stops either side.
+Outcome RunUmlaute(const std::vector<std::string>& arguments, const RunOptions& options = {}) {
+    const std::wstring program = ProgramPath();
+    std::wstring commandLine = Quoted(program);
+    for (const std::string& argument : arguments)
+        commandLine += L" " + Quoted(Widen(argument));
+
+    Pipe in = MakePipe(true), out = MakePipe(false), err = MakePipe(false);
+    AutoFile outFile;
+    if (!options.outFile.empty()) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        outFile.Reset(CreateFileW(Widen(options.outFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                  &inherit, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(outFile) << options.outFile << ": " << GetLastError();
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in.childEnd.Get();
+    startup.hStdOutput = outFile ? outFile.Get() : out.childEnd.Get();
+    startup.hStdError = err.childEnd.Get();
+    const std::wstring workingDir = Widen(options.workingDir);
+    PROCESS_INFORMATION info{};
+    const bool started =
+        CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW, nullptr,
+                       workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info);
+    const DWORD startError = GetLastError();
+    // Only the program holds its ends now, so each pipe ends when it does.
+    in.childEnd.Reset();
+    out.childEnd.Reset();
+    err.childEnd.Reset();
+    outFile.Reset();
+    Outcome run;
+    if (!started) {
+        ADD_FAILURE() << Narrow(program) << " does not start: " << startError;
+        return run;
+    }
+    AutoHandle process(info.hProcess), thread(info.hThread);
+    std::thread writer([&] {
+        WriteAll(in.parentEnd.Get(), options.input);
+        in.parentEnd.Reset();
+    });
+    std::thread errReader([&] { run.err = ReadToEnd(err.parentEnd.Get()); });
+    run.out = ReadToEnd(out.parentEnd.Get());
+    errReader.join();
+    writer.join();
+    WaitForSingleObject(process.Get(), INFINITE);
+    GetExitCodeProcess(process.Get(), &run.status);
+    if (!options.outFile.empty())
+        run.out = ReadRaw(options.outFile).value_or("(no file)");
+    return run;
+}
+
+// ---- looking at the folders afterwards
+
+// Every file below `dir`, by its path relative to it.
+std::map<std::string, std::string> FilesBelow(const std::string& dir,
+                                              const std::string& prefix = {}) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : NamesIn(dir)) {
+        const std::string path = dir + "\\" + name;
+        if (AttributesOf(path) & FILE_ATTRIBUTE_DIRECTORY)
+            files.merge(FilesBelow(path, prefix + name + "\\"));
+        else
+            files[prefix + name] = ReadRaw(path).value_or("(unreadable)");
+    }
+    return files;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The files below `dir` that are backups ("....bak"), taken out of `files`.
+std::map<std::string, std::string> TakeBackups(std::map<std::string, std::string>& files) {
+    std::map<std::string, std::string> backups;
+    for (auto it = files.begin(); it != files.end();) {
+        if (EndsWith(it->first, ".bak")) {
+            backups.insert(*it);
+            it = files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return backups;
+}
+
+std::multiset<std::string> Lines(const std::string& text) {
+    std::multiset<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.insert(line);
+    return lines;
+}
+
+// The closing line; `check` for --pruefen.
+std::string Summary(int changed, int unchanged, int skipped, int errors, bool check = false) {
+    return std::to_string(changed) + (changed == 1 ? " Datei" : " Dateien") +
+           (check ? (changed == 1 ? " w\xC3\xBCrde" : " w\xC3\xBCrden") : "") + " umgewandelt, " +
+           std::to_string(unchanged) + " unver\xC3\xA4ndert, " + std::to_string(skipped) +
+           " \xC3\xBC" "bersprungen, " + std::to_string(errors) + " Fehler\n";
+}
+
+// A folder whose full path is longer than 260 characters, below `dir`.
+std::string LongFolder(const TempDir& dir) {
+    std::string path = dir.Path();
+    for (int level = 0; path.size() <= 300; ++level)
+        path += "\\Ordner-mit-einem-ziemlich-langen-Namen-" + std::to_string(level);
+    test::MakeDirs(path);
+    return path;
+}
+
+void WriteTree(const std::string& dir, const std::map<std::string, std::string>& files) {
+    for (const auto& [relative, bytes] : files) {
+        const std::size_t slash = relative.find_last_of('\\');
+        if (slash != std::string::npos)
+            test::MakeDirs(dir + "\\" + relative.substr(0, slash));
+        WriteRaw(dir + "\\" + relative, bytes);
+    }
+}
+
+// =====================================================================
+// A map folder, converted in both directions
+
+TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
+    const struct {
+        const char* name;
+        std::vector<std::string> command; // the folder follows
+        const std::string& from;
+        const std::string& to;
+        bool backup;
+    } cases[] = {
+        {"fuer-velmo", {"fuer-velmo"}, kSingle, kPairs, true},
+        {"f\xC3\xBCr-mich without backup", {"f\xC3\xBCr-mich", "--ohne-sicherung"}, kPairs,
+         kSingle, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir("cli-folder");
+        const std::vector<std::string> converted = {
+            "karte.lua", "Kapitel\\eins.lua", "Kapitel\\Unter Ordner\\ZWEI.LUA"};
+        std::map<std::string, std::string> tree = {
+            {"Kapitel\\rein.lua", "print(1)\r\n"},       // nothing to convert
+            {".git\\hooks\\alt.lua", c.from},            // in a hidden folder
+            {"liesmich.txt", c.from},                    // not a script
+            {"Kapitel\\warnung.lua", "-- UMLAUTE\r\n" + c.from}, // holds the guard word
+            {"bytecode.lua", "\x1BLuaS\0"s + c.from},    // a compiled chunk
+        };
+        for (const std::string& name : converted)
+            tree[name] = c.from;
+        WriteTree(dir.Path(), tree);
+
+        std::vector<std::string> arguments = c.command;
+        arguments.push_back(dir.Path());
+        const Outcome run = RunUmlaute(arguments);
+        EXPECT_EQ(run.status, 0u) << run.err;
+
+        std::map<std::string, std::string> expected = tree;
+        std::multiset<std::string> lines;
+        for (const std::string& name : converted) {
+            expected[name] = c.to;
+            lines.insert(dir / name + ": " + std::to_string(kCharacters) + " Zeichen umgewandelt");
+        }
+        std::map<std::string, std::string> found = FilesBelow(dir.Path());
+        const std::map<std::string, std::string> backups = TakeBackups(found);
+        // Exactly the scripts changed, byte for byte; no temporary file left.
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(Lines(run.out), lines);
+        EXPECT_TRUE(EndsWith(run.err, Summary(3, 1, 2, 0))) << run.err;
+
+        // One backup beside each changed script, holding its old bytes.
+        EXPECT_EQ(backups.size(), c.backup ? converted.size() : 0u);
+        for (const auto& [name, bytes] : backups) {
+            EXPECT_EQ(bytes, c.from) << name;
+            // Named after its script, the dot turned into "_".
+            EXPECT_TRUE(std::any_of(converted.begin(), converted.end(), [&](std::string script) {
+                std::replace(script.begin(), script.end(), '.', '_');
+                return name.rfind(script + "_", 0) == 0;
+            })) << name;
+        }
+    }
+}
+
+// =====================================================================
+// The backup's name, from the regional date and time of the run
+
+TEST(Umlaute, BackupIsNamedFromTheRegionalDateAndTime) {
+    const struct {
+        const char* name;
+        const wchar_t* date; // nullptr: as the system is set up
+        const wchar_t* time;
+    } cases[] = {
+        {"system formats", nullptr, nullptr},
+        {"German", L"dd.MM.yyyy", L"HH:mm:ss"},
+        {"slashes and a 12-hour clock", L"yyyy/MM/dd", L"hh:mm:ss tt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<test::UserFormats> formats;
+        if (c.date) {
+            formats.emplace(c.date, c.time);
+            if (!formats->Ok()) {
+                std::cout << "[ SKIPPED  ] " << c.name << ": formats cannot be set here\n";
+                continue;
+            }
+        }
+        TempDir dir("cli-backup");
+        const std::string script = dir / kGruesse;
+        WriteRaw(script, kSingle);
+
+        SYSTEMTIME before, after;
+        GetLocalTime(&before);
+        const Outcome run = RunUmlaute({"fuer-velmo", script});
+        GetLocalTime(&after);
+        EXPECT_EQ(run.status, 0u) << run.err;
+
+        // The names the backup may have: one for each second the run lasted.
+        constexpr std::uint64_t kSecond = 10'000'000; // in FILETIME's 100 ns
+        const auto ticks = [](const SYSTEMTIME& when) {
+            FILETIME at;
+            SystemTimeToFileTime(&when, &at);
+            return std::uint64_t{at.dwHighDateTime} << 32 | at.dwLowDateTime;
+        };
+        std::set<std::string> candidates;
+        std::string listed;
+        for (std::uint64_t t = ticks(before) / kSecond * kSecond; t <= ticks(after); t += kSecond) {
+            const FILETIME at{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+            SYSTEMTIME when;
+            FileTimeToSystemTime(&at, &when);
+            const std::string name = BackupName(script, test::RegionalTexts(when));
+            candidates.insert(name);
+            listed += "\n" + name;
+        }
+        std::map<std::string, std::string> found = FilesBelow(dir.Path());
+        const std::map<std::string, std::string> backups = TakeBackups(found);
+        ASSERT_EQ(backups.size(), 1u);
+        const std::string backup = dir / backups.begin()->first;
+        EXPECT_EQ(candidates.count(backup), 1u)
+            << backup << "\nexpected one of:" << listed;
+        EXPECT_EQ(backups.begin()->second, kSingle);
+        EXPECT_EQ(ReadRaw(script), kPairs);
+    }
+}
+
+// =====================================================================
+// Paths beyond Windows-1252 and beyond 260 characters, on the command line and
+// in the output
+
+TEST(Umlaute, UnicodePathsOnTheCommandLineAndInTheOutput) {
+    TempDir dir("cli-paths");
+    const std::string longDir = LongFolder(dir);
+    const struct {
+        const char* name;
+        std::string folder;   // created below the test folder
+        std::string argument; // the script as named on the command line
+        bool fromFolder;      // run in the test folder, the argument relative to it
+        bool toFile;          // stdout to a file rather than a pipe
+    } cases[] = {
+        {"umlauts", dir / kKaertchen, dir / kKaertchen + "\\" + kGruesse, false, false},
+        {"umlauts, relative", dir / kKaertchen, kKaertchen + "\\" + kGruesse, true, false},
+        {"umlauts, output to a file", dir / kKaertchen, dir / kKaertchen + "\\" + kGruesse,
+         false, true},
+        {"Greek and Japanese", dir / (kGreek + " " + kJapanese),
+         dir / (kGreek + " " + kJapanese) + "\\" + kJapanese + ".lua", false, false},
+        {"longer than 260", longDir, longDir + "\\" + kGruesse, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::MakeDirs(c.folder);
+        const std::string script = c.fromFolder ? dir / c.argument : c.argument;
+        WriteRaw(script, kSingle);
+        RunOptions options;
+        if (c.fromFolder)
+            options.workingDir = dir.Path();
+        if (c.toFile)
+            options.outFile = dir / "ausgabe.txt";
+        const Outcome run = RunUmlaute({"fuer-velmo", c.argument}, options);
+        EXPECT_EQ(run.status, 0u) << run.err;
+        EXPECT_EQ(run.out, c.argument + ": " + std::to_string(kCharacters) + " Zeichen umgewandelt\n");
+        EXPECT_EQ(run.err, Summary(1, 0, 0, 0));
+        EXPECT_EQ(ReadRaw(script), kPairs);
+        EXPECT_EQ(NamesIn(c.folder).size(), 2u) << "the script and its backup";
+        test::RemoveTree(c.folder);
+        DeleteFileW(Widen(options.outFile).c_str());
+    }
+}
+
+// =====================================================================
+// Exit statuses
+
+TEST(Umlaute, ExitStatuses) {
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments; // "{}" stands for the test folder
+        std::string readOnly;               // a file made read-only first
+        DWORD status;
+        std::vector<std::string> changed; // the scripts converted afterwards
+        std::string err;                  // in standard error
+    } cases[] = {
+        {"converted", {"fuer-velmo", "{}"}, "", 0, {"eins.lua", "zwei.lua"}, Summary(2, 1, 0, 0)},
+        {"--pruefen, some would change",
+         {"fuer-velmo", "--pruefen", "{}"}, "", 1, {}, Summary(2, 1, 0, 0, true)},
+        {"--pruefen, nothing would change",
+         {"fuer-velmo", "--pruefen", "{}\\rein.lua"}, "", 0, {}, Summary(0, 1, 0, 0, true)},
+        {"unknown option", {"fuer-velmo", "--schnell", "{}"}, "", 2, {},
+         "unbekannte Option \xE2\x80\x9E--schnell\xE2\x80\x9C"},
+        {"unknown command", {"umwandeln", "{}"}, "", 2, {}, "Aufruf: velmo-umlaute"},
+        {"no path", {"fuer-velmo"}, "", 2, {}, "keine Datei und kein Ordner angegeben"},
+        {"a missing path among others",
+         {"fuer-velmo", "{}\\" + kKaertchen + "\\fehlt.lua", "{}"}, "", 2,
+         {"eins.lua", "zwei.lua"}, "\\" + kKaertchen + "\\fehlt.lua: Fehler 2: "},
+        {"a read-only file among others", {"fuer-velmo", "{}"}, "eins.lua", 2, {"zwei.lua"},
+         "\\eins.lua: Fehler 5: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir("cli-status");
+        const std::map<std::string, std::string> tree = {
+            {"eins.lua", kSingle}, {"zwei.lua", kSingle}, {"rein.lua", "print(1)\r\n"}};
+        WriteTree(dir.Path(), tree);
+        if (!c.readOnly.empty())
+            SetFileAttributesW(Widen(dir / c.readOnly).c_str(), FILE_ATTRIBUTE_READONLY);
+        std::vector<std::string> arguments;
+        for (std::string argument : c.arguments) {
+            if (argument.rfind("{}", 0) == 0)
+                argument.replace(0, 2, dir.Path());
+            arguments.push_back(argument);
+        }
+        const Outcome run = RunUmlaute(arguments);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        std::map<std::string, std::string> expected = tree;
+        for (const std::string& name : c.changed)
+            expected[name] = kPairs;
+        std::map<std::string, std::string> found = FilesBelow(dir.Path());
+        EXPECT_EQ(TakeBackups(found).size(), c.changed.size());
+        EXPECT_EQ(found, expected);
+    }
+}
+
+// =====================================================================
+// The filter: standard input to standard output, through pipes
+
+TEST(Umlaute, FilterPassesEveryOtherByteUnchanged) {
+    std::string everyOther; // every byte value but the seven umlauts, twice
+    for (int round = 0; round < 2; ++round)
+        for (int b = 0; b < 256; ++b)
+            if (std::string("\xE4\xF6\xFC\xDF\xC4\xD6\xDC").find(static_cast<char>(b)) ==
+                std::string::npos)
+                everyOther.push_back(static_cast<char>(b));
+    std::string large; // more than any pipe holds
+    while (large.size() < (3u << 20))
+        large += kSingle;
+    std::string largePairs;
+    while (largePairs.size() < large.size() / kSingle.size() * kPairs.size())
+        largePairs += kPairs;
+    const std::string chunk = "\x1BLuaS\0\x19\x93\r\n\x1A\n\xE4\xF6"s;
+
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string input;
+        DWORD status;
+        std::string output;
+        std::string err; // in standard error; empty: nothing there
+    } cases[] = {
+        {"to pairs", {"fuer-velmo", "-"}, kSingle + everyOther, 0, kPairs + everyOther, ""},
+        {"to single bytes", {"fuer-mich", "-"}, kPairs + "\r\n\0\x1A"s, 0,
+         kSingle + "\r\n\0\x1A"s, ""},
+        {"nothing to convert", {"fuer-velmo", "-"}, "\r\n\0\r"s, 0, "\r\n\0\r"s, ""},
+        {"empty", {"fuer-velmo", "-"}, "", 0, "", ""},
+        {"3 MiB", {"fuer-velmo", "-"}, large, 0, largePairs, ""},
+        {"a compiled chunk passes", {"fuer-velmo", "-"}, chunk, 0, chunk,
+         "(Standardeingabe): unver\xC3\xA4ndert durchgereicht"},
+        {"--pruefen, would change", {"fuer-velmo", "--pruefen", "-"}, kSingle, 1, "", ""},
+        {"--pruefen, nothing would change", {"fuer-mich", "--pruefen", "-"}, kSingle, 0, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome run = RunUmlaute(c.arguments, {c.input, {}, {}});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_TRUE(run.out == c.output) << "output of " << run.out.size() << " bytes, expected "
+                                         << c.output.size();
+        if (c.err.empty())
+            EXPECT_EQ(run.err, "");
+        else
+            EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+}
+
+// =====================================================================
+// Help and version, in UTF-8 when redirected
+
+TEST(Umlaute, HelpAndVersionInUtf8) {
+    const struct {
+        std::vector<std::string> arguments;
+        DWORD status;
+        bool onStdout;
+        std::vector<std::string> fragments;
+    } cases[] = {
+        {{"--help"},
+         0,
+         true,
+         {"Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...",
+          "\xE2\x80\x9EUmlaute f\xC3\xBCr Velmo umwandeln\xE2\x80\x9C",
+          "\xC3\xA4 \xC3\xB6 \xC3\xBC \xC3\x9F \xC3\x84 \xC3\x96 \xC3\x9C", "au\xC3\x9F" "en vor",
+          "\nR\xC3\xBC" "ckgabewert:\n"}},
+        {{"fuer-velmo", "-h"}, 0, true, {"Aufruf:"}},
+        {{"--version"}, 0, true, {"velmo-umlaute " VELMO_VERSION_TEXT "\n"}},
+        {{"--gibtsnicht"}, 2, false, {"Aufruf: velmo-umlaute fuer-velmo|fuer-mich"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        const Outcome run = RunUmlaute(c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        const std::string& text = c.onStdout ? run.out : run.err;
+        for (const std::string& fragment : c.fragments)
+            EXPECT_NE(text.find(fragment), std::string::npos) << fragment << "\nin:\n" << text;
+        // Line ends as written: no CR added by a text-mode stream.
+        EXPECT_EQ(text.find('\r'), std::string::npos);
+    }
+}
+
+} // namespace
+} // namespace velmo

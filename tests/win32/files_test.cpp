@@ -1,0 +1,444 @@
+// The file and folder services the command-line companion adds, against the
+// real thing: flushing, hard links as backups, the kind of a path (links
+// included), folder listings with any name and length, and the regional date
+// and time. Every test works in its own temporary folder.
+#include "TestSupport.h"
+
+#include "platform/Handle.h"
+#include "platform/Win32Error.h"
+#include "platform/Win32Files.h"
+
+#include <gtest/gtest.h>
+
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <functional>
+#include <iostream>
+#include <optional>
+
+namespace velmo {
+namespace {
+
+using namespace std::string_literals;
+using test::NamesIn;
+using test::ReadRaw;
+using test::TempDir;
+using test::WriteRaw;
+
+// Names outside Windows-1252 (UTF-8 in the source).
+const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
+const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
+const std::string kUmlauts = "Gr\xC3\xBC\xC3\x9F" "e \xC3\x84rger";            // Grüße Ärger
+
+// The platform error `action` raises; fails the test when it raises none.
+template <class F> PlatformError ErrorOf(F&& action) {
+    try {
+        action();
+    } catch (const PlatformError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no PlatformError raised";
+    return PlatformError(0, "");
+}
+
+// A folder whose full path is longer than 260 characters, below `dir`.
+std::string LongFolder(const TempDir& dir) {
+    std::string path = dir.Path();
+    for (int level = 0; path.size() <= 300; ++level)
+        path += "\\Ordner-mit-einem-ziemlich-langen-Namen-" + std::to_string(level);
+    test::MakeDirs(path);
+    return path;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The number of names the file has, read through a handle of its own.
+DWORD LinkCount(const std::string& path) {
+    AutoFile file(CreateFileW(test::Extended(Widen(path)).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.Get(), &info))
+        return 0;
+    return info.nNumberOfLinks;
+}
+
+// =====================================================================
+// FlushFiles
+
+TEST(Win32FilesFlush, FlushesWrittenFilesAndLeavesThemAsTheyWere) {
+    TempDir dir("flush");
+    Win32Files files;
+    const struct {
+        std::string path;
+        std::string bytes;
+        DWORD attributes;
+    } written[] = {
+        {dir / "karte.lua", "print(1)\r\n", FILE_ATTRIBUTE_NORMAL},
+        {dir / "leer.lua", "", FILE_ATTRIBUTE_NORMAL},
+        {dir / (kGreek + " " + kJapanese + " " + kUmlauts + ".lua"), "\xE4\0\xF6"s,
+         FILE_ATTRIBUTE_NORMAL},
+        {LongFolder(dir) + "\\tief.lua", std::string(70000, '\xFC'), FILE_ATTRIBUTE_NORMAL},
+        {dir / "versteckt.lua", "x", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+    };
+    std::vector<std::string> paths;
+    for (const auto& w : written) {
+        files.WriteNewFile(w.path, w.bytes, w.attributes);
+        paths.push_back(w.path);
+    }
+    files.FlushFiles(paths);
+    files.FlushFiles({}); // nothing to do
+    for (const auto& w : written) {
+        EXPECT_EQ(ReadRaw(w.path), w.bytes) << w.path;
+        EXPECT_EQ(test::AttributesOf(w.path) & FILE_ATTRIBUTE_HIDDEN,
+                  w.attributes & FILE_ATTRIBUTE_HIDDEN)
+            << w.path;
+    }
+}
+
+TEST(Win32FilesFlush, FailureNamesTheFile) {
+    TempDir dir("flushfail");
+    Win32Files files;
+    const std::string written = dir / "geschrieben.lua";
+    const std::string missing = dir / "fehlt.lua";
+    const std::string locked = dir / "gesperrt.lua";
+    files.WriteNewFile(written, "neu", file_attr::Normal);
+    WriteRaw(locked, "alt");
+    AutoFile holder(CreateFileW(Widen(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr));
+    ASSERT_TRUE(holder);
+    const struct {
+        std::string path;
+        std::uint32_t code;
+    } cases[] = {
+        {missing, win_error::FileNotFound},
+        {locked, win_error::SharingViolation},
+    };
+    for (const auto& c : cases) {
+        // The failing file among good ones: the error names it.
+        const PlatformError e = ErrorOf([&] { files.FlushFiles({written, c.path}); });
+        EXPECT_EQ(e.Code(), c.code) << c.path;
+        EXPECT_EQ(e.Subject(), c.path);
+        EXPECT_FALSE(e.Text().empty()) << c.path;
+    }
+    EXPECT_EQ(ReadRaw(written), "neu");
+    holder.Reset();
+    EXPECT_EQ(ReadRaw(locked), "alt");
+}
+
+// =====================================================================
+// LinkFile: the backup as a second name for the script's file
+
+TEST(Win32FilesLink, SecondNameKeepsTheOldBytesWhenTheFirstIsReplaced) {
+    TempDir dir("link");
+    const std::string unicodeDir = dir / (kGreek + " " + kJapanese);
+    test::MakeDirs(unicodeDir);
+    const std::string folders[] = {dir.Path(), unicodeDir, LongFolder(dir)};
+    Win32Files files;
+    for (const std::string& folder : folders) {
+        const std::string script = folder + "\\" + kUmlauts + ".lua";
+        const std::string backup = folder + "\\" + kUmlauts + ".lua_sicherung.bak";
+        const std::string temporary = folder + "\\~neu.velmo-tmp";
+        const std::string oldBytes = "-- Gr\xFC\xDF" "e\r\n\0alt"s;
+        WriteRaw(script, oldBytes);
+
+        files.LinkFile(script, backup);
+        EXPECT_EQ(ReadRaw(backup), oldBytes) << folder;
+        // A second name for the same file, not a copy.
+        EXPECT_EQ(LinkCount(script), 2u) << folder;
+
+        files.WriteNewFile(temporary, "neu", file_attr::Normal);
+        files.MoveFile(temporary, script, true);
+        EXPECT_EQ(ReadRaw(script), "neu") << folder;
+        EXPECT_EQ(ReadRaw(backup), oldBytes) << folder;
+        EXPECT_EQ(LinkCount(backup), 1u) << folder;
+    }
+}
+
+TEST(Win32FilesLink, FailureCases) {
+    TempDir dir("linkfail");
+    Win32Files files;
+    const std::string script = dir / "karte.lua";
+    const std::string taken = dir / "karte.lua_sicherung.bak";
+    WriteRaw(script, "alt");
+    WriteRaw(taken, "fr\xFCher");
+    test::MakeDirs(dir / "Ordner");
+    const struct {
+        const char* name;
+        std::string existing;
+        std::string newName;
+        std::vector<std::uint32_t> codes; // the first is what Windows documents
+    } cases[] = {
+        // MakeBackup takes the next counter on either code; CreateHardLinkW documents 183.
+        {"new name taken", script, taken, {win_error::AlreadyExists, win_error::FileExists}},
+        {"missing file", dir / "fehlt.lua", dir / "neu.bak", {win_error::FileNotFound}},
+        {"into a missing folder", script, dir / "fehlt\\neu.bak", {ERROR_PATH_NOT_FOUND}},
+        {"a folder", dir / "Ordner", dir / "Ordner.bak", {win_error::AccessDenied}},
+    };
+    for (const auto& c : cases) {
+        const PlatformError e = ErrorOf([&] { files.LinkFile(c.existing, c.newName); });
+        EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), e.Code()), c.codes.end())
+            << c.name << ": " << e.Code();
+        if (e.Code() != c.codes.front())
+            std::cout << "[ NOTE     ] " << c.name << ": error " << e.Code() << " where Windows gives "
+                      << c.codes.front() << "\n";
+        EXPECT_EQ(e.Subject(), c.newName) << c.name;
+        EXPECT_FALSE(e.Text().empty()) << c.name;
+    }
+    EXPECT_EQ(ReadRaw(script), "alt");
+    EXPECT_EQ(ReadRaw(taken), "fr\xFCher");
+    EXPECT_EQ(LinkCount(script), 1u);
+    EXPECT_EQ(NamesIn(dir.Path()),
+              (std::vector<std::string>{"Ordner", "karte.lua", "karte.lua_sicherung.bak"}));
+}
+
+// =====================================================================
+// KindOf
+
+TEST(Win32FilesKind, FilesFoldersAndMissingPaths) {
+    TempDir dir("kind");
+    const std::string unicodeDir = dir / ("K\xC3\xA4rtchen " + kGreek);
+    test::MakeDirs(unicodeDir);
+    WriteRaw(unicodeDir + "\\" + kJapanese + ".lua", "x");
+    test::MakeDirs(dir / ".git");
+    WriteRaw(dir / "versteckt.lua", "x");
+    SetFileAttributesW(Widen(dir / "versteckt.lua").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    WriteRaw(dir / "schreibgeschuetzt.lua", "x");
+    SetFileAttributesW(Widen(dir / "schreibgeschuetzt.lua").c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::string longDir = LongFolder(dir);
+    WriteRaw(longDir + "\\tief.lua", "x");
+
+    const struct {
+        std::string path;
+        PathKind kind;
+    } cases[] = {
+        {dir.Path(), PathKind::Directory},
+        {dir.Path() + "\\", PathKind::Directory},
+        {unicodeDir, PathKind::Directory},
+        {unicodeDir + "\\" + kJapanese + ".lua", PathKind::File},
+        {dir / ".git", PathKind::Directory},
+        {dir / "versteckt.lua", PathKind::File},
+        {dir / "schreibgeschuetzt.lua", PathKind::File},
+        {longDir, PathKind::Directory},
+        {longDir + "\\tief.lua", PathKind::File},
+        {longDir + "\\fehlt.lua", PathKind::Missing},
+        {dir / "fehlt.lua", PathKind::Missing},
+        {dir / "fehlt\\auch\\karte.lua", PathKind::Missing},
+    };
+    Win32Files files;
+    for (const auto& c : cases)
+        EXPECT_EQ(files.KindOf(c.path), c.kind) << c.path;
+}
+
+// ---- links: each kind is made as Windows makes it; a kind the system here
+// cannot make is skipped with the reason.
+
+// The reparse data of a junction (a mount point), as FSCTL_SET_REPARSE_POINT
+// takes it; the SDK keeps this structure in the driver headers.
+struct MountPointReparseData {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteOffset;
+    WORD substituteLength;
+    WORD printOffset;
+    WORD printLength;
+    wchar_t paths[512];
+};
+
+// Makes `link` a junction to the folder `target`; the error number on failure.
+DWORD MakeJunction(const std::string& link, const std::string& target) {
+    if (!CreateDirectoryW(Widen(link).c_str(), nullptr))
+        return GetLastError();
+    AutoFile folder(CreateFileW(Widen(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!folder)
+        return GetLastError();
+    const std::wstring substitute = L"\\??\\" + Widen(target);
+    const std::wstring print = Widen(target);
+    MountPointReparseData data{};
+    data.tag = IO_REPARSE_TAG_MOUNT_POINT;
+    data.substituteLength = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    data.printOffset = static_cast<WORD>(data.substituteLength + sizeof(wchar_t));
+    data.printLength = static_cast<WORD>(print.size() * sizeof(wchar_t));
+    std::copy(substitute.begin(), substitute.end(), data.paths);
+    std::copy(print.begin(), print.end(), data.paths + substitute.size() + 1);
+    data.dataLength = static_cast<WORD>(4 * sizeof(WORD) + data.printOffset + data.printLength +
+                                        sizeof(wchar_t));
+    const DWORD size = static_cast<DWORD>(offsetof(MountPointReparseData, substituteOffset)) +
+                       data.dataLength;
+    DWORD returned = 0;
+    if (!DeviceIoControl(folder.Get(), FSCTL_SET_REPARSE_POINT, &data, size, nullptr, 0, &returned,
+                         nullptr))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+struct LinkCase {
+    const char* name;
+    // Makes the link at the first path to the second; the error number on failure.
+    std::function<DWORD(const std::string&, const std::string&)> make;
+    bool toFolder;
+};
+
+DWORD MakeSymbolicLink(const std::string& link, const std::string& target, DWORD flags) {
+    // Without developer mode Windows wants a privilege for the unprivileged flag too.
+    if (CreateSymbolicLinkW(Widen(link).c_str(), Widen(target).c_str(),
+                            flags | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+        return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+const LinkCase kLinkCases[] = {
+    {"SymbolicLinkToAFile",
+     [](const std::string& l, const std::string& t) { return MakeSymbolicLink(l, t, 0); }, false},
+    {"SymbolicLinkToAFolder",
+     [](const std::string& l, const std::string& t) {
+         return MakeSymbolicLink(l, t, SYMBOLIC_LINK_FLAG_DIRECTORY);
+     },
+     true},
+    {"Junction", MakeJunction, true},
+};
+
+// For ctest's list: the case's name rather than its bytes.
+void PrintTo(const LinkCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Win32FilesKindOfLink : public testing::TestWithParam<LinkCase> {};
+
+TEST_P(Win32FilesKindOfLink, IsALinkWhateverItPointsTo) {
+    const LinkCase& c = GetParam();
+    TempDir dir("links");
+    const std::string target = dir / (c.toFolder ? "Ziel" : "ziel.lua");
+    if (c.toFolder)
+        test::MakeDirs(target);
+    else
+        WriteRaw(target, "x");
+    const std::string link = dir / ("Verkn\xC3\xBCpfung " + kGreek + (c.toFolder ? "" : ".lua"));
+    if (const DWORD error = c.make(link, target); error != ERROR_SUCCESS)
+        GTEST_SKIP() << c.name << " cannot be made here: error " << error << " ("
+                     << SystemErrorText(error) << ")";
+    Win32Files files;
+    const PathKind kind = files.KindOf(link);
+    if (kind == PathKind::Missing)
+        GTEST_SKIP() << c.name << ": reported as made, but nothing is there (Wine's stub)";
+    EXPECT_EQ(kind, PathKind::Link);
+    EXPECT_EQ(files.KindOf(target), c.toFolder ? PathKind::Directory : PathKind::File);
+    // The folder holding the link still lists it by its name.
+    EXPECT_EQ(Sorted(files.ListDirectory(dir.Path())).size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Win32FilesKindOfLink, testing::ValuesIn(kLinkCases),
+                         [](const testing::TestParamInfo<LinkCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// =====================================================================
+// ListDirectory
+
+TEST(Win32FilesList, ListsEveryNameInUtf8) {
+    TempDir dir("list");
+    const std::vector<std::string> names = {
+        kGreek + ".lua", kJapanese + ".lua", kUmlauts + ".lua", "K\xC3\xA4rtchen",
+        ".git",          "Leer zeichen.LUA", "liesmich.txt",    "~karte.lua.1.velmo-tmp",
+    };
+    const std::string longDir = LongFolder(dir);
+    const std::string full = dir / "voll";
+    test::MakeDirs(full);
+    std::vector<std::string> many;
+    for (int i = 0; i < 600; ++i) // more than one batch of a large fetch
+        many.push_back("skript-" + std::to_string(i) + "-" + kJapanese + ".lua");
+
+    const struct {
+        std::string folder;
+        std::vector<std::string> names;
+    } cases[] = {
+        {dir / "namen", names},
+        {dir / "leer", {}},
+        {longDir + "\\unten", names},
+        {full, many},
+    };
+    Win32Files files;
+    for (const auto& c : cases) {
+        test::MakeDirs(c.folder);
+        for (const std::string& name : c.names) {
+            if (name.find('.') == std::string::npos || name == ".git")
+                test::MakeDirs(c.folder + "\\" + name);
+            else
+                WriteRaw(c.folder + "\\" + name, "x");
+        }
+        const std::vector<std::string> expected = Sorted(c.names);
+        EXPECT_EQ(Sorted(files.ListDirectory(c.folder)), expected) << c.folder;
+        EXPECT_EQ(Sorted(files.ListDirectory(c.folder + "\\")), expected) << c.folder;
+    }
+}
+
+TEST(Win32FilesList, FailureNamesTheFolder) {
+    TempDir dir("listfail");
+    WriteRaw(dir / "karte.lua", "x");
+    const struct {
+        std::string folder;
+        std::vector<std::uint32_t> codes;
+    } cases[] = {
+        {dir / "fehlt", {ERROR_PATH_NOT_FOUND}},
+        {dir / "fehlt\\auch", {ERROR_PATH_NOT_FOUND}},
+        // A file where a folder should be: Windows says the path is not found or
+        // not a folder, Wine that the name is bad.
+        {dir / "karte.lua", {ERROR_PATH_NOT_FOUND, ERROR_DIRECTORY, ERROR_INVALID_NAME}},
+    };
+    Win32Files files;
+    for (const auto& c : cases) {
+        const PlatformError e = ErrorOf([&] { files.ListDirectory(c.folder); });
+        EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), e.Code()), c.codes.end())
+            << c.folder << ": " << e.Code();
+        EXPECT_EQ(e.Subject(), c.folder);
+    }
+}
+
+// =====================================================================
+// Now: the user's own short date and long time formats
+
+TEST(Win32FilesNow, FollowsTheUsersFormats) {
+    const struct {
+        const wchar_t* date;
+        const wchar_t* time;
+        char dateSeparator; // proves the format took effect
+        char timeSeparator;
+    } cases[] = {
+        {L"dd.MM.yyyy", L"HH:mm:ss", '.', ':'},
+        {L"yyyy/MM/dd", L"h:mm:ss tt", '/', ':'},
+        {L"d-M-yy", L"HH.mm.ss", '-', '.'},
+    };
+    Win32Files files;
+    for (const auto& c : cases) {
+        test::UserFormats formats(c.date, c.time);
+        if (!formats.Ok())
+            GTEST_SKIP() << "the user's formats cannot be set here: " << GetLastError();
+        for (int attempt = 0;; ++attempt) {
+            ASSERT_LT(attempt, 5) << "the clock did not stay within one second";
+            SYSTEMTIME before, after;
+            GetLocalTime(&before);
+            const DateTimeTexts now = files.Now();
+            GetLocalTime(&after);
+            const DateTimeTexts expected = test::RegionalTexts(before);
+            const DateTimeTexts later = test::RegionalTexts(after);
+            if (expected.date != later.date || expected.time != later.time)
+                continue; // a second went by: try again
+            EXPECT_EQ(now.date, expected.date);
+            EXPECT_EQ(now.time, expected.time);
+            EXPECT_NE(now.date.find(c.dateSeparator), std::string::npos) << now.date;
+            EXPECT_NE(now.time.find(c.timeSeparator), std::string::npos) << now.time;
+            break;
+        }
+    }
+}
+
+} // namespace
+} // namespace velmo
