@@ -1,0 +1,453 @@
+// Power loss at every step of the window's conversion and of the companion's
+// batch, on the simulated disk of each platform's model. Each run is done once;
+// at every point between two calls that may change the disk, the states the disk
+// may be found in after power returns are checked, all of them where there are
+// few, else a seeded sample. In every state each script holds its old or its new
+// bytes; a backup found under its name holds the old bytes in full; a script
+// found with its new bytes has its backup, when one was asked for; any other
+// name is a temporary file or a file that was there before, unchanged.
+//
+// VELMO_CRASH_STATES (states per point, default 200) and VELMO_CRASH_SEED
+// (default 1) widen the sweep, for example VELMO_CRASH_STATES=20000.
+#include "tests/crash/SimulatedDisk.h"
+
+#include "app/VelmoStarter.h"
+#include "cli/Batch.h"
+#include "convert/ScriptFile.h"
+#include "convert/Umlaute.h"
+#include "platform/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace velmo::crash {
+namespace {
+
+using namespace std::string_literals;
+
+std::size_t StatesPerPoint() {
+    const char* text = std::getenv("VELMO_CRASH_STATES");
+    return text ? std::max<std::size_t>(2, std::strtoull(text, nullptr, 10)) : 200;
+}
+std::uint64_t Seed() {
+    const char* text = std::getenv("VELMO_CRASH_SEED");
+    return text ? std::strtoull(text, nullptr, 10) : 1;
+}
+
+// Lua text with single-byte umlauts and two-character forms side by side, so
+// that each direction changes it; `lines` sets its length in sectors.
+std::string MixedScript(int lines, const std::string& tag) {
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+        text += "-- " + tag + " " + std::to_string(i) +
+                ": Gr\xFC\xDF" "e aus K\xC3\xB6ln, \xC4rger mit \xD6l\r\n"
+                "print(\"Stra\xDF" "e \xC3\xBC" "ber \xE4\xF6\xFC\")\r\n";
+    return text;
+}
+
+std::string Join(Model model, const std::string& directory, const std::string& name) {
+    return directory + (model == Model::Windows ? "\\" : "/") + name;
+}
+
+bool IsTemporary(const std::string& path) {
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);
+    const std::string suffix = ".velmo-tmp";
+    return name.size() > suffix.size() && name.front() == '~' &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+struct Script {
+    std::string path, before, after; // after == before: must stay as it is
+    bool backup;                     // a backup of `before` is asked for
+};
+
+struct Tally {
+    std::size_t points = 0, states = 0;
+    std::size_t broken = 0, incompleteBackups = 0, missingBackups = 0, strayNames = 0;
+    std::vector<std::string> examples;
+
+    void Add(const Tally& other) {
+        points += other.points;
+        states += other.states;
+        broken += other.broken;
+        incompleteBackups += other.incompleteBackups;
+        missingBackups += other.missingBackups;
+        strayNames += other.strayNames;
+    }
+    std::size_t Faults() const { return broken + incompleteBackups + missingBackups + strayNames; }
+    std::string Line() const {
+        return std::to_string(points) + " crash points, " + std::to_string(states) +
+               " states: " + std::to_string(broken) + " broken scripts, " +
+               std::to_string(incompleteBackups) + " incomplete backups, " +
+               std::to_string(missingBackups) + " missing backups, " +
+               std::to_string(strayNames) + " stray names";
+    }
+};
+
+// What must hold after power returns, whenever it fails.
+class Promise {
+  public:
+    Promise(std::vector<Script> scripts, Files others, const DateTimeTexts& now)
+        : scripts_(std::move(scripts)), others_(std::move(others)), backupNames_(scripts_.size()) {
+        for (std::size_t i = 0; i < scripts_.size(); ++i)
+            for (int counter = 1; counter <= 4; ++counter) {
+                const std::string name = BackupName(scripts_[i].path, now, counter);
+                if (!others_.count(name)) backupNames_[i].push_back(name);
+            }
+    }
+
+    void Check(const Files& files, const std::string& where, Tally& tally) const {
+        auto fault = [&](std::size_t& counter, const std::string& what) {
+            ++counter;
+            if (tally.examples.size() < 5) tally.examples.push_back(where + ": " + what);
+        };
+        std::set<std::string> known;
+        for (std::size_t i = 0; i < scripts_.size(); ++i) {
+            const Script& script = scripts_[i];
+            known.insert(script.path);
+            const auto found = files.find(script.path);
+            const bool isNew = found != files.end() && found->second == script.after;
+            if (found == files.end()) fault(tally.broken, script.path + " is gone");
+            else if (found->second != script.before && !isNew)
+                fault(tally.broken, script.path + " holds " + std::to_string(found->second.size()) +
+                                        " bytes, neither old nor new");
+            bool backedUp = false;
+            for (const std::string& name : backupNames_[i]) {
+                known.insert(name);
+                const auto backup = files.find(name);
+                if (backup == files.end()) continue;
+                if (!script.backup || script.before == script.after)
+                    fault(tally.strayNames, name + " exists, but no backup was made");
+                else if (backup->second != script.before)
+                    fault(tally.incompleteBackups, name + " holds " +
+                                                       std::to_string(backup->second.size()) +
+                                                       " bytes, not the old text");
+                else
+                    backedUp = true;
+            }
+            if (isNew && script.before != script.after && script.backup && !backedUp)
+                fault(tally.missingBackups, script.path + " is new, its backup is missing");
+        }
+        for (const auto& [name, bytes] : files) {
+            if (known.count(name) || IsTemporary(name)) continue;
+            const auto other = others_.find(name);
+            if (other == others_.end()) fault(tally.strayNames, name + " should not exist");
+            else if (other->second != bytes) fault(tally.strayNames, name + " has changed");
+        }
+    }
+
+  private:
+    std::vector<Script> scripts_;
+    Files others_;
+    std::vector<std::vector<std::string>> backupNames_; // each script's possible backups
+};
+
+// Checks the states after power fails at every crash point the run went through.
+Tally Sweep(const SimulatedDisk& disk, const Promise& promise, const std::string& run) {
+    Tally tally;
+    std::mt19937_64 random(Seed());
+    const std::vector<SimulatedDisk::CrashPoint> points = disk.CrashPoints();
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        const std::string where =
+            run + ", power lost " +
+            (points[p].nextCall.empty() ? "after the last call" : "before " + points[p].nextCall);
+        const PowerLoss loss(points[p].disk, disk.model());
+        tally.states += loss.ForEach(StatesPerPoint(), random, [&](const Files& files) {
+            promise.Check(files, where, tally);
+        });
+    }
+    tally.points = points.size();
+    return tally;
+}
+
+void Report(const std::string& what, Model model, const Tally& tally) {
+    std::cout << "[ crash    ] " << what << ", " << ModelName(model) << " model: " << tally.Line()
+              << std::endl;
+    for (const std::string& example : tally.examples) std::cout << "    " << example << "\n";
+    ::testing::Test::RecordProperty(what + " " + ModelName(model), tally.Line());
+}
+
+std::string ScriptDirectory(Model model) {
+    return model == Model::Windows ? "C:\\Skripte" : "/home/kim/skripte";
+}
+
+// The window's platform with its files on the simulated disk; dialogs and
+// message boxes answer as the fake's do.
+class DiskPlatform : public FakePlatform {
+  public:
+    explicit DiskPlatform(SimulatedDisk& disk) : disk_(disk) {}
+    bool FileExists(const std::string& path) override { return disk_.FileExists(path); }
+    std::string ReadWholeFile(const std::string& path) override {
+        return disk_.ReadWholeFile(path);
+    }
+    std::uint32_t FileAttributes(const std::string& path) override {
+        return disk_.FileAttributes(path);
+    }
+    void WriteNewFile(const std::string& path, const std::string& bytes,
+                      std::uint32_t attributes) override {
+        disk_.WriteNewFile(path, bytes, attributes);
+    }
+    void KeepPermissions(const std::string& original, const std::string& copy) override {
+        disk_.KeepPermissions(original, copy);
+    }
+    void FlushFiles(const std::vector<std::string>& paths) override { disk_.FlushFiles(paths); }
+    void LinkFile(const std::string& existing, const std::string& newName) override {
+        disk_.LinkFile(existing, newName);
+    }
+    void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override {
+        disk_.MoveFile(from, to, replaceExisting);
+    }
+    void DeleteFile(const std::string& path) override { disk_.DeleteFile(path); }
+    void SyncDirectories(const std::vector<std::string>& directories) override {
+        disk_.SyncDirectories(directories);
+    }
+    DateTimeTexts Now() override { return disk_.Now(); }
+
+  private:
+    SimulatedDisk& disk_;
+};
+
+TEST(PowerLoss, WindowConversion) {
+    struct Direction {
+        const char* name;
+        ControlId button;
+        std::string before, after;
+    };
+    const std::string single = UmlauteToSingleCharacter(MixedScript(12, "karte"));
+    const std::string pairs = UmlauteToTwoCharacterForm(single);
+    const Direction directions[] = {{"UmlauteWeg", UmlauteWeg, single, pairs},
+                                    {"UmlauteZurueck", UmlauteZurueck, pairs, single}};
+    for (Model model : {Model::Linux, Model::Windows}) {
+        Tally total;
+        for (const Direction& direction : directions)
+            for (bool backup : {true, false}) {
+                SimulatedDisk disk(model);
+                const std::string directory = ScriptDirectory(model);
+                const std::string script = Join(model, directory, "karte.lua");
+                disk.AddDirectory(directory);
+                disk.AddFile(script, direction.before);
+                // Another file beside it, and a backup of the same second made before.
+                Files others = {{Join(model, directory, "notizen.txt"), "Einkaufsliste\r\n"},
+                                {BackupName(script, disk.now), "fr\xFCher\r\n"}};
+                for (const auto& [path, bytes] : others) disk.AddFile(path, bytes);
+
+                DiskPlatform platform(disk);
+                VelmoStarter starter(platform);
+                starter[Sicherung].value = backup ? 1 : 0;
+                platform.dialogAnswers.push_back(script);
+                starter.Click(direction.button);
+
+                const std::string run = std::string(direction.name) +
+                                        (backup ? " with backup" : " without backup");
+                ASSERT_EQ(disk.VisibleFiles().at(script), direction.after) << run;
+                ASSERT_EQ(platform.boxes.size(), 1u) << run;
+                EXPECT_EQ(platform.boxes[0].text, kDoneMessage) << run;
+                const Promise promise({{script, direction.before, direction.after, backup}},
+                                      others, disk.now);
+                total.Add(Sweep(disk, promise, run));
+            }
+        Report("window conversion", model, total);
+        EXPECT_EQ(total.Faults(), 0u) << total.Line();
+    }
+}
+
+class CollectingReporter : public cli::Reporter {
+  public:
+    void Changed(const std::string&) override {}
+    void Notice(const std::string&) override {}
+    void Failure(const std::string& line) override { failures.push_back(line); }
+    void Progress(std::size_t, std::size_t) override {}
+    void Summary(const std::string&) override {}
+    std::vector<std::string> failures;
+};
+
+TEST(PowerLoss, Batch) {
+    enum class Backups { Linked, Copied, None };
+    struct Variant {
+        const char* name;
+        Backups backups;
+    };
+    const Variant variants[] = {
+        {"backups as links", Backups::Linked},
+        {"backups as copies (no links)", Backups::Copied},
+        {"no backups", Backups::None},
+    };
+    for (Model model : {Model::Linux, Model::Windows}) {
+        Tally total;
+        for (cli::Direction direction :
+             {cli::Direction::ToTwoCharacterForm, cli::Direction::ToSingleCharacter})
+            for (const Variant& variant : variants) {
+                SimulatedDisk disk(model);
+                disk.linksWork = variant.backups != Backups::Copied;
+                const std::string top = model == Model::Windows ? "C:\\Karten" : "/home/kim/karten";
+                const std::string sub = Join(model, top, "gebiet");
+                disk.AddDirectory(top);
+                disk.AddDirectory(sub);
+
+                auto convert = [&](const std::string& text) {
+                    return direction == cli::Direction::ToTwoCharacterForm
+                               ? UmlauteToTwoCharacterForm(text)
+                               : UmlauteToSingleCharacter(text);
+                };
+                const bool backup = variant.backups != Backups::None;
+                std::vector<Script> scripts;
+                auto script = [&](const std::string& path, const std::string& bytes,
+                                  bool converted, std::uint32_t attributes = file_attr::Normal) {
+                    disk.AddFile(path, bytes, attributes);
+                    scripts.push_back({path, bytes, converted ? convert(bytes) : bytes, backup});
+                };
+                script(Join(model, top, "a.lua"), MixedScript(7, "a"), true);
+                script(Join(model, top, "b.lua"), MixedScript(3, "b"), false, file_attr::ReadOnly);
+                script(Join(model, top, "c.lua"), MixedScript(16, "c"), true);
+                script(Join(model, top, "leer.lua"), "print(\"nichts zu tun\")\n", false);
+                script(Join(model, top, "wache.lua"), "-- UMLAUTE\n" + MixedScript(2, "w"),
+                       false);
+                script(Join(model, sub, "d.lua"), MixedScript(4, "d"), true);
+                const Files others = {{Join(model, top, "notizen.txt"), "\xE4\xF6\xFC\r\n"}};
+                for (const auto& [path, bytes] : others) disk.AddFile(path, bytes);
+
+                cli::Options options;
+                options.direction = direction;
+                options.backup = backup;
+                options.paths = {top};
+                CollectingReporter reporter;
+                const std::string run =
+                    std::string(direction == cli::Direction::ToTwoCharacterForm ? "fuer-velmo"
+                                                                                : "fuer-mich") +
+                    ", " + variant.name;
+                EXPECT_EQ(cli::RunBatch(disk, disk, options, reporter), cli::kFailed) << run;
+                ASSERT_EQ(reporter.failures.size(), 1u) << run; // the read-only script
+                EXPECT_NE(reporter.failures[0].find("b.lua"), std::string::npos) << run;
+                const Files visible = disk.VisibleFiles();
+                for (const Script& s : scripts) ASSERT_EQ(visible.at(s.path), s.after) << run;
+
+                total.Add(Sweep(disk, Promise(scripts, others, disk.now), run));
+            }
+        Report("batch", model, total);
+        EXPECT_EQ(total.Faults(), 0u) << total.Line();
+    }
+}
+
+// The disk itself: what each model may lose is lost in some state, and what it
+// keeps is kept in all.
+TEST(SimulatedDisk, LosesWhatTheModelAllows) {
+    const std::string kMissing = "(missing)";
+    const std::string kNew = "neu";
+    const std::string kZeros(3, '\0'); // full length, the sector never written
+    struct Case {
+        const char* name;
+        Model model;
+        std::function<void(SimulatedDisk&)> steps;
+        std::string path;
+        std::set<std::string> found; // what `path` may hold across all states
+    };
+    const Case cases[] = {
+        {"Linux: neither written out nor named", Model::Linux,
+         [](SimulatedDisk& d) { d.WriteNewFile("/d/x", "neu", 0); }, "/d/x",
+         {kMissing, "", kNew, kZeros}},
+        {"Linux: flushed but not named", Model::Linux,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("/d/x", "neu", 0);
+             d.FlushFiles({"/d/x"});
+         },
+         "/d/x", {kMissing, kNew}},
+        {"Linux: named but not flushed", Model::Linux,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("/d/x", "neu", 0);
+             d.SyncDirectories({"/d"});
+         },
+         "/d/x", {"", kNew, kZeros}},
+        {"Linux: a rename not synced may be undone", Model::Linux,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("/d/t", "neu", 0);
+             d.FlushFiles({"/d/t"});
+             d.MoveFile("/d/t", "/d/s", true);
+         },
+         "/d/s", {"alt", kNew}},
+        {"Linux: another directory's sync does not help", Model::Linux,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("/d/x", "neu", 0);
+             d.FlushFiles({"/d/x"});
+             d.SyncDirectories({"/e"});
+         },
+         "/d/x", {kMissing, kNew}},
+        {"Linux: flushed and synced", Model::Linux,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("/d/x", "neu", 0);
+             d.FlushFiles({"/d/x"});
+             d.SyncDirectories({"/d"});
+         },
+         "/d/x", {kNew}},
+        {"Linux: a link shares the file's bytes", Model::Linux,
+         [](SimulatedDisk& d) {
+             d.LinkFile("/d/s", "/d/b");
+             d.SyncDirectories({"/d"});
+         },
+         "/d/b", {"alt"}},
+        {"Windows: a rename writes earlier names through, not bytes", Model::Windows,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("C:\\d\\x", "neu", 0);
+             d.WriteNewFile("C:\\d\\t", "neu", 0);
+             d.MoveFile("C:\\d\\t", "C:\\d\\u", false);
+         },
+         "C:\\d\\x", {"", kNew, kZeros}},
+        {"Windows: names only in the order logged", Model::Windows,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("C:\\d\\t", "neu", 0);
+             d.FlushFiles({"C:\\d\\t"});
+             d.DeleteFile("C:\\d\\s");
+             d.LinkFile("C:\\d\\t", "C:\\d\\s");
+         },
+         "C:\\d\\s", {"alt", kMissing, kNew}},
+        {"Windows: a rename is durable when it returns", Model::Windows,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("C:\\d\\t", "neu", 0);
+             d.FlushFiles({"C:\\d\\t"});
+             d.MoveFile("C:\\d\\t", "C:\\d\\s", true);
+         },
+         "C:\\d\\s", {kNew}},
+    };
+    for (const Case& c : cases) {
+        SimulatedDisk disk(c.model);
+        const std::string d = c.model == Model::Windows ? "C:\\d" : "/d";
+        disk.AddDirectory(d);
+        disk.AddDirectory(c.model == Model::Windows ? "C:\\e" : "/e");
+        disk.AddFile(Join(c.model, d, "s"), "alt");
+        c.steps(disk);
+        const PowerLoss loss(disk.CrashPoints().back().disk, c.model);
+        std::set<std::string> found;
+        std::mt19937_64 random(1);
+        loss.ForEach(1000, random, [&](const Files& files) {
+            const auto file = files.find(c.path);
+            found.insert(file == files.end() ? kMissing : file->second);
+        });
+        EXPECT_EQ(found, c.found) << c.name;
+    }
+}
+
+TEST(SimulatedDisk, TornWritesAtSectorBoundaries) {
+    SimulatedDisk disk(Model::Linux);
+    disk.AddDirectory("/d");
+    const std::string bytes = std::string(kSectorSize, 'a') + std::string(kSectorSize, 'b') + "c";
+    disk.WriteNewFile("/d/x", bytes, 0);
+    disk.SyncDirectories({"/d"});
+    const PowerLoss loss(disk.CrashPoints().back().disk, Model::Linux);
+    std::set<std::string> found;
+    std::mt19937_64 random(1);
+    loss.ForEach(1000, random, [&](const Files& files) { found.insert(files.at("/d/x")); });
+    const std::string zeros(kSectorSize, '\0');
+    const std::set<std::string> expected = {
+        "", bytes,                                                    // lost, complete
+        bytes.substr(0, kSectorSize), bytes.substr(0, 2 * kSectorSize), // cut short
+        zeros + zeros + '\0', bytes.substr(0, kSectorSize) + zeros + '\0',
+        bytes.substr(0, 2 * kSectorSize) + '\0'}; // full length, torn
+    EXPECT_EQ(found, expected);
+}
+
+} // namespace
+} // namespace velmo::crash
