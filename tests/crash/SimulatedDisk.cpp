@@ -56,8 +56,8 @@ void SimulatedDisk::AddFile(const std::string& path, const std::string& bytes,
     state_.durableNames[path] = file;
 }
 
-Files SimulatedDisk::VisibleFiles() const {
-    Files files;
+std::map<std::string, std::string> SimulatedDisk::VisibleFiles() const {
+    std::map<std::string, std::string> files;
     for (const auto& [name, file] : state_.visibleNames) files[name] = state_.files[file].visible;
     return files;
 }
@@ -233,13 +233,15 @@ PowerLoss::PowerLoss(const DiskState& at, Model model) : at_(at), model_(model) 
     for (std::size_t file = 0; file < at.files.size(); ++file) {
         if (!named[file] || at.files[file].durable == at.files[file].visible) continue;
         unflushed_.push_back(file);
-        radix_.push_back(Outcomes(at.files[file]));
+        outcomes_.emplace_back();
+        for (std::size_t outcome = 0; outcome < Outcomes(at.files[file]); ++outcome)
+            outcomes_.back().push_back(Bytes(at.files[file], outcome));
+        radix_.push_back(outcomes_.back().size());
     }
     for (std::size_t r : radix_) count_ = TimesSaturating(count_, r);
 }
 
-std::string PowerLoss::Bytes(std::size_t file, std::size_t outcome) const {
-    const DiskState::File& f = at_.files[file];
+std::string PowerLoss::Bytes(const DiskState::File& f, std::size_t outcome) {
     const std::size_t n = Sectors(f.visible);
     if (outcome == 0) return f.durable;
     if (outcome == 1) return f.visible;
@@ -263,9 +265,12 @@ Files PowerLoss::Build(const std::vector<std::size_t>& choice) const {
     Files files;
     for (const auto& [name, file] : names) {
         const auto position = std::find(unflushed_.begin(), unflushed_.end(), file);
-        files[name] = position == unflushed_.end()
-                          ? at_.files[file].durable
-                          : Bytes(file, choice[namePart_ + (position - unflushed_.begin())]);
+        if (position == unflushed_.end()) {
+            files[name] = at_.files[file].durable;
+        } else {
+            const std::size_t u = static_cast<std::size_t>(position - unflushed_.begin());
+            files[name] = outcomes_[u][choice[namePart_ + u]];
+        }
     }
     return files;
 }

@@ -42,6 +42,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo::crash {
@@ -52,7 +53,7 @@ const char* ModelName(Model model);
 inline constexpr std::size_t kSectorSize = 512;
 
 // Path -> bytes, as found after power returns.
-using Files = std::map<std::string, std::string>;
+using Files = std::map<std::string, std::string_view>;
 
 struct DiskState {
     struct File {
@@ -82,7 +83,7 @@ class SimulatedDisk : public FileServices, public DirectoryServices {
 
     Model model() const { return model_; }
     // What the program sees now.
-    Files VisibleFiles() const;
+    std::map<std::string, std::string> VisibleFiles() const;
 
     struct CrashPoint {
         std::string nextCall; // what comes next; empty after the last call
@@ -132,19 +133,21 @@ class PowerLoss {
     PowerLoss(const DiskState& at, Model model);
     // How many states there are (saturating).
     std::uint64_t Count() const { return count_; }
-    // Hands every state to `check` when there are at most `limit`; otherwise
-    // `limit` states drawn with `random`, the first two being "nothing pending
-    // reached the disk" and "everything did". Returns how many were handed over.
+    // Hands every state to `check` (its bytes live as long as this object)
+    // when there are at most `limit`; otherwise `limit` states drawn with
+    // `random`, the first two being "nothing pending reached the disk" and
+    // "everything did". Returns how many were handed over.
     std::size_t ForEach(std::size_t limit, std::mt19937_64& random,
                         const std::function<void(const Files&)>& check) const;
 
   private:
     Files Build(const std::vector<std::size_t>& choice) const;
-    std::string Bytes(std::size_t file, std::size_t outcome) const;
+    static std::string Bytes(const DiskState::File& file, std::size_t outcome);
 
     DiskState at_;
     Model model_;
     std::vector<std::size_t> unflushed_; // files whose bytes are not durable
+    std::vector<std::vector<std::string>> outcomes_; // for each of them, the ways it may be found
     std::vector<std::size_t> radix_;     // name part first, then one per unflushed file
     std::size_t namePart_ = 0;           // how many leading entries of radix_ are about names
     std::uint64_t count_ = 1;

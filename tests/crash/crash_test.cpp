@@ -7,7 +7,7 @@
 // found with its new bytes has its backup, when one was asked for; any other
 // name is a temporary file or a file that was there before, unchanged.
 //
-// VELMO_CRASH_STATES (states per point, default 200) and VELMO_CRASH_SEED
+// VELMO_CRASH_STATES (states per point, default 1000) and VELMO_CRASH_SEED
 // (default 1) widen the sweep, for example VELMO_CRASH_STATES=20000.
 #include "tests/crash/SimulatedDisk.h"
 
@@ -32,7 +32,7 @@ using namespace std::string_literals;
 
 std::size_t StatesPerPoint() {
     const char* text = std::getenv("VELMO_CRASH_STATES");
-    return text ? std::max<std::size_t>(2, std::strtoull(text, nullptr, 10)) : 200;
+    return text ? std::max<std::size_t>(2, std::strtoull(text, nullptr, 10)) : 1000;
 }
 std::uint64_t Seed() {
     const char* text = std::getenv("VELMO_CRASH_SEED");
@@ -61,28 +61,34 @@ bool IsTemporary(const std::string& path) {
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+using Contents = std::map<std::string, std::string>; // path -> bytes
+
 struct Script {
     std::string path, before, after; // after == before: must stay as it is
     bool backup;                     // a backup of `before` is asked for
 };
 
 struct Tally {
-    std::size_t points = 0, states = 0;
+    std::size_t points = 0, sampledPoints = 0, states = 0;
     std::size_t broken = 0, incompleteBackups = 0, missingBackups = 0, strayNames = 0;
     std::vector<std::string> examples;
 
     void Add(const Tally& other) {
         points += other.points;
+        sampledPoints += other.sampledPoints;
         states += other.states;
         broken += other.broken;
         incompleteBackups += other.incompleteBackups;
         missingBackups += other.missingBackups;
         strayNames += other.strayNames;
+        for (const std::string& example : other.examples)
+            if (examples.size() < 5) examples.push_back(example);
     }
     std::size_t Faults() const { return broken + incompleteBackups + missingBackups + strayNames; }
     std::string Line() const {
-        return std::to_string(points) + " crash points, " + std::to_string(states) +
-               " states: " + std::to_string(broken) + " broken scripts, " +
+        return std::to_string(points) + " crash points (" + std::to_string(sampledPoints) +
+               " sampled, the others in full), " + std::to_string(states) + " states: " +
+               std::to_string(broken) + " broken scripts, " +
                std::to_string(incompleteBackups) + " incomplete backups, " +
                std::to_string(missingBackups) + " missing backups, " +
                std::to_string(strayNames) + " stray names";
@@ -92,7 +98,7 @@ struct Tally {
 // What must hold after power returns, whenever it fails.
 class Promise {
   public:
-    Promise(std::vector<Script> scripts, Files others, const DateTimeTexts& now)
+    Promise(std::vector<Script> scripts, Contents others, const DateTimeTexts& now)
         : scripts_(std::move(scripts)), others_(std::move(others)), backupNames_(scripts_.size()) {
         for (std::size_t i = 0; i < scripts_.size(); ++i)
             for (int counter = 1; counter <= 4; ++counter) {
@@ -143,7 +149,7 @@ class Promise {
 
   private:
     std::vector<Script> scripts_;
-    Files others_;
+    Contents others_;
     std::vector<std::vector<std::string>> backupNames_; // each script's possible backups
 };
 
@@ -157,6 +163,7 @@ Tally Sweep(const SimulatedDisk& disk, const Promise& promise, const std::string
             run + ", power lost " +
             (points[p].nextCall.empty() ? "after the last call" : "before " + points[p].nextCall);
         const PowerLoss loss(points[p].disk, disk.model());
+        if (loss.Count() > StatesPerPoint()) ++tally.sampledPoints;
         tally.states += loss.ForEach(StatesPerPoint(), random, [&](const Files& files) {
             promise.Check(files, where, tally);
         });
@@ -232,7 +239,7 @@ TEST(PowerLoss, WindowConversion) {
                 disk.AddDirectory(directory);
                 disk.AddFile(script, direction.before);
                 // Another file beside it, and a backup of the same second made before.
-                Files others = {{Join(model, directory, "notizen.txt"), "Einkaufsliste\r\n"},
+                Contents others = {{Join(model, directory, "notizen.txt"), "Einkaufsliste\r\n"},
                                 {BackupName(script, disk.now), "fr\xFCher\r\n"}};
                 for (const auto& [path, bytes] : others) disk.AddFile(path, bytes);
 
@@ -308,7 +315,7 @@ TEST(PowerLoss, Batch) {
                 script(Join(model, top, "wache.lua"), "-- UMLAUTE\n" + MixedScript(2, "w"),
                        false);
                 script(Join(model, sub, "d.lua"), MixedScript(4, "d"), true);
-                const Files others = {{Join(model, top, "notizen.txt"), "\xE4\xF6\xFC\r\n"}};
+                const Contents others = {{Join(model, top, "notizen.txt"), "\xE4\xF6\xFC\r\n"}};
                 for (const auto& [path, bytes] : others) disk.AddFile(path, bytes);
 
                 cli::Options options;
@@ -323,7 +330,7 @@ TEST(PowerLoss, Batch) {
                 EXPECT_EQ(cli::RunBatch(disk, disk, options, reporter), cli::kFailed) << run;
                 ASSERT_EQ(reporter.failures.size(), 1u) << run; // the read-only script
                 EXPECT_NE(reporter.failures[0].find("b.lua"), std::string::npos) << run;
-                const Files visible = disk.VisibleFiles();
+                const Contents visible = disk.VisibleFiles();
                 for (const Script& s : scripts) ASSERT_EQ(visible.at(s.path), s.after) << run;
 
                 total.Add(Sweep(disk, Promise(scripts, others, disk.now), run));
@@ -424,7 +431,7 @@ TEST(SimulatedDisk, LosesWhatTheModelAllows) {
         std::mt19937_64 random(1);
         loss.ForEach(1000, random, [&](const Files& files) {
             const auto file = files.find(c.path);
-            found.insert(file == files.end() ? kMissing : file->second);
+            found.insert(file == files.end() ? kMissing : std::string(file->second));
         });
         EXPECT_EQ(found, c.found) << c.name;
     }
@@ -439,7 +446,8 @@ TEST(SimulatedDisk, TornWritesAtSectorBoundaries) {
     const PowerLoss loss(disk.CrashPoints().back().disk, Model::Linux);
     std::set<std::string> found;
     std::mt19937_64 random(1);
-    loss.ForEach(1000, random, [&](const Files& files) { found.insert(files.at("/d/x")); });
+    loss.ForEach(1000, random,
+                 [&](const Files& files) { found.insert(std::string(files.at("/d/x"))); });
     const std::string zeros(kSectorSize, '\0');
     const std::set<std::string> expected = {
         "", bytes,                                                    // lost, complete
