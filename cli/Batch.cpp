@@ -35,7 +35,7 @@ bool EndsWithLua(const std::string& name) {
 
 const char* RefusalReason(ScriptKind kind) {
     switch (kind) {
-    case ScriptKind::CompiledChunk: return "übersetztes Lua-Skript (Bytecode)";
+    case ScriptKind::CompiledChunk: return "kompiliertes Lua-Skript (Bytecode)";
     case ScriptKind::Utf16: return "in UTF-16 gespeichert";
     case ScriptKind::Utf32: return "in UTF-32 gespeichert";
     case ScriptKind::Text: break;
@@ -318,7 +318,7 @@ Jede geänderte Datei bekommt ihre Sicherung neben sich, benannt wie im
 Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak. Eine Datei wird erst
 ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
 und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
-unberührt. Schreibgeschützte Dateien werden abgelehnt; übersetzte
+unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
 Lua-Skripte (Bytecode), Dateien in UTF-16 oder UTF-32, symbolische
 Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort „UMLAUTE“ werden
 mit einem Hinweis übersprungen.

@@ -140,7 +140,7 @@ TEST_F(Folder, ConvertsAMapFolderBothWaysAndLeavesAloneWhatItMust) {
     EXPECT_TRUE(fs::is_symlink(map / "link.lua"));
     EXPECT_EQ(forward.out, "karte/a.lua: 7 Zeichen umgewandelt\nkarte/sub/b.LUA: 7 Zeichen umgewandelt\n");
     for (const char* why : {"link.lua: übersprungen, symbolische Verknüpfung",
-                            "chunk.lua: übersprungen, übersetztes Lua-Skript (Bytecode)",
+                            "chunk.lua: übersprungen, kompiliertes Lua-Skript (Bytecode)",
                             "utf16.lua: übersprungen, in UTF-16 gespeichert",
                             "guard.lua: übersprungen, enthält das Wort „UMLAUTE“"})
         EXPECT_NE(forward.err.find(why), std::string::npos) << why << "\n" << forward.err;
