@@ -107,8 +107,8 @@ enum class PathKind { Missing, File, Directory, Link, Other };
 class DirectoryServices {
   public:
     virtual ~DirectoryServices() = default;
-    // The kind of thing at the path; a symbolic link (or other reparse point)
-    // is a Link, whatever it points to.
+    // The kind of thing at the path; a symbolic link (or junction) is a Link,
+    // whatever it points to.
     virtual PathKind KindOf(const std::string& path) = 0;
     // The names in a directory ("." and ".." left out), in no particular order.
     virtual std::vector<std::string> ListDirectory(const std::string& directory) = 0;

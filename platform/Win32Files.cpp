@@ -11,6 +11,20 @@ namespace {
 
 constexpr DWORD kChunk = 16u << 20; // bytes per ReadFile/WriteFile call
 
+// Whether the reparse point at `path` leads to another file or folder, as
+// symbolic links and junctions do. Other reparse points are the file itself,
+// stored differently: OneDrive makes every file and folder it syncs one, and
+// deduplicated or compressed system files are others. A tag that cannot be
+// read counts as a link.
+bool LeadsElsewhere(const std::string& path) {
+    std::string name = path;
+    while (name.size() > 3 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+    WIN32_FIND_DATAW found;
+    AutoFind search(FindFirstFileExW(FilePath(name).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0));
+    return !search || found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
+}
+
 } // namespace
 
 bool Win32Files::FileExists(const std::string& path) {
@@ -122,7 +136,7 @@ PathKind Win32Files::KindOf(const std::string& path) {
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return PathKind::Missing;
         throw MakeError(code, path);
     }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && LeadsElsewhere(path)) return PathKind::Link;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Directory;
     if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::Other;
     return PathKind::File;
