@@ -235,8 +235,25 @@ TEST(Win32FilesKind, FilesFoldersAndMissingPaths) {
         EXPECT_EQ(files.KindOf(c.path), c.kind) << c.path;
 }
 
-// ---- links: each kind is made as Windows makes it; a kind the system here
-// cannot make is skipped with the reason.
+// ---- reparse points: each kind is made as Windows makes it; a kind the
+// system here cannot make is skipped with the reason.
+
+// Opens a file or folder to give it a reparse point.
+AutoFile OpenForReparsePoint(const std::string& path) {
+    return AutoFile(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+}
+
+DWORD SetReparsePoint(const AutoFile& file, const void* data, std::size_t size) {
+    DWORD returned = 0;
+    if (!file)
+        return GetLastError();
+    if (!DeviceIoControl(file.Get(), FSCTL_SET_REPARSE_POINT, const_cast<void*>(data),
+                         static_cast<DWORD>(size), nullptr, 0, &returned, nullptr))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
 
 // The reparse data of a junction (a mount point), as FSCTL_SET_REPARSE_POINT
 // takes it; the SDK keeps this structure in the driver headers.
@@ -255,11 +272,6 @@ struct MountPointReparseData {
 DWORD MakeJunction(const std::string& link, const std::string& target) {
     if (!CreateDirectoryW(Widen(link).c_str(), nullptr))
         return GetLastError();
-    AutoFile folder(CreateFileW(Widen(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
-    if (!folder)
-        return GetLastError();
     const std::wstring substitute = L"\\??\\" + Widen(target);
     const std::wstring print = Widen(target);
     MountPointReparseData data{};
@@ -271,21 +283,18 @@ DWORD MakeJunction(const std::string& link, const std::string& target) {
     std::copy(print.begin(), print.end(), data.paths + substitute.size() + 1);
     data.dataLength = static_cast<WORD>(4 * sizeof(WORD) + data.printOffset + data.printLength +
                                         sizeof(wchar_t));
-    const DWORD size = static_cast<DWORD>(offsetof(MountPointReparseData, substituteOffset)) +
-                       data.dataLength;
-    DWORD returned = 0;
-    if (!DeviceIoControl(folder.Get(), FSCTL_SET_REPARSE_POINT, &data, size, nullptr, 0, &returned,
-                         nullptr))
-        return GetLastError();
-    return ERROR_SUCCESS;
+    return SetReparsePoint(OpenForReparsePoint(link), &data,
+                           offsetof(MountPointReparseData, substituteOffset) + data.dataLength);
 }
 
-struct LinkCase {
-    const char* name;
-    // Makes the link at the first path to the second; the error number on failure.
-    std::function<DWORD(const std::string&, const std::string&)> make;
-    bool toFolder;
-};
+// Gives the file or folder at `path` a reparse point of another vendor's kind
+// that leads nowhere else, as OneDrive's placeholders are.
+DWORD MakeOtherReparsePoint(const std::string& path) {
+    REPARSE_GUID_DATA_BUFFER data{};
+    data.ReparseTag = 0x00004C56; // neither Microsoft's nor a name surrogate
+    data.ReparseGuid = {0x6c1b4f3e, 0x1d2a, 0x4b7c, {0x9e, 0x10, 0x5a, 0x2f, 0x77, 0x31, 0x08, 0xd4}};
+    return SetReparsePoint(OpenForReparsePoint(path), &data, REPARSE_GUID_DATA_BUFFER_HEADER_SIZE);
+}
 
 DWORD MakeSymbolicLink(const std::string& link, const std::string& target, DWORD flags) {
     // Without developer mode Windows wants a privilege for the unprivileged flag too.
@@ -295,48 +304,73 @@ DWORD MakeSymbolicLink(const std::string& link, const std::string& target, DWORD
     return GetLastError();
 }
 
-const LinkCase kLinkCases[] = {
+struct ReparseCase {
+    const char* name;
+    // Makes the thing at the first path, perhaps to the second; the error number on failure.
+    std::function<DWORD(const std::string&, const std::string&)> make;
+    bool folder;   // the thing made, and the target, are folders
+    PathKind kind; // what KindOf says of it
+};
+
+const ReparseCase kReparseCases[] = {
     {"SymbolicLinkToAFile",
-     [](const std::string& l, const std::string& t) { return MakeSymbolicLink(l, t, 0); }, false},
+     [](const std::string& l, const std::string& t) { return MakeSymbolicLink(l, t, 0); }, false,
+     PathKind::Link},
     {"SymbolicLinkToAFolder",
      [](const std::string& l, const std::string& t) {
          return MakeSymbolicLink(l, t, SYMBOLIC_LINK_FLAG_DIRECTORY);
      },
-     true},
-    {"Junction", MakeJunction, true},
+     true, PathKind::Link},
+    {"Junction", MakeJunction, true, PathKind::Link},
+    {"FileThatLeadsNowhereElse",
+     [](const std::string& at, const std::string&) {
+         WriteRaw(at, "x");
+         return MakeOtherReparsePoint(at);
+     },
+     false, PathKind::File},
+    {"FolderThatLeadsNowhereElse",
+     [](const std::string& at, const std::string&) {
+         test::MakeDirs(at);
+         return MakeOtherReparsePoint(at);
+     },
+     true, PathKind::Directory},
 };
 
 // For ctest's list: the case's name rather than its bytes.
-void PrintTo(const LinkCase& c, std::ostream* out) {
+void PrintTo(const ReparseCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class Win32FilesKindOfLink : public testing::TestWithParam<LinkCase> {};
+class Win32FilesReparsePoint : public testing::TestWithParam<ReparseCase> {};
 
-TEST_P(Win32FilesKindOfLink, IsALinkWhateverItPointsTo) {
-    const LinkCase& c = GetParam();
-    TempDir dir("links");
-    const std::string target = dir / (c.toFolder ? "Ziel" : "ziel.lua");
-    if (c.toFolder)
+// Links are links whatever they point to; other reparse points are what they hold.
+TEST_P(Win32FilesReparsePoint, KindOf) {
+    const ReparseCase& c = GetParam();
+    TempDir dir("reparse");
+    const std::string target = dir / (c.folder ? "Ziel" : "ziel.lua");
+    if (c.folder)
         test::MakeDirs(target);
     else
         WriteRaw(target, "x");
-    const std::string link = dir / ("Verkn\xC3\xBCpfung " + kGreek + (c.toFolder ? "" : ".lua"));
-    if (const DWORD error = c.make(link, target); error != ERROR_SUCCESS)
+    const std::string made = dir / ("Verkn\xC3\xBCpfung " + kGreek + (c.folder ? "" : ".lua"));
+    if (const DWORD error = c.make(made, target); error != ERROR_SUCCESS)
         GTEST_SKIP() << c.name << " cannot be made here: error " << error << " ("
                      << SystemErrorText(error) << ")";
     Win32Files files;
-    const PathKind kind = files.KindOf(link);
+    const PathKind kind = files.KindOf(made);
     if (kind == PathKind::Missing)
         GTEST_SKIP() << c.name << ": reported as made, but nothing is there (Wine's stub)";
-    EXPECT_EQ(kind, PathKind::Link);
-    EXPECT_EQ(files.KindOf(target), c.toFolder ? PathKind::Directory : PathKind::File);
-    // The folder holding the link still lists it by its name.
+    EXPECT_EQ(kind, c.kind);
+    if (c.kind == PathKind::Directory) { // as a user may name a folder
+        EXPECT_EQ(files.KindOf(made + "\\"), c.kind);
+    }
+    EXPECT_EQ(files.KindOf(target), c.folder ? PathKind::Directory : PathKind::File);
+    // The folder holding it lists it by its name.
     EXPECT_EQ(Sorted(files.ListDirectory(dir.Path())).size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, Win32FilesKindOfLink, testing::ValuesIn(kLinkCases),
-                         [](const testing::TestParamInfo<LinkCase>& info) {
+INSTANTIATE_TEST_SUITE_P(Kinds, Win32FilesReparsePoint, testing::ValuesIn(kReparseCases),
+                         [](const testing::TestParamInfo<ReparseCase>& info) {
                              return std::string(info.param.name);
                          });
 
