@@ -44,8 +44,15 @@ PlatformError LastError(const std::string& subject) { return MakeError(GetLastEr
 
 std::wstring FilePath(const std::string& utf8) {
     std::wstring path = Widen(utf8);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
     // Below the limit the path goes unchanged, so the system still normalises it.
-    if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
+    // The limit is on the full path: a short relative path in a deep working
+    // folder can pass it.
+    const bool absolute = (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') ||
+                          path.rfind(L"\\\\", 0) == 0;
+    if (path.size() < MAX_PATH - 12 &&
+        (absolute || GetFullPathNameW(path.c_str(), 0, nullptr, nullptr) < MAX_PATH - 12))
+        return path;
     // The prefix turns normalisation off, so normalise first ("\\", ".", "/").
     if (DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr)) {
         std::wstring full(n, L'\0');
