@@ -437,6 +437,53 @@ TEST(Win32FilesList, FailureNamesTheFolder) {
 }
 
 // =====================================================================
+// Relative paths, as a folder walk started at "." builds them
+
+// Makes `folder` the working folder for the object's lifetime.
+class WorkingFolder {
+  public:
+    explicit WorkingFolder(const std::string& folder) {
+        wchar_t old[MAX_PATH + 1] = {};
+        GetCurrentDirectoryW(MAX_PATH + 1, old);
+        old_ = old;
+        EXPECT_TRUE(SetCurrentDirectoryW(Widen(folder).c_str())) << folder << ": " << GetLastError();
+    }
+    ~WorkingFolder() { SetCurrentDirectoryW(old_.c_str()); }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+  private:
+    std::wstring old_;
+};
+
+// Windows' 260-character limit is on the full path, so a short relative path
+// in a deep working folder needs the long form too.
+TEST(Win32FilesPaths, RelativePathsBeyond260Characters) {
+    TempDir dir("relative");
+    std::string deep = dir.Path();
+    for (int level = 0; deep.size() < 200; ++level)
+        deep += "\\Arbeitsordner-" + std::to_string(level);
+    const std::string folder = "Karten-mit-einem-recht-langen-Namen\\" + kUmlauts;
+    const std::string script = folder + "\\karte.lua";
+    test::MakeDirs(deep + "\\" + folder);
+    ASSERT_GT(deep.size() + 1 + script.size(), 260u);
+    WorkingFolder working(deep);
+
+    EXPECT_EQ(FilePath(script).rfind(L"\\\\?\\", 0), 0u) << Narrow(FilePath(script));
+    Win32Files files;
+    files.WriteNewFile(script, "alt", file_attr::Normal);
+    files.FlushFiles({script});
+    files.LinkFile(script, folder + "\\karte.bak");
+    files.MoveFile(folder + "\\karte.bak", folder + "\\karte2.bak", false);
+    EXPECT_EQ(files.ReadWholeFile(script), "alt");
+    EXPECT_EQ(files.KindOf(script), PathKind::File);
+    EXPECT_EQ(files.KindOf(folder), PathKind::Directory);
+    EXPECT_EQ(Sorted(files.ListDirectory(folder)),
+              (std::vector<std::string>{"karte.lua", "karte2.bak"}));
+    EXPECT_EQ(ReadRaw(deep + "\\" + folder + "\\karte2.bak"), "alt");
+}
+
+// =====================================================================
 // Now: the user's own short date and long time formats
 
 TEST(Win32FilesNow, FollowsTheUsersFormats) {
