@@ -26,6 +26,7 @@ declare -A NEEDED=(
   [/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a]=libclang-rt-14-dev
   [/usr/include/benchmark/benchmark.h]=libbenchmark-dev
   [dpkg-shlibdeps]=dpkg-dev
+  [/usr/bin/time]=time
 )
 
 ensure_packages() {
