@@ -15,6 +15,7 @@ namespace velmo {
 enum class ControlKind { TextBox, CheckBox, CommandButton, PictureBox, Label, Image, Dialog };
 
 enum class FontId { None, Notice, Heading, CheckBox, ConvertButton, ExitButton };
+inline constexpr int kFontCount = static_cast<int>(FontId::ExitButton) + 1;
 
 struct FontDef {
     std::string_view face;
@@ -125,5 +126,16 @@ constexpr int TwipsToPixels(int twips, int dpi) {
 }
 
 constexpr const Control& ControlOf(ControlId id) { return kControls[id]; }
+
+// Child window IDs on Win32: kChildIdBase + ControlId, so GetDlgItem finds every
+// control with a window of its own. The window and the tests that find its
+// controls both use these.
+inline constexpr int kChildIdBase = 1000;
+constexpr int ChildIdOf(ControlId id) { return kChildIdBase + id; }
+// The control whose child window has the ID `childId`; null for any other ID.
+constexpr const Control* ControlOfChildId(int childId) {
+    const int index = childId - kChildIdBase;
+    return index >= 0 && index < kControlCount ? &kControls[index] : nullptr;
+}
 
 } // namespace velmo

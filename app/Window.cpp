@@ -1,34 +1,21 @@
 #include "app/Window.h"
 
+#include "app/ErrorReport.h"
+#include "app/Fonts.h"
 #include "platform/SystemLibrary.h"
 #include "platform/Win32Error.h"
 
 #include <commctrl.h>
 #include <uxtheme.h>
-#include <wincodec.h>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstring>
-#include <string_view>
+#include <string>
 #include <utility>
 
 namespace velmo {
 namespace {
 
 constexpr wchar_t kPictureBoxClass[] = L"VelmoPictureBox";
-// The window's title for Windows, made from the one constant at compile time, so
-// the error report can show it without memory to spare.
-constexpr auto kWideWindowTitle = [] {
-    std::array<wchar_t, kWindowTitle.size() + 1> wide{};
-    for (std::size_t i = 0; i < kWindowTitle.size(); ++i) {
-        if (static_cast<unsigned char>(kWindowTitle[i]) >= 0x80)
-            throw "the title is widened character by character, so it must be ASCII";
-        wide[i] = static_cast<wchar_t>(kWindowTitle[i]);
-    }
-    return wide;
-}();
 // A tool window with a close box only: no minimise, no maximise, no sizing frame.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
@@ -84,15 +71,11 @@ COLORREF ToColorRef(std::int32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
-// Premultiplied BGRA of an opaque 0xRRGGBB colour.
-std::uint32_t ToPixel(std::int32_t rgb) {
-    return 0xFF000000u | static_cast<std::uint32_t>(rgb & 0xFFFFFF);
-}
-
 // ---- functions that older systems lack, looked up at run time
 
 struct DpiFunctions {
-    decltype(&GetDpiForWindow) getDpiForWindow = VELMO_SYSTEM_FUNCTION(L"user32.dll", GetDpiForWindow);
+    decltype(&GetDpiForWindow) getDpiForWindow =
+        VELMO_SYSTEM_FUNCTION(L"user32.dll", GetDpiForWindow);
     decltype(&AdjustWindowRectExForDpi) adjustWindowRectExForDpi =
         VELMO_SYSTEM_FUNCTION(L"user32.dll", AdjustWindowRectExForDpi);
 };
@@ -106,10 +89,8 @@ int DpiOf(HWND hwnd) {
     if (Dpi().getDpiForWindow)
         if (UINT dpi = Dpi().getDpiForWindow(hwnd))
             return static_cast<int>(dpi);
-    HDC dc = GetDC(hwnd);
-    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : kDefaultDpi;
-    if (dc)
-        ReleaseDC(hwnd, dc);
+    WindowDc dc(hwnd);
+    const int dpi = dc.Get() ? GetDeviceCaps(dc.Get(), LOGPIXELSY) : kDefaultDpi;
     return dpi > 0 ? dpi : kDefaultDpi;
 }
 
@@ -131,282 +112,6 @@ void DrawWithoutTheme(HWND control) {
         setWindowTheme(control, L"", L"");
 }
 
-// ---- fonts
-
-int CALLBACK NoteTrueTypeFace(const LOGFONTW*, const TEXTMETRICW*, DWORD type, LPARAM found) {
-    if (type & TRUETYPE_FONTTYPE)
-        *reinterpret_cast<bool*>(found) = true;
-    return 1;
-}
-
-bool HasTrueTypeFace(const wchar_t* face) {
-    LOGFONTW query{};
-    query.lfCharSet = DEFAULT_CHARSET;
-    wcsncpy(query.lfFaceName, face, LF_FACESIZE - 1);
-    bool found = false;
-    HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExW(dc, &query, NoteTrueTypeFace, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, dc);
-    return found;
-}
-
-// "MS Sans Serif" is a bitmap font that has no 18 or 72 point sizes; its TrueType
-// successor "Microsoft Sans Serif" takes its place, or else the system's own
-// dialog font. "Courier New" is left to the font mapper, which picks the nearest
-// fixed-pitch TrueType font where it is missing.
-struct FaceChoice {
-    std::wstring face;
-    BYTE pitchAndFamily;
-};
-
-FaceChoice ChooseFace(std::string_view face) {
-    if (face == "MS Sans Serif") {
-        static const std::wstring substitute = [] {
-            if (HasTrueTypeFace(L"Microsoft Sans Serif"))
-                return std::wstring(L"Microsoft Sans Serif");
-            NONCLIENTMETRICSW metrics{};
-            metrics.cbSize = sizeof metrics;
-            if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-                return std::wstring(metrics.lfMessageFont.lfFaceName);
-            return std::wstring(L"Tahoma");
-        }();
-        return {substitute, VARIABLE_PITCH | FF_SWISS};
-    }
-    if (face.find("Courier") != std::string_view::npos)
-        return {Widen(std::string(face)), FIXED_PITCH | FF_MODERN};
-    return {Widen(std::string(face)), DEFAULT_PITCH | FF_DONTCARE};
-}
-
-AutoGdiObject MakeFont(const FontDef& def, int dpi) {
-    const FaceChoice choice = ChooseFace(def.face);
-    LOGFONTW font{};
-    font.lfHeight = -MulDiv(def.hundredthsOfPoint, dpi, 7200);
-    font.lfWeight = def.bold ? FW_BOLD : FW_NORMAL;
-    font.lfCharSet = DEFAULT_CHARSET;
-    font.lfOutPrecision = OUT_TT_PRECIS;
-    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    font.lfQuality = DEFAULT_QUALITY;
-    font.lfPitchAndFamily = choice.pitchAndFamily;
-    wcsncpy(font.lfFaceName, choice.face.c_str(), LF_FACESIZE - 1);
-    AutoGdiObject handle(CreateFontIndirectW(&font));
-    if (!handle)
-        throw LastError(std::string(def.face));
-    return handle;
-}
-
-// ---- pictures: decoded with WIC from the program's own resources
-
-template <class T> class ComPtr {
-  public:
-    ComPtr() = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ~ComPtr() {
-        if (p_)
-            p_->Release();
-    }
-    T** operator&() noexcept { return &p_; }
-    T* operator->() const noexcept { return p_; }
-    T* Get() const noexcept { return p_; }
-
-  private:
-    T* p_ = nullptr;
-};
-
-std::string PictureSubject(int resource) {
-    return "Bild " + std::to_string(resource);
-}
-
-void Check(HRESULT result, int resource) {
-    if (FAILED(result))
-        throw MakeError(static_cast<DWORD>(result), PictureSubject(resource));
-}
-
-PixelImage DecodePicture(IWICImagingFactory* factory, HINSTANCE instance, int resource) {
-    HRSRC found =
-        FindResourceW(instance, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(RT_PICTURE_FILE));
-    if (!found)
-        throw LastError(PictureSubject(resource));
-    HGLOBAL loaded = LoadResource(instance, found);
-    const DWORD size = SizeofResource(instance, found);
-    auto* bytes = static_cast<BYTE*>(loaded ? LockResource(loaded) : nullptr);
-    if (!bytes || size == 0)
-        throw LastError(PictureSubject(resource));
-
-    ComPtr<IWICStream> stream;
-    Check(factory->CreateStream(&stream), resource);
-    Check(stream->InitializeFromMemory(bytes, size), resource);
-    ComPtr<IWICBitmapDecoder> decoder;
-    Check(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnLoad,
-                                           &decoder),
-          resource);
-    ComPtr<IWICBitmapFrameDecode> frame;
-    Check(decoder->GetFrame(0, &frame), resource);
-    // Premultiplied BGRA keeps a GIF's transparent colour transparent.
-    ComPtr<IWICFormatConverter> converter;
-    Check(factory->CreateFormatConverter(&converter), resource);
-    Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
-                                nullptr, 0.0, WICBitmapPaletteTypeCustom),
-          resource);
-    UINT width = 0, height = 0;
-    Check(converter->GetSize(&width, &height), resource);
-    PixelImage image;
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(height);
-    image.pixels.resize(static_cast<std::size_t>(width) * height);
-    Check(converter->CopyPixels(nullptr, width * 4, width * height * 4,
-                                reinterpret_cast<BYTE*>(image.pixels.data())),
-          resource);
-    return image;
-}
-
-// For each target pixel, the source pixels it covers and how much of it each
-// covers: an area average, so shrinking a portrait keeps its detail smooth.
-struct Tap {
-    int index;
-    double weight;
-};
-
-std::vector<std::vector<Tap>> AreaWeights(int from, int to) {
-    std::vector<std::vector<Tap>> taps(static_cast<std::size_t>(to));
-    const double scale = static_cast<double>(from) / to;
-    for (int i = 0; i < to; ++i) {
-        const double begin = i * scale, end = (i + 1) * scale;
-        for (int j = static_cast<int>(begin); j < from && j < end; ++j) {
-            const double overlap = std::min(end, j + 1.0) - std::max(begin, static_cast<double>(j));
-            if (overlap > 0)
-                taps[i].push_back({j, overlap / scale});
-        }
-    }
-    return taps;
-}
-
-// Stretches premultiplied pixels to the given size, the quality GDI's HALFTONE
-// mode aims at, independent of how well the system's own stretching does.
-PixelImage Stretch(const PixelImage& source, int width, int height) {
-    if (source.width == width && source.height == height)
-        return source;
-    const auto across = AreaWeights(source.width, width);
-    const auto down = AreaWeights(source.height, height);
-    auto channel = [](std::uint32_t pixel, int c) { return (pixel >> (8 * c)) & 0xFF; };
-
-    // Across first, into one row of sums per source row.
-    std::vector<double> rows(static_cast<std::size_t>(source.height) * width * 4);
-    for (int y = 0; y < source.height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (const Tap& tap : across[x]) {
-                const std::uint32_t pixel = source.pixels[y * source.width + tap.index];
-                for (int c = 0; c < 4; ++c)
-                    rows[(y * width + x) * 4 + c] += channel(pixel, c) * tap.weight;
-            }
-
-    PixelImage target;
-    target.width = width;
-    target.height = height;
-    target.pixels.resize(static_cast<std::size_t>(width) * height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            double sum[4] = {};
-            for (const Tap& tap : down[y])
-                for (int c = 0; c < 4; ++c)
-                    sum[c] += rows[(tap.index * width + x) * 4 + c] * tap.weight;
-            std::uint32_t pixel = 0;
-            for (int c = 0; c < 4; ++c) {
-                const auto value =
-                    static_cast<std::uint32_t>(std::clamp(std::lround(sum[c]), 0L, 255L));
-                pixel |= value << (8 * c);
-            }
-            target.pixels[y * width + x] = pixel;
-        }
-    return target;
-}
-
-Bitmap MakeBitmap(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height; // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    Bitmap bitmap;
-    bitmap.handle.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap.handle)
-        throw LastError("");
-    bitmap.bits = static_cast<std::uint32_t*>(bits);
-    bitmap.width = width;
-    bitmap.height = height;
-    return bitmap;
-}
-
-void Fill(Bitmap& target, std::uint32_t pixel) {
-    std::fill_n(target.bits, static_cast<std::size_t>(target.width) * target.height, pixel);
-}
-
-// Lays premultiplied pixels over the target at (left, top): source over target.
-void Blend(Bitmap& target, const PixelImage& source, int left, int top) {
-    for (int y = 0; y < source.height; ++y) {
-        const int ty = top + y;
-        if (ty < 0 || ty >= target.height)
-            continue;
-        for (int x = 0; x < source.width; ++x) {
-            const int tx = left + x;
-            if (tx < 0 || tx >= target.width)
-                continue;
-            const std::uint32_t s = source.pixels[y * source.width + x];
-            const std::uint32_t alpha = s >> 24;
-            std::uint32_t& d = target.bits[ty * target.width + tx];
-            if (alpha == 255) {
-                d = s;
-            } else if (alpha != 0 || (s & 0xFFFFFF) != 0) {
-                std::uint32_t out = 0;
-                for (int c = 0; c < 32; c += 8) {
-                    const std::uint32_t value =
-                        ((s >> c) & 0xFF) + (((d >> c) & 0xFF) * (255 - alpha) + 127) / 255;
-                    out |= std::min<std::uint32_t>(value, 255) << c;
-                }
-                d = out;
-            }
-        }
-    }
-}
-
-// A memory DC with a bitmap selected for as long as it lives.
-class MemoryDc {
-  public:
-    MemoryDc(HDC like, HBITMAP bitmap) : dc_(CreateCompatibleDC(like)) {
-        if (dc_)
-            old_ = SelectObject(dc_, bitmap);
-    }
-    ~MemoryDc() {
-        if (dc_) {
-            SelectObject(dc_, old_);
-            DeleteDC(dc_);
-        }
-    }
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    HDC Get() const noexcept { return dc_; }
-
-  private:
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
-
-// Selects a GDI object into a DC for as long as it lives.
-class Selection {
-  public:
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
-    ~Selection() { SelectObject(dc_, old_); }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-
-  private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
 POINT PointOf(LPARAM lParam) {
     return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
 }
@@ -416,26 +121,6 @@ bool FocusCuesHidden(HWND hwnd) {
 }
 
 } // namespace
-
-// ---- error reports at the boundary to Windows' own code
-
-void ReportCurrentException(HWND owner) noexcept {
-    std::string text;
-    try {
-        throw;
-    } catch (const PlatformError& error) {
-        text = ErrorReportText(error);
-    } catch (const std::exception& error) {
-        text = std::string("Fehler: ") + error.what();
-    } catch (...) {
-        text = "Unbekannter Fehler";
-    }
-    try {
-        MessageBoxW(owner, Widen(text).c_str(), kWideWindowTitle.data(), MB_OK | MB_ICONERROR);
-    } catch (...) {
-        MessageBoxW(owner, L"Unbekannter Fehler", kWideWindowTitle.data(), MB_OK | MB_ICONERROR);
-    }
-}
 
 // ---- lifetime
 
@@ -449,15 +134,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::Create() {
     {
-        ComPtr<IWICImagingFactory> factory;
-        const HRESULT result =
-            CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
-        if (FAILED(result))
-            throw MakeError(static_cast<DWORD>(result), "WIC");
+        PictureDecoder decoder(instance_);
         for (const Control& c : kControls)
             if (c.picture)
-                sources_[c.id] = DecodePicture(factory.Get(), instance_, c.picture);
+                sources_[c.id] = decoder.Decode(c.picture);
     }
 
     WNDCLASSEXW main{};
@@ -484,8 +164,8 @@ void MainWindow::Create() {
 
     // Created where the primary screen begins, so it gets that screen's DPI;
     // WM_CREATE sizes it and Show centres it.
-    CreateWindowExW(kWindowExStyle, kMainWindowClass, kWideWindowTitle.data(), kWindowStyle, 0, 0,
-                    0, 0, nullptr, nullptr, instance_, this);
+    CreateWindowExW(kWindowExStyle, kMainWindowClass, Widen(std::string(kWindowTitle)).c_str(),
+                    kWindowStyle, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
     if (!hwnd_) {
         if (createError_)
             std::rethrow_exception(std::exchange(createError_, nullptr));
@@ -552,10 +232,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnPaint();
         return 0;
     case WM_PRINTCLIENT: {
-        MemoryDc surface(reinterpret_cast<HDC>(wParam),
-                         static_cast<HBITMAP>(surface_.handle.Get()));
-        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, surface_.width, surface_.height, surface.Get(),
-               0, 0, SRCCOPY);
+        MemoryDc surface(reinterpret_cast<HDC>(wParam), surface_.handle.Get());
+        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, surface_.pixels.width, surface_.pixels.height,
+               surface.Get(), 0, 0, SRCCOPY);
         return 0;
     }
     case WM_LBUTTONDOWN:
@@ -568,7 +247,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         pressedImage_ = -1;
         return 0;
     case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        OnCommand(HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
     case WM_CTLCOLORSTATIC:
         return OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), false);
@@ -676,7 +355,7 @@ void MainWindow::CreateChildren() {
             style |= WS_DISABLED;
         HWND child = CreateWindowExW(
             0, windowClass.name, Widen(std::string(c.text)).c_str(), style, 0, 0, 0, 0, hwnd_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kChildIdBase + c.id)), instance_, nullptr);
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildIdOf(c.id))), instance_, nullptr);
         if (!child)
             throw LastError(std::string(c.name));
         children_[c.id] = child;
@@ -712,7 +391,7 @@ RECT MainWindow::PixelRect(const Control& c) const {
 
 void MainWindow::Layout(int dpi, const POINT* topLeft) {
     dpi_ = dpi;
-    std::array<AutoGdiObject, 6> oldFonts = std::move(fonts_);
+    std::array<AutoFont, kFontCount> oldFonts = std::move(fonts_);
     CreateFonts();
     BuildPictures();
 
@@ -733,7 +412,7 @@ void MainWindow::Layout(int dpi, const POINT* topLeft) {
                      SWP_NOZORDER | SWP_NOACTIVATE);
         if (c.font != FontId::None)
             SendMessageW(child, WM_SETFONT,
-                         reinterpret_cast<WPARAM>(fonts_[static_cast<int>(c.font)].Get()), FALSE);
+                         reinterpret_cast<WPARAM>(Font(c.font)), FALSE);
     }
     BuildSurface();
     RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -761,8 +440,8 @@ void MainWindow::BuildPictures() {
         } else {
             Bitmap face =
                 MakeBitmap(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
-            Fill(face, ToPixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
-            Blend(face,
+            Fill(face.pixels, OpaquePixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
+            Blend(face.pixels,
                   Stretch(source, MulDiv(source.width, dpi_, kDefaultDpi),
                           MulDiv(source.height, dpi_, kDefaultDpi)),
                   0, 0);
@@ -775,20 +454,20 @@ void MainWindow::BuildPictures() {
 void MainWindow::BuildSurface() {
     surface_ =
         MakeBitmap(TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_));
-    Fill(surface_, ToPixel(kBlack));
+    Fill(surface_.pixels, OpaquePixel(kBlack));
     for (const Control& c : kControls) {
         if (c.kind != ControlKind::Image || !starter_[c.id].visible)
             continue;
         const RECT r = PixelRect(c);
-        Blend(surface_, stretched_[c.id], r.left, r.top);
+        Blend(surface_.pixels, stretched_[c.id], r.left, r.top);
     }
 
-    MemoryDc dc(nullptr, static_cast<HBITMAP>(surface_.handle.Get()));
+    MemoryDc dc(nullptr, surface_.handle.Get());
     SetBkMode(dc.Get(), TRANSPARENT);
     for (const Control& c : kControls) {
         if (c.kind != ControlKind::Label || !starter_[c.id].visible)
             continue;
-        Selection font(dc.Get(), fonts_[static_cast<int>(c.font)].Get());
+        Selection font(dc.Get(), Font(c.font));
         SetTextColor(dc.Get(), ToColorRef(c.textColour));
         RECT r = PixelRect(c);
         const std::wstring text = Widen(std::string(c.text));
@@ -843,7 +522,7 @@ void MainWindow::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd_, &paint);
     {
-        MemoryDc surface(dc, static_cast<HBITMAP>(surface_.handle.Get()));
+        MemoryDc surface(dc, surface_.handle.Get());
         const RECT& r = paint.rcPaint;
         BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, surface.Get(), r.left, r.top,
                SRCCOPY);
@@ -852,31 +531,31 @@ void MainWindow::OnPaint() {
 }
 
 void MainWindow::PaintPictureBox(HWND box, HDC dc) {
-    const int id = GetDlgCtrlID(box) - kChildIdBase;
-    if (id < 0 || id >= kControlCount)
+    const Control* c = ControlOfChild(box);
+    if (!c)
         return;
     RECT client;
     GetClientRect(box, &client);
-    const Bitmap& face = pictures_[id];
-    if (face.bits) {
-        MemoryDc picture(dc, static_cast<HBITMAP>(face.handle.Get()));
-        BitBlt(dc, 0, 0, face.width, face.height, picture.Get(), 0, 0, SRCCOPY);
+    const Bitmap& face = pictures_[c->id];
+    if (face.handle) {
+        MemoryDc picture(dc, face.handle.Get());
+        BitBlt(dc, 0, 0, face.pixels.width, face.pixels.height, picture.Get(), 0, 0, SRCCOPY);
     } else {
-        FillRect(dc, &client, BrushFor(kControls[id].backColour));
+        FillRect(dc, &client, BrushFor(c->backColour));
     }
     if (GetFocus() == box && !FocusCuesHidden(box))
         DrawFocusRect(dc, &client);
 }
 
 void MainWindow::PaintTextBox(HWND box, HDC dc) {
-    const int id = GetDlgCtrlID(box) - kChildIdBase;
-    if (id < 0 || id >= kControlCount)
+    const Control* control = ControlOfChild(box);
+    if (!control)
         return;
-    const Control& c = kControls[id];
+    const Control& c = *control;
     RECT client;
     GetClientRect(box, &client);
     FillRect(dc, &client, BrushFor(c.backColour == kDefaultColour ? kBlack : c.backColour));
-    Selection font(dc, fonts_[static_cast<int>(c.font)].Get());
+    Selection font(dc, Font(c.font));
     SetTextColor(dc, ToColorRef(c.textColour == kDefaultColour ? 0xFFFFFF : c.textColour));
     SetBkMode(dc, TRANSPARENT);
     TEXTMETRICW metrics{};
@@ -915,22 +594,22 @@ HBRUSH MainWindow::BrushFor(std::int32_t colour) {
         return GetSysColorBrush(COLOR_BTNFACE);
     for (const auto& [rgb, brush] : brushes_)
         if (rgb == colour)
-            return static_cast<HBRUSH>(brush.Get());
-    AutoGdiObject brush(CreateSolidBrush(ToColorRef(colour)));
+            return brush.Get();
+    AutoBrush brush(CreateSolidBrush(ToColorRef(colour)));
     if (!brush)
         throw LastError("");
     brushes_.emplace_back(colour, std::move(brush));
-    return static_cast<HBRUSH>(brushes_.back().second.Get());
+    return brushes_.back().second.Get();
 }
 
 // Text and background colours of the windowed controls, from the table. Around a
 // push button the window's own black shows; its face keeps the system colours.
 LRESULT MainWindow::OnCtlColor(HDC dc, HWND child, bool button) {
-    const int id = GetDlgCtrlID(child) - kChildIdBase;
-    if (id < 0 || id >= kControlCount)
+    const Control* control = ControlOfChild(child);
+    if (!control)
         return DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                               reinterpret_cast<LPARAM>(child));
-    const Control& c = kControls[id];
+    const Control& c = *control;
     if (button)
         return reinterpret_cast<LRESULT>(BrushFor(kBlack));
     const UINT message = c.kind == ControlKind::TextBox && IsWindowEnabled(child)
@@ -947,6 +626,11 @@ LRESULT MainWindow::OnCtlColor(HDC dc, HWND child, bool button) {
 }
 
 // ---- input
+
+const Control* MainWindow::ControlOfChild(HWND child) const {
+    const Control* c = child ? ControlOfChildId(GetDlgCtrlID(child)) : nullptr;
+    return c && children_[c->id] == child ? c : nullptr;
+}
 
 int MainWindow::ImageAt(POINT at) const {
     // Every window of its own lies above the window's surface.
@@ -982,11 +666,11 @@ void MainWindow::OnLButtonUp(POINT at) {
         starter_.Click(static_cast<ControlId>(pressed));
 }
 
-void MainWindow::OnCommand(int childId, int code, HWND child) {
-    const int id = childId - kChildIdBase;
-    if (code != BN_CLICKED || id < 0 || id >= kControlCount || child != children_[id])
+void MainWindow::OnCommand(int code, HWND child) {
+    const Control* control = ControlOfChild(child);
+    if (code != BN_CLICKED || !control)
         return;
-    const Control& c = kControls[id];
+    const Control& c = *control;
     if (c.kind == ControlKind::CheckBox)
         starter_[c.id].value = SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     else if (c.kind == ControlKind::CommandButton)
@@ -1015,11 +699,10 @@ bool MainWindow::TranslateKeyboard(const MSG& msg) {
         return true;
     case VK_RETURN: {
         HWND focus = GetFocus();
-        const int id = focus ? GetDlgCtrlID(focus) - kChildIdBase : -1;
-        if (id < 0 || id >= kControlCount || children_[id] != focus ||
-            kControls[id].kind != ControlKind::CommandButton)
+        const Control* c = ControlOfChild(focus);
+        if (!c || c->kind != ControlKind::CommandButton)
             return false;
-        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(kChildIdBase + id, BN_CLICKED),
+        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(ChildIdOf(c->id), BN_CLICKED),
                      reinterpret_cast<LPARAM>(focus));
         return true;
     }

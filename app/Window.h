@@ -1,9 +1,12 @@
 // The launcher's main window on Win32: builds the controls from the table in
 // app/Controls.h, draws the labels and images on its own surface, turns clicks
-// into VelmoStarter's event procedures and follows the window's DPI.
+// into VelmoStarter's event procedures, moves the focus by the table's tab order
+// and follows the window's DPI.
 #pragma once
 
 #include "app/Controls.h"
+#include "app/Pictures.h"
+#include "app/Pixels.h"
 #include "app/VelmoStarter.h"
 #include "platform/Handle.h"
 #include "platform/WinApi.h"
@@ -11,29 +14,12 @@
 #include <array>
 #include <cstdint>
 #include <exception>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace velmo {
 
-// Child window IDs: 1000 + ControlId, so GetDlgItem finds every windowed control.
-inline constexpr int kChildIdBase = 1000;
 inline constexpr wchar_t kMainWindowClass[] = L"VelmoStarter";
-
-// A decoded picture: premultiplied 32-bit BGRA pixels, top row first.
-struct PixelImage {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint32_t> pixels;
-};
-
-// Pixels ready for GDI: a top-down 32-bit DIB section with premultiplied alpha.
-struct Bitmap {
-    AutoGdiObject handle;
-    std::uint32_t* bits = nullptr;
-    int width = 0;
-    int height = 0;
-};
 
 class MainWindow {
   public:
@@ -73,7 +59,7 @@ class MainWindow {
     void OnPaint();
     void OnLButtonDown(POINT at);
     void OnLButtonUp(POINT at);
-    void OnCommand(int childId, int code, HWND child);
+    void OnCommand(int code, HWND child);
     LRESULT OnCtlColor(HDC dc, HWND child, bool button);
     void OnDpiChanged(int dpi, const RECT& suggested);
     bool OnActivate(bool active);
@@ -89,7 +75,10 @@ class MainWindow {
     void PaintPictureBox(HWND box, HDC dc);
     void PaintTextBox(HWND box, HDC dc);
     RECT PixelRect(const Control& control) const;
+    HFONT Font(FontId font) const { return fonts_[static_cast<int>(font)].Get(); }
     HBRUSH BrushFor(std::int32_t colour);
+    // The control whose child window `child` is; null for any other window.
+    const Control* ControlOfChild(HWND child) const;
 
     // ---- keyboard and focus
     bool TranslateKeyboard(const MSG& msg);
@@ -105,18 +94,13 @@ class MainWindow {
     std::array<PixelImage, kControlCount> sources_{};   // decoded pictures, by control
     std::array<PixelImage, kControlCount> stretched_{}; // images, at the current DPI
     std::array<Bitmap, kControlCount> pictures_{};      // picture boxes' faces, likewise
-    std::array<AutoGdiObject, 6> fonts_{};              // by FontId
-    std::vector<std::pair<std::int32_t, AutoGdiObject>> brushes_;
+    std::array<AutoFont, kFontCount> fonts_{};          // by FontId
+    std::vector<std::pair<std::int32_t, AutoBrush>> brushes_;
     Bitmap surface_; // the client area: background, labels and images
     WNDPROC textBoxProc_ = nullptr;
     HWND lastFocus_ = nullptr;
     int pressedImage_ = -1;
     std::exception_ptr createError_;
 };
-
-// Shows the exception being handled in a message box owned by `owner`: a
-// PlatformError with its number and text, anything else with what is known.
-// Call only inside a catch block.
-void ReportCurrentException(HWND owner) noexcept;
 
 } // namespace velmo

@@ -1,5 +1,6 @@
 // Program start: DLL search hardening, COM and common controls, then the window:
 // created hidden, Form_Load, shown, and the message loop until it is gone.
+#include "app/ErrorReport.h"
 #include "app/VelmoStarter.h"
 #include "app/Window.h"
 #include "platform/SystemLibrary.h"

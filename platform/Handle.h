@@ -1,4 +1,5 @@
-// One owner type for every Win32 handle kind: move-only, closed exactly once.
+// One owner type for every Win32 handle kind: move-only, closed exactly once;
+// and the scope owners of device contexts and of what is selected into them.
 #pragma once
 
 #include "platform/WinApi.h"
@@ -43,8 +44,8 @@ struct KernelHandleTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
-struct GdiObjectTraits {
-    using Type = HGDIOBJ;
+template <class Handle> struct GdiObjectTraits {
+    using Type = Handle;
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::DeleteObject(h); }
 };
@@ -68,8 +69,65 @@ struct FindHandleTraits {
 using AutoFind = UniqueHandle<FindHandleTraits>;       // FindFirstFile searches
 using AutoFile = UniqueHandle<FileHandleTraits>;       // CreateFile results
 using AutoHandle = UniqueHandle<KernelHandleTraits>;   // processes, threads, events
-using AutoGdiObject = UniqueHandle<GdiObjectTraits>;   // fonts, brushes, bitmaps
+using AutoFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using AutoBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using AutoBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using AutoIcon = UniqueHandle<IconTraits>;
 using AutoModule = UniqueHandle<ModuleTraits>;
+
+// ---- device contexts, which are given back rather than closed
+
+// The device context of a window's client area (of the screen for null), for
+// as long as this lives. Get() is null when none was given.
+class WindowDc {
+  public:
+    explicit WindowDc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDc() {
+        if (dc_)
+            ::ReleaseDC(window_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC Get() const noexcept { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// A memory DC like `like` with `bitmap` selected for as long as it lives.
+class MemoryDc {
+  public:
+    MemoryDc(HDC like, HBITMAP bitmap) noexcept : dc_(::CreateCompatibleDC(like)) {
+        if (dc_)
+            old_ = ::SelectObject(dc_, bitmap);
+    }
+    ~MemoryDc() {
+        if (dc_) {
+            ::SelectObject(dc_, old_);
+            ::DeleteDC(dc_);
+        }
+    }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC Get() const noexcept { return dc_; }
+
+  private:
+    HDC dc_;
+    HGDIOBJ old_ = nullptr;
+};
+
+// Selects a GDI object into a DC for as long as it lives.
+class Selection {
+  public:
+    Selection(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(::SelectObject(dc, object)) {}
+    ~Selection() { ::SelectObject(dc_, old_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
 
 } // namespace velmo

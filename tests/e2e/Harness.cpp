@@ -814,14 +814,14 @@ HWND Launcher::MainWindow() const {
 }
 
 HWND Launcher::FindControl(ControlId id) const {
-    return GetDlgItem(MainWindow(), 1000 + id);
+    return GetDlgItem(MainWindow(), ChildIdOf(id));
 }
 
 HWND Launcher::Control(ControlId id) const {
     HWND control = FindControl(id);
     if (!control)
         Fail("the launcher's window has no child window for control " +
-             std::string(ControlOf(id).name) + " (ID " + std::to_string(1000 + id) + ")");
+             std::string(ControlOf(id).name) + " (ID " + std::to_string(ChildIdOf(id)) + ")");
     return control;
 }
 

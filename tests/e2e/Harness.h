@@ -314,7 +314,7 @@ class Launcher {
     HANDLE Process() const { return process_; }
 
     // ---- controls
-    // The child window of a control that has one (1000 + id); null when missing.
+    // The child window of a control that has one (ID ChildIdOf(id)); null when missing.
     HWND FindControl(ControlId id) const;
     HWND Control(ControlId id) const; // as FindControl, but fails when missing
     // The control's rectangle in client pixels, from kControls at the window's DPI.

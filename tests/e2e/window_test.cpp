@@ -62,6 +62,12 @@ Pixels CapturePainted(const Launcher& launcher) {
     return last;
 }
 
+// The name of the control whose child window `window` is.
+std::string_view NameOf(HWND window) {
+    const Control* c = ControlOfChildId(GetDlgCtrlID(window));
+    return c ? c->name : "(not a control)";
+}
+
 // ---- what start-up leaves visible
 
 constexpr ControlId kEditionControls[] = {
@@ -226,7 +232,7 @@ TEST_P(WindowLayoutE2E, ShowsWhatStartUpLeftVisible) {
     // The stacking order follows the table, whatever the tab order says.
     std::vector<std::string_view> stacking;
     for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        stacking.push_back(ControlOf(static_cast<ControlId>(GetDlgCtrlID(child) - 1000)).name);
+        stacking.push_back(NameOf(child));
     std::vector<std::string_view> expectedStacking;
     for (ControlId id : kStacking)
         expectedStacking.push_back(ControlOf(id).name);
@@ -244,8 +250,7 @@ TEST_P(WindowLayoutE2E, ShowsWhatStartUpLeftVisible) {
         launcher.PressKey(VK_TAB);
         WaitUntil([&] { return launcher.FocusedWindow() != before; }, 2s);
         HWND focus = launcher.FocusedWindow();
-        visited.push_back(focus ? ControlOf(static_cast<ControlId>(GetDlgCtrlID(focus) - 1000)).name
-                                : "(none)");
+        visited.push_back(focus ? NameOf(focus) : "(none)");
     }
     EXPECT_EQ(visited, expected);
 }
