@@ -61,44 +61,101 @@ struct Control {
     ControlId id;
     std::string_view name;
     ControlKind kind;
-    std::string_view text; // caption or text, UTF-8
-    int picture;           // resource number, 0 for none
+    std::string_view text = ""; // caption or text, UTF-8
+    int picture = 0;             // resource number, 0 for none
     int left, top, width, height; // twips, relative to the client area
-    bool visible, enabled, checked;
-    int tabIndex;  // -1: no place in the tab order
-    FontId font;
-    std::int32_t textColour, backColour;
-    int stacking; // among controls with a window of their own, 0 is frontmost; -1: drawn on the window
+    bool visible = true, enabled = true, checked = false;
+    int tabIndex = -1; // -1: no place in the tab order
+    FontId font = FontId::None;
+    std::int32_t textColour = kDefaultColour, backColour = kDefaultColour;
+    // Among controls with a window of their own, 0 is frontmost; -1: drawn on the window.
+    int stacking = -1;
 };
 
 inline constexpr std::string_view kNixdaText = "Kein Velmoria \r\nVelmo\r\ninstalliert\r\n";
 
+// One row per control, each field named: the content, the rectangle, then the
+// state and looks where they differ from the defaults in Control.
 // clang-format off
 inline constexpr std::array<Control, kControlCount> kControls = {{
-    {Picture7, "Picture7", ControlKind::PictureBox, "", IDP_TITLE, 480, 240, 4935, 1695, true, true, false, 1, FontId::None, kDefaultColour, kBlack, 8},
-    {Picture3, "Picture3", ControlKind::PictureBox, "", IDP_STARTER, 6600, 480, 3555, 1245, true, true, false, 12, FontId::None, kDefaultColour, kBlack, 1},
-    {Normal, "Normal", ControlKind::Label, "Normal", 0, 3120, 2280, 1290, 435, true, true, false, 6, FontId::Heading, kCyan, kBlack, -1},
-    {Debug, "Debug", ControlKind::Label, "Debug", 0, 5400, 2280, 1170, 435, true, true, false, 7, FontId::Heading, kCyan, kBlack, -1},
-    {Geschlossen, "Geschlossen", ControlKind::Label, "Geschl.", 0, 7800, 2280, 1335, 435, true, true, false, 8, FontId::Heading, kCyan, kBlack, -1},
-    {Editor, "Editor", ControlKind::Label, "Editor", 0, 10200, 2280, 1065, 435, true, true, false, 9, FontId::Heading, kCyan, kBlack, -1},
-    {Eisenmark, "Eisenmark", ControlKind::PictureBox, "", IDP_EISENMARK, 120, 3000, 2670, 690, true, true, false, 10, FontId::None, kDefaultColour, kBlack, 3},
-    {EisenmarkNormal, "EisenmarkNormal", ControlKind::Image, "", IDP_EISENMARK_NORMAL, 3240, 2880, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {EisenmarkDebug, "EisenmarkDebug", ControlKind::Image, "", IDP_EISENMARK_DEBUG, 5520, 2880, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {EisenmarkGeschlossen, "EisenmarkGeschlossen", ControlKind::Image, "", IDP_EISENMARK_GESCHLOSSEN, 7920, 2880, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {EisenmarkEditor, "EisenmarkEditor", ControlKind::Image, "", IDP_EISENMARK_EDITOR, 10320, 2880, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {Sturmtal, "Sturmtal", ControlKind::PictureBox, "", IDP_STURMTAL, 120, 3960, 2355, 795, true, true, false, 11, FontId::None, kDefaultColour, kBlack, 2},
-    {SturmtalNormal, "SturmtalNormal", ControlKind::Image, "", IDP_STURMTAL_NORMAL, 3240, 3840, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {SturmtalDebug, "SturmtalDebug", ControlKind::Image, "", IDP_STURMTAL_DEBUG, 5520, 3840, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {SturmtalGeschlossen, "SturmtalGeschlossen", ControlKind::Image, "", IDP_STURMTAL_GESCHLOSSEN, 7920, 3840, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {SturmtalEditor, "SturmtalEditor", ControlKind::Image, "", IDP_STURMTAL_EDITOR, 10320, 3840, 915, 900, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {Meldung, "Meldung", ControlKind::CheckBox, "Meldung wenn fertig", 0, 480, 5040, 2535, 375, true, true, true, 4, FontId::CheckBox, kCyan, kBlack, 5},
-    {Sicherung, "Sicherung", ControlKind::CheckBox, "Orginal-File sichern", 0, 3960, 5040, 2535, 375, true, true, true, 5, FontId::CheckBox, kCyan, kBlack, 4},
-    {UmlauteWeg, "UmlauteWeg", ControlKind::CommandButton, "Umlaute für Velmo umwandeln", 0, 480, 5760, 3015, 375, true, true, false, 2, FontId::ConvertButton, kDefaultColour, kDefaultColour, 7},
-    {UmlauteZurueck, "UmlauteZurueck", ControlKind::CommandButton, "Umlaute für mich umwandeln", 0, 3960, 5760, 3015, 375, true, true, false, 3, FontId::ConvertButton, kDefaultColour, kDefaultColour, 6},
-    {Notepad, "Notepad", ControlKind::Image, "", IDP_NOTEPAD, 7920, 5280, 975, 870, true, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
-    {Command1, "Command1", ControlKind::CommandButton, "Beenden", 0, 9840, 5640, 1455, 495, true, true, false, 0, FontId::ExitButton, kDefaultColour, kBlack, 9},
-    {Nixda, "Nixda", ControlKind::TextBox, kNixdaText, 0, 480, 0, 10695, 5055, false, false, false, 13, FontId::Notice, kNoticeColour, kBlack, 0},
-    {CommonDialog1, "CommonDialog1", ControlKind::Dialog, "", 0, 0, 0, 0, 0, false, true, false, -1, FontId::None, kDefaultColour, kDefaultColour, -1},
+    {.id = Picture7, .name = "Picture7", .kind = ControlKind::PictureBox, .picture = IDP_TITLE,
+     .left = 480, .top = 240, .width = 4935, .height = 1695,
+     .tabIndex = 1, .backColour = kBlack, .stacking = 8},
+    {.id = Picture3, .name = "Picture3", .kind = ControlKind::PictureBox, .picture = IDP_STARTER,
+     .left = 6600, .top = 480, .width = 3555, .height = 1245,
+     .tabIndex = 12, .backColour = kBlack, .stacking = 1},
+    {.id = Normal, .name = "Normal", .kind = ControlKind::Label, .text = "Normal",
+     .left = 3120, .top = 2280, .width = 1290, .height = 435,
+     .tabIndex = 6, .font = FontId::Heading, .textColour = kCyan, .backColour = kBlack},
+    {.id = Debug, .name = "Debug", .kind = ControlKind::Label, .text = "Debug",
+     .left = 5400, .top = 2280, .width = 1170, .height = 435,
+     .tabIndex = 7, .font = FontId::Heading, .textColour = kCyan, .backColour = kBlack},
+    {.id = Geschlossen, .name = "Geschlossen", .kind = ControlKind::Label, .text = "Geschl.",
+     .left = 7800, .top = 2280, .width = 1335, .height = 435,
+     .tabIndex = 8, .font = FontId::Heading, .textColour = kCyan, .backColour = kBlack},
+    {.id = Editor, .name = "Editor", .kind = ControlKind::Label, .text = "Editor",
+     .left = 10200, .top = 2280, .width = 1065, .height = 435,
+     .tabIndex = 9, .font = FontId::Heading, .textColour = kCyan, .backColour = kBlack},
+    {.id = Eisenmark, .name = "Eisenmark", .kind = ControlKind::PictureBox,
+     .picture = IDP_EISENMARK,
+     .left = 120, .top = 3000, .width = 2670, .height = 690,
+     .tabIndex = 10, .backColour = kBlack, .stacking = 3},
+    {.id = EisenmarkNormal, .name = "EisenmarkNormal", .kind = ControlKind::Image,
+     .picture = IDP_EISENMARK_NORMAL,
+     .left = 3240, .top = 2880, .width = 915, .height = 900},
+    {.id = EisenmarkDebug, .name = "EisenmarkDebug", .kind = ControlKind::Image,
+     .picture = IDP_EISENMARK_DEBUG,
+     .left = 5520, .top = 2880, .width = 915, .height = 900},
+    {.id = EisenmarkGeschlossen, .name = "EisenmarkGeschlossen", .kind = ControlKind::Image,
+     .picture = IDP_EISENMARK_GESCHLOSSEN,
+     .left = 7920, .top = 2880, .width = 915, .height = 900},
+    {.id = EisenmarkEditor, .name = "EisenmarkEditor", .kind = ControlKind::Image,
+     .picture = IDP_EISENMARK_EDITOR,
+     .left = 10320, .top = 2880, .width = 915, .height = 900},
+    {.id = Sturmtal, .name = "Sturmtal", .kind = ControlKind::PictureBox, .picture = IDP_STURMTAL,
+     .left = 120, .top = 3960, .width = 2355, .height = 795,
+     .tabIndex = 11, .backColour = kBlack, .stacking = 2},
+    {.id = SturmtalNormal, .name = "SturmtalNormal", .kind = ControlKind::Image,
+     .picture = IDP_STURMTAL_NORMAL,
+     .left = 3240, .top = 3840, .width = 915, .height = 900},
+    {.id = SturmtalDebug, .name = "SturmtalDebug", .kind = ControlKind::Image,
+     .picture = IDP_STURMTAL_DEBUG,
+     .left = 5520, .top = 3840, .width = 915, .height = 900},
+    {.id = SturmtalGeschlossen, .name = "SturmtalGeschlossen", .kind = ControlKind::Image,
+     .picture = IDP_STURMTAL_GESCHLOSSEN,
+     .left = 7920, .top = 3840, .width = 915, .height = 900},
+    {.id = SturmtalEditor, .name = "SturmtalEditor", .kind = ControlKind::Image,
+     .picture = IDP_STURMTAL_EDITOR,
+     .left = 10320, .top = 3840, .width = 915, .height = 900},
+    {.id = Meldung, .name = "Meldung", .kind = ControlKind::CheckBox, .text = "Meldung wenn fertig",
+     .left = 480, .top = 5040, .width = 2535, .height = 375,
+     .checked = true, .tabIndex = 4, .font = FontId::CheckBox, .textColour = kCyan,
+     .backColour = kBlack, .stacking = 5},
+    {.id = Sicherung, .name = "Sicherung", .kind = ControlKind::CheckBox,
+     .text = "Orginal-File sichern",
+     .left = 3960, .top = 5040, .width = 2535, .height = 375,
+     .checked = true, .tabIndex = 5, .font = FontId::CheckBox, .textColour = kCyan,
+     .backColour = kBlack, .stacking = 4},
+    {.id = UmlauteWeg, .name = "UmlauteWeg", .kind = ControlKind::CommandButton,
+     .text = "Umlaute für Velmo umwandeln",
+     .left = 480, .top = 5760, .width = 3015, .height = 375,
+     .tabIndex = 2, .font = FontId::ConvertButton, .stacking = 7},
+    {.id = UmlauteZurueck, .name = "UmlauteZurueck", .kind = ControlKind::CommandButton,
+     .text = "Umlaute für mich umwandeln",
+     .left = 3960, .top = 5760, .width = 3015, .height = 375,
+     .tabIndex = 3, .font = FontId::ConvertButton, .stacking = 6},
+    {.id = Notepad, .name = "Notepad", .kind = ControlKind::Image, .picture = IDP_NOTEPAD,
+     .left = 7920, .top = 5280, .width = 975, .height = 870},
+    {.id = Command1, .name = "Command1", .kind = ControlKind::CommandButton, .text = "Beenden",
+     .left = 9840, .top = 5640, .width = 1455, .height = 495,
+     .tabIndex = 0, .font = FontId::ExitButton, .backColour = kBlack, .stacking = 9},
+    {.id = Nixda, .name = "Nixda", .kind = ControlKind::TextBox, .text = kNixdaText,
+     .left = 480, .top = 0, .width = 10695, .height = 5055,
+     .visible = false, .enabled = false, .tabIndex = 13, .font = FontId::Notice,
+     .textColour = kNoticeColour, .backColour = kBlack, .stacking = 0},
+    {.id = CommonDialog1, .name = "CommonDialog1", .kind = ControlKind::Dialog,
+     .left = 0, .top = 0, .width = 0, .height = 0,
+     .visible = false},
 }};
 // clang-format on
 

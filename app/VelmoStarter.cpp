@@ -3,6 +3,7 @@
 #include "convert/Umlaute.h"
 #include "registry/Module1.h"
 
+#include <iterator>
 #include <new>
 
 namespace velmo {
@@ -13,16 +14,28 @@ constexpr int kErrorBoxStyle = 16; // OK button with the critical-stop icon
 // ---- what the edition controls do
 enum class LibraryStep { None, SwitchOff, SwitchOn };
 
+enum class EditionId { Eisenmark, Sturmtal };
+
+struct Edition {
+    ControlId name;              // the picture of the edition's name
+    std::string_view directory; // below GamePath
+};
+
+// In the order start-up probes them.
+constexpr Edition kEditions[] = {{Eisenmark, "\\extra1\\bin"}, {Sturmtal, "\\extra2\\bin"}};
+
+constexpr const Edition& EditionOf(EditionId id) {
+    return kEditions[static_cast<int>(id)];
+}
+
 struct LaunchMode {
     ControlId control;
-    std::string_view editionDir; // below GamePath
+    EditionId edition;
     LibraryStep library;
     std::string_view program;
     bool debugScript; // passes " -debugscript"
 };
 
-constexpr std::string_view kEisenmarkDir = "\\extra1\\bin";
-constexpr std::string_view kSturmtalDir = "\\extra2\\bin";
 constexpr std::string_view kGame = "\\Velmoria.exe";
 constexpr std::string_view kMapEditor = "\\VelmoriaMapEditor.exe";
 constexpr std::string_view kLibraryOn = "\\LuaDebugger.dll";
@@ -31,15 +44,44 @@ constexpr std::string_view kDebugScript = " -debugscript";
 
 // Eisenmark's game gets " -debugscript" in all three modes, Sturmtal's only in Debug.
 constexpr LaunchMode kLaunchModes[] = {
-    {SturmtalNormal, kSturmtalDir, LibraryStep::SwitchOff, kGame, false},
-    {SturmtalDebug, kSturmtalDir, LibraryStep::SwitchOff, kGame, true},
-    {SturmtalGeschlossen, kSturmtalDir, LibraryStep::SwitchOn, kGame, false},
-    {SturmtalEditor, kSturmtalDir, LibraryStep::None, kMapEditor, false},
-    {EisenmarkNormal, kEisenmarkDir, LibraryStep::SwitchOff, kGame, true},
-    {EisenmarkDebug, kEisenmarkDir, LibraryStep::SwitchOff, kGame, true},
-    {EisenmarkGeschlossen, kEisenmarkDir, LibraryStep::SwitchOn, kGame, true},
-    {EisenmarkEditor, kEisenmarkDir, LibraryStep::None, kMapEditor, false},
+    {SturmtalNormal, EditionId::Sturmtal, LibraryStep::SwitchOff, kGame, false},
+    {SturmtalDebug, EditionId::Sturmtal, LibraryStep::SwitchOff, kGame, true},
+    {SturmtalGeschlossen, EditionId::Sturmtal, LibraryStep::SwitchOn, kGame, false},
+    {SturmtalEditor, EditionId::Sturmtal, LibraryStep::None, kMapEditor, false},
+    {EisenmarkNormal, EditionId::Eisenmark, LibraryStep::SwitchOff, kGame, true},
+    {EisenmarkDebug, EditionId::Eisenmark, LibraryStep::SwitchOff, kGame, true},
+    {EisenmarkGeschlossen, EditionId::Eisenmark, LibraryStep::SwitchOn, kGame, true},
+    {EisenmarkEditor, EditionId::Eisenmark, LibraryStep::None, kMapEditor, false},
 };
+
+// The event wiring: which procedure a click on which control runs. Controls not
+// listed run nothing when clicked.
+struct ClickProcedure {
+    ControlId control;
+    void (VelmoStarter::*procedure)();
+};
+
+constexpr ClickProcedure kClickProcedures[] = {
+    {Command1, &VelmoStarter::Command1_Click},
+    {Notepad, &VelmoStarter::Notepad_Click},
+    {EisenmarkNormal, &VelmoStarter::EisenmarkNormal_Click},
+    {EisenmarkDebug, &VelmoStarter::EisenmarkDebug_Click},
+    {EisenmarkGeschlossen, &VelmoStarter::EisenmarkGeschlossen_Click},
+    {EisenmarkEditor, &VelmoStarter::EisenmarkEditor_Click},
+    {SturmtalNormal, &VelmoStarter::SturmtalNormal_Click},
+    {SturmtalDebug, &VelmoStarter::SturmtalDebug_Click},
+    {SturmtalGeschlossen, &VelmoStarter::SturmtalGeschlossen_Click},
+    {SturmtalEditor, &VelmoStarter::SturmtalEditor_Click},
+    {UmlauteWeg, &VelmoStarter::UmlauteWeg_Click},
+    {UmlauteZurueck, &VelmoStarter::UmlauteZurueck_Click},
+};
+
+const ClickProcedure* ClickProcedureOf(ControlId id) {
+    for (const ClickProcedure& wired : kClickProcedures)
+        if (wired.control == id)
+            return &wired;
+    return nullptr;
+}
 
 std::string Join(const std::string& base, std::string_view a, std::string_view b = {}) {
     std::string path = base;
@@ -73,14 +115,14 @@ std::string ErrorReportText(const PlatformError& error) {
     return text;
 }
 
-VelmoStarter::VelmoStarter(Platform& platform) : platform_(platform) {
+VelmoStarter::VelmoStarter(Platform& platform) : FileSystem(&platform) {
     for (const Control& c : kControls) controls[c.id] = {c.visible, c.enabled, c.checked ? 1 : 0};
 }
 
 template <class F> bool VelmoStarter::Guarded(F&& procedure) {
     auto report = [this](const PlatformError& error) {
         try {
-            platform_.MsgBox(ErrorReportText(error), kErrorBoxStyle, std::string(kWindowTitle));
+            FileSystem->MsgBox(ErrorReportText(error), kErrorBoxStyle, std::string(kWindowTitle));
         } catch (const PlatformError&) {
             // Nothing is left to report with; the procedure has stopped either way.
         }
@@ -92,7 +134,7 @@ template <class F> bool VelmoStarter::Guarded(F&& procedure) {
         report(error);
     } catch (const std::bad_alloc&) {
         // A script too large for memory ends the action like any other failure.
-        report(platform_.Error(win_error::NotEnoughMemory, ""));
+        report(FileSystem->Error(win_error::NotEnoughMemory, ""));
     }
     return false;
 }
@@ -100,74 +142,69 @@ template <class F> bool VelmoStarter::Guarded(F&& procedure) {
 bool VelmoStarter::Load() { return Guarded([this] { Form_Load(); }); }
 
 bool VelmoStarter::HasClickProcedure(ControlId id) {
-    switch (id) {
-    case Command1: case Notepad: case UmlauteWeg: case UmlauteZurueck:
-        return true;
-    default:
-        for (const LaunchMode& mode : kLaunchModes)
-            if (mode.control == id) return true;
-        return false;
-    }
+    return ClickProcedureOf(id) != nullptr;
 }
 
 void VelmoStarter::Click(ControlId id) {
     Guarded([this, id] {
-        switch (id) {
-        case Command1: Command1_Click(); break;
-        case Notepad: Notepad_Click(); break;
-        case UmlauteWeg: UmlauteWeg_Click(); break;
-        case UmlauteZurueck: UmlauteZurueck_Click(); break;
-        default:
-            if (HasClickProcedure(id)) Launch(id);
-            break;
-        }
+        if (const ClickProcedure* wired = ClickProcedureOf(id))
+            (this->*wired->procedure)();
     });
 }
 
 // ---- start-up detection
 
 void VelmoStarter::Form_Load() {
-    FileSystem = &platform_;
-
-    if (auto path = LookUpDirectory(platform_, "SOFTWARE\\Quarzwerk\\Velmoria", "InstallPath")) {
+    // The file-system object is the platform the window was made with; it is
+    // held in FileSystem from then on.
+    if (auto path = LookUpDirectory(*FileSystem, "SOFTWARE\\Quarzwerk\\Velmoria", "InstallPath")) {
         GamePath = *path;
-        auto exists = [&](std::string_view dir, std::string_view file) {
-            return FileSystem->FileExists(Join(GamePath, dir, file));
+        auto exists = [&](const Edition& edition, std::string_view file) {
+            return FileSystem->FileExists(Join(GamePath, edition.directory, file));
         };
-        const bool HasEisenmarkGame = exists(kEisenmarkDir, kGame);
-        const bool HasSturmtalGame = exists(kSturmtalDir, kGame);
-        const bool HasEisenmarkEditor = exists(kEisenmarkDir, kMapEditor);
-        const bool HasSturmtalEditor = exists(kSturmtalDir, kMapEditor);
-        // Both names are always probed, the switched-off one first.
-        const bool eisenmarkOff = exists(kEisenmarkDir, kLibraryOff);
-        const bool HasEisenmarkDebugger = exists(kEisenmarkDir, kLibraryOn) || eisenmarkOff;
-        const bool sturmtalOff = exists(kSturmtalDir, kLibraryOff);
-        const bool HasSturmtalDebugger = exists(kSturmtalDir, kLibraryOn) || sturmtalOff;
+        // Probed in this order: both games, both map editors, then each
+        // edition's library under both its names, the switched-off one first.
+        struct Found {
+            bool game, mapEditor, debugger;
+        };
+        Found found[std::size(kEditions)] = {};
+        for (std::size_t e = 0; e < std::size(kEditions); ++e)
+            found[e].game = exists(kEditions[e], kGame);
+        for (std::size_t e = 0; e < std::size(kEditions); ++e)
+            found[e].mapEditor = exists(kEditions[e], kMapEditor);
+        for (std::size_t e = 0; e < std::size(kEditions); ++e) {
+            const bool off = exists(kEditions[e], kLibraryOff);
+            found[e].debugger = exists(kEditions[e], kLibraryOn) || off;
+        }
 
-        if (!HasEisenmarkGame && !HasEisenmarkEditor) Hide(Eisenmark);
-        if (!HasEisenmarkDebugger && !HasSturmtalDebugger) Hide(Geschlossen);
-        if (!HasEisenmarkDebugger) Hide(EisenmarkGeschlossen);
-        if (!HasEisenmarkEditor) Hide(EisenmarkEditor);
-        if (!HasEisenmarkGame) {
-            Hide(EisenmarkNormal);
-            Hide(EisenmarkDebug);
-            Hide(EisenmarkGeschlossen);
+        // A launch control needs its program; Geschlossen also needs the library
+        // it switches on.
+        for (const LaunchMode& mode : kLaunchModes) {
+            const Found& has = found[static_cast<int>(mode.edition)];
+            const bool program = mode.program == kGame ? has.game : has.mapEditor;
+            if (!program || (mode.library == LibraryStep::SwitchOn && !has.debugger))
+                Hide(mode.control);
         }
-        if (!HasEisenmarkEditor && !HasSturmtalEditor) Hide(Editor);
-        if (!HasSturmtalGame && !HasSturmtalEditor) Hide(Sturmtal);
-        if (!HasSturmtalDebugger) Hide(SturmtalGeschlossen);
-        if (!HasSturmtalEditor) Hide(SturmtalEditor);
-        if (!HasSturmtalGame) {
-            Hide(SturmtalNormal);
-            Hide(SturmtalDebug);
-            Hide(SturmtalGeschlossen);
+        // An edition's name stays while its game or its map editor exists; the
+        // headings Geschlossen and Editor while some edition has a library or a
+        // map editor. Normal and Debug always stay.
+        bool anyDebugger = false, anyMapEditor = false;
+        for (std::size_t e = 0; e < std::size(kEditions); ++e) {
+            if (!found[e].game && !found[e].mapEditor)
+                Hide(kEditions[e].name);
+            anyDebugger = anyDebugger || found[e].debugger;
+            anyMapEditor = anyMapEditor || found[e].mapEditor;
         }
+        if (!anyDebugger)
+            Hide(Geschlossen);
+        if (!anyMapEditor)
+            Hide(Editor);
     } else {
         for (ControlId id : kEditionControls) Hide(id);
         controls[Nixda].visible = true;
     }
 
-    if (auto path = LookUpDirectory(platform_, "SOFTWARE\\Notepad++", ""))
+    if (auto path = LookUpDirectory(*FileSystem, "SOFTWARE\\Notepad++", ""))
         NotepadPath = *path;
     else
         Hide(Notepad);
@@ -178,16 +215,16 @@ void VelmoStarter::Form_Load() {
 void VelmoStarter::Launch(ControlId id) {
     for (const LaunchMode& mode : kLaunchModes) {
         if (mode.control != id) continue;
-        const std::string dir = Join(GamePath, mode.editionDir);
+        const std::string dir = Join(GamePath, EditionOf(mode.edition).directory);
         if (mode.library != LibraryStep::None) {
             const bool on = mode.library == LibraryStep::SwitchOn;
             const std::string source = Join(dir, on ? kLibraryOff : kLibraryOn);
             // Renaming never replaces: with both names present the rename fails
             // and the game is not started.
             if (FileSystem->FileExists(source))
-                platform_.MoveFile(source, Join(dir, on ? kLibraryOn : kLibraryOff), false);
+                FileSystem->MoveFile(source, Join(dir, on ? kLibraryOn : kLibraryOff), false);
         }
-        platform_.StartProcess(Join(dir, mode.program),
+        FileSystem->StartProcess(Join(dir, mode.program),
                                mode.debugScript ? std::string(kDebugScript.substr(1)) : "", dir,
                                ShowMaximized);
         return;
@@ -204,17 +241,17 @@ void VelmoStarter::EisenmarkGeschlossen_Click() { Launch(EisenmarkGeschlossen); 
 void VelmoStarter::EisenmarkEditor_Click() { Launch(EisenmarkEditor); }
 
 void VelmoStarter::Notepad_Click() {
-    platform_.StartProcess(NotepadPath + "\\Notepad++.exe", "", NotepadPath, ShowMaximized);
+    FileSystem->StartProcess(NotepadPath + "\\Notepad++.exe", "", NotepadPath, ShowMaximized);
 }
 
-void VelmoStarter::Command1_Click() { platform_.End(); }
+void VelmoStarter::Command1_Click() { FileSystem->End(); }
 
 // ---- script conversion
 
-void VelmoStarter::OpenTextFile(const std::string& path) { LoadScript(platform_, path, texts); }
+void VelmoStarter::OpenTextFile(const std::string& path) { LoadScript(*FileSystem, path, texts); }
 
 void VelmoStarter::SaveTextFile(const std::string& path) {
-    SaveScript(platform_, path, texts, controls[Sicherung].value == 1);
+    SaveScript(*FileSystem, path, texts, controls[Sicherung].value == 1);
 }
 
 void VelmoStarter::UmlauteWeg_Click() { ConvertScript(Direction::ToTwoCharacterForm); }
@@ -225,7 +262,7 @@ void VelmoStarter::ConvertScript(Direction direction) {
     CommonDialog1.Filter = std::string(kLuaFilter);
     CommonDialog1.FilterIndex = 1;
     CommonDialog1.InitDir = DialogInitDir;
-    platform_.ShowOpen(CommonDialog1);
+    FileSystem->ShowOpen(CommonDialog1);
     if (CommonDialog1.FileName.empty()) return;
 
     OpenTextFile(CommonDialog1.FileName);
@@ -240,12 +277,12 @@ void VelmoStarter::ConvertScript(Direction direction) {
     if (const std::string refusal =
             RefusalText(CommonDialog1.FileName, ClassifyScript(*texts.ScriptText));
         !refusal.empty()) {
-        platform_.MsgBox(refusal, kErrorBoxStyle, std::string(kWindowTitle));
+        FileSystem->MsgBox(refusal, kErrorBoxStyle, std::string(kWindowTitle));
         return;
     }
 
     if (ContainsGuardWord(*texts.ScriptText) &&
-        platform_.MsgBox(std::string(kGuardWarning), mb::YesNoCritical,
+        FileSystem->MsgBox(std::string(kGuardWarning), mb::YesNoCritical,
                          std::string(kGuardTitle)) != mb::AnswerYes)
         return;
 
@@ -254,7 +291,7 @@ void VelmoStarter::ConvertScript(Direction direction) {
                                                    : UmlauteToSingleCharacter(*texts.ScriptText));
     SaveTextFile(CommonDialog1.FileName);
 
-    if (controls[Meldung].value == 1) platform_.MsgBox(std::string(kDoneMessage), mb::Ok, "");
+    if (controls[Meldung].value == 1) FileSystem->MsgBox(std::string(kDoneMessage), mb::Ok, "");
 }
 
 } // namespace velmo

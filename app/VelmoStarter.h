@@ -30,6 +30,7 @@ class VelmoStarter {
     // Runs the procedure wired to a click on `id`, if any. An error that escapes
     // it is reported and the launcher stays open.
     void Click(ControlId id);
+    // Whether a click on `id` runs a procedure; the same wiring Click follows.
     static bool HasClickProcedure(ControlId id);
 
     // ---- event procedures
@@ -56,7 +57,10 @@ class VelmoStarter {
     ControlState& operator[](ControlId id) { return controls[id]; }
     const ControlState& operator[](ControlId id) const { return controls[id]; }
 
-    Platform* FileSystem = nullptr; // set by Form_Load
+    // The window's file-system object: the platform's services (files, programs,
+    // dialogs, registry), held for the window's lifetime. Every procedure reaches
+    // the platform through it.
+    Platform* FileSystem;
     std::string GamePath;
     std::string NotepadPath;
     ScriptTexts texts; // ScriptText and OriginalText
@@ -70,8 +74,6 @@ class VelmoStarter {
     void Hide(ControlId id) { controls[id].visible = false; }
     // Runs `procedure` and reports any platform error; false when one occurred.
     template <class F> bool Guarded(F&& procedure);
-
-    Platform& platform_;
 };
 
 // The text of the top-level error report.
