@@ -12,7 +12,8 @@ namespace {
 constexpr std::uint32_t kPathNotFound = 3;
 constexpr std::uint32_t kNotSupported = 50; // a file system without hard links
 
-void Apply(std::map<std::string, std::size_t>& names, const DiskState::NameOperation& operation) {
+template <class Names>
+void Apply(Names& names, const DiskState::NameOperation& operation) {
     for (const auto& [name, file] : operation.effects) {
         if (file) names[name] = *file;
         else names.erase(name);
@@ -54,6 +55,12 @@ void SimulatedDisk::AddFile(const std::string& path, const std::string& bytes,
     state_.files.push_back({bytes, bytes, attributes});
     state_.visibleNames[path] = file;
     state_.durableNames[path] = file;
+}
+
+void SimulatedDisk::AddUnflushedFile(const std::string& path, const std::string& bytes,
+                                     std::uint32_t attributes) {
+    AddFile(path, bytes, attributes);
+    state_.files.back().durable.clear();
 }
 
 std::map<std::string, std::string> SimulatedDisk::VisibleFiles() const {
@@ -255,7 +262,9 @@ std::string PowerLoss::Bytes(const DiskState::File& f, std::size_t outcome) {
 }
 
 Files PowerLoss::Build(const std::vector<std::size_t>& choice) const {
-    std::map<std::string, std::size_t> names = at_.durableNames;
+    // Views of the names kept in at_: no text is copied per state.
+    std::map<std::string_view, std::size_t, std::less<>> names(at_.durableNames.begin(),
+                                                               at_.durableNames.end());
     if (model_ == Model::Linux) {
         for (std::size_t i = 0; i < at_.pending.size(); ++i)
             if (choice[i]) Apply(names, at_.pending[i]);

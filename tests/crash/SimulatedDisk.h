@@ -53,7 +53,7 @@ const char* ModelName(Model model);
 inline constexpr std::size_t kSectorSize = 512;
 
 // Path -> bytes, as found after power returns.
-using Files = std::map<std::string, std::string_view>;
+using Files = std::map<std::string_view, std::string_view, std::less<>>;
 
 struct DiskState {
     struct File {
@@ -74,10 +74,14 @@ class SimulatedDisk : public FileServices, public DirectoryServices {
   public:
     explicit SimulatedDisk(Model model) : model_(model) {}
 
-    // ---- the world before the run; all of it durable
+    // ---- the world before the run; durable unless said otherwise
     void AddDirectory(const std::string& path);
     void AddFile(const std::string& path, const std::string& bytes,
                  std::uint32_t attributes = file_attr::Normal);
+    // A file another program has just written: its name is durable, its bytes
+    // are not yet (none of them reached the disk).
+    void AddUnflushedFile(const std::string& path, const std::string& bytes,
+                          std::uint32_t attributes = file_attr::Normal);
     bool linksWork = true; // false: a file system without hard links
     DateTimeTexts now{"08.12.2026", "21:59:53"};
 
