@@ -150,17 +150,21 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
                                          const std::vector<StagedScript>& staged) {
     std::vector<CommitFailure> failures;
     if (staged.empty()) return failures;
-    std::vector<std::string> temporaries, directories;
+    std::vector<std::string> toFlush, directories;
     for (const StagedScript& s : staged) {
-        temporaries.push_back(s.temporary);
+        toFlush.push_back(s.temporary);
+        // A backup made as a second name shares the script's bytes, which whoever
+        // last wrote them may never have flushed; a copied backup is flushed
+        // already, and flushing it again is cheap.
+        if (!s.backup.empty()) toFlush.push_back(s.backup);
         directories.push_back(DirectoryOf(s.path));
     }
     std::sort(directories.begin(), directories.end());
     directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
 
-    // Nothing is replaced before every new text and every backup's name is durable.
+    // Nothing is replaced before every new text and every backup is durable.
     try {
-        files.FlushFiles(temporaries);
+        files.FlushFiles(toFlush);
         files.SyncDirectories(directories);
     } catch (const PlatformError& e) {
         for (std::size_t i = 0; i < staged.size(); ++i) {
