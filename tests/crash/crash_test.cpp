@@ -64,6 +64,20 @@ bool IsTemporary(std::string_view path) {
 
 using Contents = std::map<std::string, std::string>; // path -> bytes
 
+// Whether `bytes` may be what reached the disk of `old` when none of it was
+// flushed: nothing, its first sectors, or all of it up to a sector boundary and
+// zeros after.
+bool TornFormOf(std::string_view bytes, std::string_view old) {
+    if (bytes.size() > old.size()) return false;
+    std::size_t same = 0;
+    while (same < bytes.size() && bytes[same] == old[same]) ++same;
+    if (bytes.size() < old.size()) return same == bytes.size() && same % kSectorSize == 0;
+    if (same == bytes.size()) return true;
+    const std::size_t last = bytes.find_last_not_of('\0');
+    const std::size_t zerosFrom = last == std::string_view::npos ? 0 : last + 1;
+    return (zerosFrom + kSectorSize - 1) / kSectorSize * kSectorSize <= same;
+}
+
 struct Script {
     std::string path, before, after; // after == before: must stay as it is
     bool backup;                     // a backup of `before` is asked for
@@ -121,12 +135,14 @@ class Promise {
             const Script& script = scripts_[i];
             const auto found = files.find(script.path);
             const bool isNew = found != files.end() && found->second == script.after;
-            // Until the script is replaced, what reached the disk of bytes its
-            // editor never flushed is the editor's affair, in the script and in
-            // a backup that is a second name for it alike.
-            const bool editorsAffair = !script.written && !isNew;
+            // Until the script is replaced, bytes its editor never flushed may be
+            // found torn, in the script and in a backup that is a second name for it.
+            auto old = [&](std::string_view bytes) {
+                return bytes == script.before ||
+                       (!script.written && TornFormOf(bytes, script.before));
+            };
             if (found == files.end()) fault(tally.broken, script.path + " is gone");
-            else if (found->second != script.before && !isNew && !editorsAffair)
+            else if (!old(found->second) && !isNew)
                 fault(tally.broken, script.path + " holds " + std::to_string(found->second.size()) +
                                         " bytes, neither old nor new");
             bool backedUp = false;
@@ -135,7 +151,7 @@ class Promise {
                 if (backup == files.end()) continue;
                 if (!script.backup || script.before == script.after)
                     fault(tally.strayNames, name + " exists, but no backup was made");
-                else if (backup->second != script.before && !editorsAffair)
+                else if (!old(backup->second) || (isNew && backup->second != script.before))
                     fault(tally.incompleteBackups, name + " holds " +
                                                        std::to_string(backup->second.size()) +
                                                        " bytes, not the old text");
@@ -478,6 +494,13 @@ TEST(SimulatedDisk, TornWritesAtSectorBoundaries) {
         zeros + zeros + '\0', bytes.substr(0, kSectorSize) + zeros + '\0',
         bytes.substr(0, 2 * kSectorSize) + '\0'}; // full length, torn
     EXPECT_EQ(found, expected);
+    // The check's own idea of a torn file agrees, and refuses what no tear makes.
+    for (const std::string& torn : found) EXPECT_TRUE(TornFormOf(torn, bytes));
+    EXPECT_FALSE(TornFormOf(bytes.substr(0, kSectorSize + 1), bytes)); // cut inside a sector
+    EXPECT_FALSE(TornFormOf(bytes.substr(0, kSectorSize + 1) + std::string(kSectorSize, '\0'),
+                            bytes)); // torn inside a sector
+    EXPECT_FALSE(TornFormOf(std::string(kSectorSize, 'b'), bytes));   // other bytes
+    EXPECT_FALSE(TornFormOf(bytes + "d", bytes));
 }
 
 } // namespace
