@@ -53,6 +53,10 @@ TEST_F(PosixFilesTest, WriteFlushLinkMoveAndDelete) {
     files_.FlushFiles({At("a")});
     files_.SyncDirectories({dir_.string()});
     EXPECT_EQ(CodeOf([&] { files_.FlushFiles({At("fehlt")}); }), 2u);
+    // Enough directories for one flush of the whole file system; a missing one is named.
+    for (const char* name : {"d1", "d2", "d3"}) fs::create_directory(dir_ / name);
+    files_.SyncDirectories({At("d1"), At("d2"), At("d3"), dir_.string()});
+    EXPECT_EQ(CodeOf([&] { files_.SyncDirectories({At("d1"), At("d2"), At("fehlt")}); }), 2u);
 
     // A link keeps the old bytes when the first name is replaced.
     files_.LinkFile(At("a"), At("a.bak"));
