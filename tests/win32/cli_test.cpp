@@ -31,18 +31,23 @@ using test::WriteRaw;
 
 // A script with all seven umlauts (ten in all), CR LF line ends and a NUL, in
 // single bytes (Windows-1252) and as the two-character form (UTF-8).
-const std::string kSingle = "-- Gr\xFC\xDF" "e: \xE4 \xF6 \xFC \xDF \xC4 \xD6 \xDC\r\n"
-                            "local s = \"Stra\xDF" "e\\0\"\0\r\n"s;
-const std::string kPairs = "-- Gr\xC3\xBC\xC3\x9F" "e: \xC3\xA4 \xC3\xB6 \xC3\xBC \xC3\x9F "
+const std::string kSingle = "-- Gr\xFC\xDF"
+                            "e: \xE4 \xF6 \xFC \xDF \xC4 \xD6 \xDC\r\n"
+                            "local s = \"Stra\xDF"
+                            "e\\0\"\0\r\n"s;
+const std::string kPairs = "-- Gr\xC3\xBC\xC3\x9F"
+                           "e: \xC3\xA4 \xC3\xB6 \xC3\xBC \xC3\x9F "
                            "\xC3\x84 \xC3\x96 \xC3\x9C\r\n"
-                           "local s = \"Stra\xC3\x9F" "e\\0\"\0\r\n"s;
+                           "local s = \"Stra\xC3\x9F"
+                           "e\\0\"\0\r\n"s;
 constexpr int kCharacters = 10;
 
 // Names outside Windows-1252 (UTF-8 in the source).
 const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
 const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
 const std::string kKaertchen = "K\xC3\xA4rtchen";                              // Kärtchen
-const std::string kGruesse = "Gr\xC3\xBC\xC3\x9F" "e.lua";                     // Grüße.lua
+const std::string kGruesse = "Gr\xC3\xBC\xC3\x9F"
+                             "e.lua"; // Grüße.lua
 
 // ---- running the program
 
@@ -150,10 +155,9 @@ Outcome RunUmlaute(const std::vector<std::string>& arguments, const RunOptions& 
     startup.hStdError = err.childEnd.Get();
     const std::wstring workingDir = Widen(options.workingDir);
     PROCESS_INFORMATION info{};
-    const bool started =
-        CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                       CREATE_NO_WINDOW, nullptr,
-                       workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info);
+    const bool started = CreateProcessW(
+        program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info);
     const DWORD startError = GetLastError();
     // Only the program holds its ends now, so each pipe ends when it does.
     in.childEnd.Reset();
@@ -229,7 +233,9 @@ std::string Summary(int changed, int unchanged, int skipped, int errors, bool ch
     return std::to_string(changed) + (changed == 1 ? " Datei" : " Dateien") +
            (check ? (changed == 1 ? " w\xC3\xBCrde" : " w\xC3\xBCrden") : "") + " umgewandelt, " +
            std::to_string(unchanged) + " unver\xC3\xA4ndert, " + std::to_string(skipped) +
-           " \xC3\xBC" "bersprungen, " + std::to_string(errors) + " Fehler\n";
+           " \xC3\xBC"
+           "bersprungen, " +
+           std::to_string(errors) + " Fehler\n";
 }
 
 // A folder whose full path is longer than 260 characters, below `dir`.
@@ -262,20 +268,23 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
         bool backup;
     } cases[] = {
         {"fuer-velmo", {"fuer-velmo"}, kSingle, kPairs, true},
-        {"f\xC3\xBCr-mich without backup", {"f\xC3\xBCr-mich", "--ohne-sicherung"}, kPairs,
-         kSingle, false},
+        {"f\xC3\xBCr-mich without backup",
+         {"f\xC3\xBCr-mich", "--ohne-sicherung"},
+         kPairs,
+         kSingle,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir("cli-folder");
-        const std::vector<std::string> converted = {
-            "karte.lua", "Kapitel\\eins.lua", "Kapitel\\Unter Ordner\\ZWEI.LUA"};
+        const std::vector<std::string> converted = {"karte.lua", "Kapitel\\eins.lua",
+                                                    "Kapitel\\Unter Ordner\\ZWEI.LUA"};
         std::map<std::string, std::string> tree = {
-            {"Kapitel\\rein.lua", "print(1)\r\n"},       // nothing to convert
-            {".git\\hooks\\alt.lua", c.from},            // in a hidden folder
-            {"liesmich.txt", c.from},                    // not a script
+            {"Kapitel\\rein.lua", "print(1)\r\n"},               // nothing to convert
+            {".git\\hooks\\alt.lua", c.from},                    // in a hidden folder
+            {"liesmich.txt", c.from},                            // not a script
             {"Kapitel\\warnung.lua", "-- UMLAUTE\r\n" + c.from}, // holds the guard word
-            {"bytecode.lua", "\x1BLuaS\0"s + c.from},    // a compiled chunk
+            {"bytecode.lua", "\x1BLuaS\0"s + c.from},            // a compiled chunk
         };
         for (const std::string& name : converted)
             tree[name] = c.from;
@@ -366,8 +375,7 @@ TEST(Umlaute, BackupIsNamedFromTheRegionalDateAndTime) {
         const std::map<std::string, std::string> backups = TakeBackups(found);
         ASSERT_EQ(backups.size(), 1u);
         const std::string backup = dir / backups.begin()->first;
-        EXPECT_EQ(candidates.count(backup), 1u)
-            << backup << "\nexpected one of:" << listed;
+        EXPECT_EQ(candidates.count(backup), 1u) << backup << "\nexpected one of:" << listed;
         EXPECT_EQ(backups.begin()->second, kSingle);
         EXPECT_EQ(ReadRaw(script), kPairs);
     }
@@ -389,8 +397,8 @@ TEST(Umlaute, UnicodePathsOnTheCommandLineAndInTheOutput) {
     } cases[] = {
         {"umlauts", dir / kKaertchen, dir / kKaertchen + "\\" + kGruesse, false, false},
         {"umlauts, relative", dir / kKaertchen, kKaertchen + "\\" + kGruesse, true, false},
-        {"umlauts, output to a file", dir / kKaertchen, dir / kKaertchen + "\\" + kGruesse,
-         false, true},
+        {"umlauts, output to a file", dir / kKaertchen, dir / kKaertchen + "\\" + kGruesse, false,
+         true},
         {"Greek and Japanese", dir / (kGreek + " " + kJapanese),
          dir / (kGreek + " " + kJapanese) + "\\" + kJapanese + ".lua", false, false},
         {"longer than 260", longDir, longDir + "\\" + kGruesse, false, false},
@@ -407,7 +415,8 @@ TEST(Umlaute, UnicodePathsOnTheCommandLineAndInTheOutput) {
             options.outFile = dir / "ausgabe.txt";
         const Outcome run = RunUmlaute({"fuer-velmo", c.argument}, options);
         EXPECT_EQ(run.status, 0u) << run.err;
-        EXPECT_EQ(run.out, c.argument + ": " + std::to_string(kCharacters) + " Zeichen umgewandelt\n");
+        EXPECT_EQ(run.out,
+                  c.argument + ": " + std::to_string(kCharacters) + " Zeichen umgewandelt\n");
         EXPECT_EQ(run.err, Summary(1, 0, 0, 0));
         EXPECT_EQ(ReadRaw(script), kPairs);
         EXPECT_EQ(NamesIn(c.folder).size(), 2u) << "the script and its backup";
@@ -430,17 +439,36 @@ TEST(Umlaute, ExitStatuses) {
     } cases[] = {
         {"converted", {"fuer-velmo", "{}"}, "", 0, {"eins.lua", "zwei.lua"}, Summary(2, 1, 0, 0)},
         {"--pruefen, some would change",
-         {"fuer-velmo", "--pruefen", "{}"}, "", 1, {}, Summary(2, 1, 0, 0, true)},
+         {"fuer-velmo", "--pruefen", "{}"},
+         "",
+         1,
+         {},
+         Summary(2, 1, 0, 0, true)},
         {"--pruefen, nothing would change",
-         {"fuer-velmo", "--pruefen", "{}\\rein.lua"}, "", 0, {}, Summary(0, 1, 0, 0, true)},
-        {"unknown option", {"fuer-velmo", "--schnell", "{}"}, "", 2, {},
+         {"fuer-velmo", "--pruefen", "{}\\rein.lua"},
+         "",
+         0,
+         {},
+         Summary(0, 1, 0, 0, true)},
+        {"unknown option",
+         {"fuer-velmo", "--schnell", "{}"},
+         "",
+         2,
+         {},
          "unbekannte Option \xE2\x80\x9E--schnell\xE2\x80\x9C"},
         {"unknown command", {"umwandeln", "{}"}, "", 2, {}, "Aufruf: velmo-umlaute"},
         {"no path", {"fuer-velmo"}, "", 2, {}, "keine Datei und kein Ordner angegeben"},
         {"a missing path among others",
-         {"fuer-velmo", "{}\\" + kKaertchen + "\\fehlt.lua", "{}"}, "", 2,
-         {"eins.lua", "zwei.lua"}, "\\" + kKaertchen + "\\fehlt.lua: Fehler 2: "},
-        {"a read-only file among others", {"fuer-velmo", "{}"}, "eins.lua", 2, {"zwei.lua"},
+         {"fuer-velmo", "{}\\" + kKaertchen + "\\fehlt.lua", "{}"},
+         "",
+         2,
+         {"eins.lua", "zwei.lua"},
+         "\\" + kKaertchen + "\\fehlt.lua: Fehler 2: "},
+        {"a read-only file among others",
+         {"fuer-velmo", "{}"},
+         "eins.lua",
+         2,
+         {"zwei.lua"},
          "\\eins.lua: Fehler 5: "},
     };
     for (const auto& c : cases) {
@@ -496,12 +524,20 @@ TEST(Umlaute, FilterPassesEveryOtherByteUnchanged) {
         std::string err; // in standard error; empty: nothing there
     } cases[] = {
         {"to pairs", {"fuer-velmo", "-"}, kSingle + everyOther, 0, kPairs + everyOther, ""},
-        {"to single bytes", {"fuer-mich", "-"}, kPairs + "\r\n\0\x1A"s, 0,
-         kSingle + "\r\n\0\x1A"s, ""},
+        {"to single bytes",
+         {"fuer-mich", "-"},
+         kPairs + "\r\n\0\x1A"s,
+         0,
+         kSingle + "\r\n\0\x1A"s,
+         ""},
         {"nothing to convert", {"fuer-velmo", "-"}, "\r\n\0\r"s, 0, "\r\n\0\r"s, ""},
         {"empty", {"fuer-velmo", "-"}, "", 0, "", ""},
         {"3 MiB", {"fuer-velmo", "-"}, large, 0, largePairs, ""},
-        {"a compiled chunk passes", {"fuer-velmo", "-"}, chunk, 0, chunk,
+        {"a compiled chunk passes",
+         {"fuer-velmo", "-"},
+         chunk,
+         0,
+         chunk,
          "(Standardeingabe): unver\xC3\xA4ndert durchgereicht"},
         {"--pruefen, would change", {"fuer-velmo", "--pruefen", "-"}, kSingle, 1, "", ""},
         {"--pruefen, nothing would change", {"fuer-mich", "--pruefen", "-"}, kSingle, 0, "", ""},
@@ -510,8 +546,8 @@ TEST(Umlaute, FilterPassesEveryOtherByteUnchanged) {
         SCOPED_TRACE(c.name);
         const Outcome run = RunUmlaute(c.arguments, {c.input, {}, {}});
         EXPECT_EQ(run.status, c.status) << run.err;
-        EXPECT_TRUE(run.out == c.output) << "output of " << run.out.size() << " bytes, expected "
-                                         << c.output.size();
+        EXPECT_TRUE(run.out == c.output)
+            << "output of " << run.out.size() << " bytes, expected " << c.output.size();
         if (c.err.empty())
             EXPECT_EQ(run.err, "");
         else
@@ -534,8 +570,11 @@ TEST(Umlaute, HelpAndVersionInUtf8) {
          true,
          {"Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...",
           "\xE2\x80\x9EUmlaute f\xC3\xBCr Velmo umwandeln\xE2\x80\x9C",
-          "\xC3\xA4 \xC3\xB6 \xC3\xBC \xC3\x9F \xC3\x84 \xC3\x96 \xC3\x9C", "au\xC3\x9F" "en vor",
-          "\nR\xC3\xBC" "ckgabewert:\n"}},
+          "\xC3\xA4 \xC3\xB6 \xC3\xBC \xC3\x9F \xC3\x84 \xC3\x96 \xC3\x9C",
+          "au\xC3\x9F"
+          "en vor",
+          "\nR\xC3\xBC"
+          "ckgabewert:\n"}},
         {{"fuer-velmo", "-h"}, 0, true, {"Aufruf:"}},
         {{"--version"}, 0, true, {"velmo-umlaute " VELMO_VERSION_TEXT "\n"}},
         {{"--gibtsnicht"}, 2, false, {"Aufruf: velmo-umlaute fuer-velmo|fuer-mich"}},

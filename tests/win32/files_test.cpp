@@ -30,7 +30,8 @@ using test::WriteRaw;
 // Names outside Windows-1252 (UTF-8 in the source).
 const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
 const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
-const std::string kUmlauts = "Gr\xC3\xBC\xC3\x9F" "e \xC3\x84rger";            // Grüße Ärger
+const std::string kUmlauts = "Gr\xC3\xBC\xC3\x9F"
+                             "e \xC3\x84rger"; // Grüße Ärger
 
 // The platform error `action` raises; fails the test when it raises none.
 template <class F> PlatformError ErrorOf(F&& action) {
@@ -109,8 +110,8 @@ TEST(Win32FilesFlush, FailureNamesTheFile) {
     const std::string locked = dir / "gesperrt.lua";
     files.WriteNewFile(written, "neu", file_attr::Normal);
     WriteRaw(locked, "alt");
-    AutoFile holder(CreateFileW(Widen(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                0, nullptr));
+    AutoFile holder(
+        CreateFileW(Widen(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     const struct {
         std::string path;
@@ -144,7 +145,8 @@ TEST(Win32FilesLink, SecondNameKeepsTheOldBytesWhenTheFirstIsReplaced) {
         const std::string script = folder + "\\" + kUmlauts + ".lua";
         const std::string backup = folder + "\\" + kUmlauts + ".lua_sicherung.bak";
         const std::string temporary = folder + "\\~neu.velmo-tmp";
-        const std::string oldBytes = "-- Gr\xFC\xDF" "e\r\n\0alt"s;
+        const std::string oldBytes = "-- Gr\xFC\xDF"
+                                     "e\r\n\0alt"s;
         WriteRaw(script, oldBytes);
 
         files.LinkFile(script, backup);
@@ -185,8 +187,8 @@ TEST(Win32FilesLink, FailureCases) {
         EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), e.Code()), c.codes.end())
             << c.name << ": " << e.Code();
         if (e.Code() != c.codes.front())
-            std::cout << "[ NOTE     ] " << c.name << ": error " << e.Code() << " where Windows gives "
-                      << c.codes.front() << "\n";
+            std::cout << "[ NOTE     ] " << c.name << ": error " << e.Code()
+                      << " where Windows gives " << c.codes.front() << "\n";
         EXPECT_EQ(e.Subject(), c.newName) << c.name;
         EXPECT_FALSE(e.Text().empty()) << c.name;
     }
@@ -281,8 +283,8 @@ DWORD MakeJunction(const std::string& link, const std::string& target) {
     data.printLength = static_cast<WORD>(print.size() * sizeof(wchar_t));
     std::copy(substitute.begin(), substitute.end(), data.paths);
     std::copy(print.begin(), print.end(), data.paths + substitute.size() + 1);
-    data.dataLength = static_cast<WORD>(4 * sizeof(WORD) + data.printOffset + data.printLength +
-                                        sizeof(wchar_t));
+    data.dataLength =
+        static_cast<WORD>(4 * sizeof(WORD) + data.printOffset + data.printLength + sizeof(wchar_t));
     return SetReparsePoint(OpenForReparsePoint(link), &data,
                            offsetof(MountPointReparseData, substituteOffset) + data.dataLength);
 }
@@ -292,7 +294,8 @@ DWORD MakeJunction(const std::string& link, const std::string& target) {
 DWORD MakeOtherReparsePoint(const std::string& path) {
     REPARSE_GUID_DATA_BUFFER data{};
     data.ReparseTag = 0x00004C56; // neither Microsoft's nor a name surrogate
-    data.ReparseGuid = {0x6c1b4f3e, 0x1d2a, 0x4b7c, {0x9e, 0x10, 0x5a, 0x2f, 0x77, 0x31, 0x08, 0xd4}};
+    data.ReparseGuid = {
+        0x6c1b4f3e, 0x1d2a, 0x4b7c, {0x9e, 0x10, 0x5a, 0x2f, 0x77, 0x31, 0x08, 0xd4}};
     return SetReparsePoint(OpenForReparsePoint(path), &data, REPARSE_GUID_DATA_BUFFER_HEADER_SIZE);
 }
 
@@ -446,7 +449,8 @@ class WorkingFolder {
         wchar_t old[MAX_PATH + 1] = {};
         GetCurrentDirectoryW(MAX_PATH + 1, old);
         old_ = old;
-        EXPECT_TRUE(SetCurrentDirectoryW(Widen(folder).c_str())) << folder << ": " << GetLastError();
+        EXPECT_TRUE(SetCurrentDirectoryW(Widen(folder).c_str()))
+            << folder << ": " << GetLastError();
     }
     ~WorkingFolder() { SetCurrentDirectoryW(old_.c_str()); }
     WorkingFolder(const WorkingFolder&) = delete;
