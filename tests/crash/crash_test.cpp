@@ -5,7 +5,10 @@
 // few, else a seeded sample. In every state each script holds its old or its new
 // bytes; a backup found under its name holds the old bytes in full; a script
 // found with its new bytes has its backup, when one was asked for; any other
-// name is a temporary file or a file that was there before, unchanged.
+// name is a temporary file or a file that was there before, unchanged. A script
+// its editor saved just before, whose bytes never reached the disk, may be found
+// torn until it is replaced, and so may a backup that shares its file; once the
+// script holds its new bytes, its backup holds the old ones in full.
 //
 // VELMO_CRASH_STATES (states per point, default 1000) and VELMO_CRASH_SEED
 // (default 1) widen the sweep, for example VELMO_CRASH_STATES=20000.
