@@ -113,8 +113,10 @@ class Batch {
     }
 
     void Take(const std::string& path) {
-        // The same file named twice (or inside a folder also named) is done once.
-        if (taken_.insert(path).second) scripts_.push_back(path);
+        // The same file named twice (or inside a folder also named), in the same
+        // spelling up to letter case and slashes where the system ignores them,
+        // is done once.
+        if (taken_.insert(directories_.Canonical(path)).second) scripts_.push_back(path);
     }
 
     // A path from the command line: a file is taken whatever its name.
@@ -147,7 +149,7 @@ class Batch {
             try {
                 switch (directories_.KindOf(path)) {
                 case PathKind::Directory:
-                    if (name.front() != '.') Walk(path);
+                    if (name.front() != '.' && !directories_.IsHidden(path)) Walk(path);
                     break;
                 case PathKind::File:
                     if (EndsWithLua(name)) Take(path);

@@ -114,6 +114,12 @@ class DirectoryServices {
     virtual std::vector<std::string> ListDirectory(const std::string& directory) = 0;
     // The separator this system puts between a directory and a name.
     virtual char Separator() const = 0;
+    // True when the system marks the entry hidden beyond a name that begins with
+    // a dot (Windows' hidden attribute: $RECYCLE.BIN, System Volume Information).
+    virtual bool IsHidden(const std::string&) { return false; }
+    // The spelling under which two paths name the same entry compare equal
+    // (Windows: letter case and either slash).
+    virtual std::string Canonical(const std::string& path) const { return path; }
 };
 
 } // namespace velmo

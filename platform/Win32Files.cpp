@@ -142,6 +142,23 @@ PathKind Win32Files::KindOf(const std::string& path) {
     return PathKind::File;
 }
 
+bool Win32Files::IsHidden(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+std::string Win32Files::Canonical(const std::string& path) const {
+    std::wstring wide = Widen(path);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    // Names compare as the file system compares them: without letter case.
+    if (wide.empty()) return path;
+    std::wstring upper(wide.size(), L'\0');
+    if (!LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
+                      upper.data(), static_cast<int>(upper.size())))
+        return Narrow(wide);
+    return Narrow(upper);
+}
+
 std::vector<std::string> Win32Files::ListDirectory(const std::string& directory) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 namespace velmo::cli {
@@ -38,7 +39,13 @@ class FakeDirectories final : public DirectoryServices {
         return {names.begin(), names.end()};
     }
     char Separator() const override { return '\\'; }
-    std::set<std::string> links;
+    bool IsHidden(const std::string& path) override { return hidden.count(path) > 0; }
+    std::string Canonical(const std::string& path) const override {
+        std::string lower = path;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return lower;
+    }
+    std::set<std::string> links, hidden;
 
   private:
     FakePlatform& fake_;
@@ -164,6 +171,8 @@ struct Map {
         fake.AddFile("C:\\karte\\guard.lua", "-- UMLAUTE\r\n\xE4"); // the warning word
         fake.AddFile("C:\\karte\\link.lua", kSingle);
         dirs.links.insert("C:\\karte\\link.lua");
+        fake.AddFile("C:\\karte\\$RECYCLE.BIN\\d.lua", kSingle); // hidden by its attribute
+        dirs.hidden.insert("C:\\karte\\$RECYCLE.BIN");
     }
     const std::string& Bytes(const std::string& path) { return fake.FindFile(path)->bytes; }
 };
@@ -171,11 +180,15 @@ struct Map {
 TEST(CliBatch, FolderConversionDecidesEachFile) {
     Map m;
     Recorder recorder;
-    EXPECT_EQ(RunBatch(m.fake, m.dirs, Make(Direction::ToTwoCharacterForm, {"C:\\karte"}), recorder),
+    // The folder, and one of its scripts once more in another letter case.
+    EXPECT_EQ(RunBatch(m.fake, m.dirs,
+                       Make(Direction::ToTwoCharacterForm, {"C:\\karte", "c:\\KARTE\\A.lua"}),
+                       recorder),
               kDone);
     EXPECT_EQ(m.Bytes("C:\\karte\\a.lua"), kPairs);
     EXPECT_EQ(m.Bytes("C:\\karte\\sub\\b.LUA"), kPairs + "x");
-    for (const char* untouched : {"C:\\karte\\notiz.txt", "C:\\karte\\.git\\c.lua", "C:\\karte\\link.lua"})
+    for (const char* untouched : {"C:\\karte\\notiz.txt", "C:\\karte\\.git\\c.lua",
+                                  "C:\\karte\\link.lua", "C:\\karte\\$RECYCLE.BIN\\d.lua"})
         EXPECT_EQ(m.Bytes(untouched), kSingle) << untouched;
     EXPECT_EQ(m.Bytes("C:\\karte\\bytecode.lua"), "\x1BLua\xE4"s);
     EXPECT_EQ(m.Bytes("C:\\karte\\guard.lua"), "-- UMLAUTE\r\n\xE4");

@@ -282,6 +282,7 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
         std::map<std::string, std::string> tree = {
             {"Kapitel\\rein.lua", "print(1)\r\n"},               // nothing to convert
             {".git\\hooks\\alt.lua", c.from},                    // in a hidden folder
+            {"Papierkorb\\alt.lua", c.from}, // in a folder with the hidden attribute
             {"liesmich.txt", c.from},                            // not a script
             {"Kapitel\\warnung.lua", "-- UMLAUTE\r\n" + c.from}, // holds the guard word
             {"bytecode.lua", "\x1BLuaS\0"s + c.from},            // a compiled chunk
@@ -289,9 +290,12 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
         for (const std::string& name : converted)
             tree[name] = c.from;
         WriteTree(dir.Path(), tree);
+        SetFileAttributesW(Widen(dir / "Papierkorb").c_str(), FILE_ATTRIBUTE_HIDDEN);
 
         std::vector<std::string> arguments = c.command;
         arguments.push_back(dir.Path());
+        // The same script once more, in another letter case: done once.
+        arguments.push_back(dir / "KARTE.LUA");
         const Outcome run = RunUmlaute(arguments);
         EXPECT_EQ(run.status, 0u) << run.err;
 
