@@ -39,11 +39,12 @@ bool Discard(FileServices& files, const std::string& temporary) {
     }
 }
 
-// Makes the backup of `oldText` under the first free backup name and returns that name.
+// Makes the backup of `oldText` under the first free backup name and returns
+// that name; `shared` tells whether it is a second name for the script's file.
 // A copy gets the permissions of `permissionsFrom` (the script, when it exists),
 // so it is as private as the script it keeps.
 std::string MakeBackup(FileServices& files, const std::string& path, const std::string& oldText,
-                       BackupBy method, const std::string& permissionsFrom) {
+                       BackupBy method, const std::string& permissionsFrom, bool& shared) {
     const DateTimeTexts now = files.Now();
     for (int counter = 1;; ++counter) {
         if (counter > kMaxNameTries) throw files.Error(win_error::FileExists, BackupName(path, now));
@@ -52,6 +53,7 @@ std::string MakeBackup(FileServices& files, const std::string& path, const std::
         if (method == BackupBy::LinkOrCopy) {
             try {
                 files.LinkFile(path, name);
+                shared = true;
                 return name;
             } catch (const PlatformError& error) {
                 if (NameTaken(error)) continue; // taken meanwhile: the next counter
@@ -133,7 +135,8 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
     }
     StagedScript staged{path, {}, {}};
     if (backup)
-        staged.backup = MakeBackup(files, path, oldText, method, exists ? path : std::string());
+        staged.backup = MakeBackup(files, path, oldText, method, exists ? path : std::string(),
+                                   staged.backupShared);
     staged.temporary = WriteTemporary(files, path, newText, attributes);
     if (exists) {
         try {
@@ -150,40 +153,64 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
                                          const std::vector<StagedScript>& staged) {
     std::vector<CommitFailure> failures;
     if (staged.empty()) return failures;
+    // What each script needs durable before it is replaced: its new text and,
+    // when the backup shares the script's old file, that file.
+    auto filesOf = [](const StagedScript& s) {
+        std::vector<std::string> names = {s.temporary};
+        if (s.backupShared) names.push_back(s.backup);
+        return names;
+    };
     std::vector<std::string> toFlush, directories;
     for (const StagedScript& s : staged) {
-        toFlush.push_back(s.temporary);
-        // A backup made as a second name shares the script's bytes, which whoever
-        // last wrote them may never have flushed; a copied backup is flushed
-        // already, and flushing it again is cheap.
-        if (!s.backup.empty()) toFlush.push_back(s.backup);
+        for (std::string& name : filesOf(s)) toFlush.push_back(std::move(name));
         directories.push_back(DirectoryOf(s.path));
     }
     std::sort(directories.begin(), directories.end());
     directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
 
-    // Nothing is replaced before every new text and every backup is durable.
+    auto fail = [&](std::size_t i, const PlatformError& e) {
+        const bool removed = Discard(files, staged[i].temporary);
+        failures.push_back(
+            {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
+    };
+    // Nothing is replaced before its new text and its backup are durable. When
+    // the flush of all together fails, each script's files are flushed on their
+    // own, so that one file held open by another program holds back only its script.
+    std::vector<bool> ready(staged.size(), true);
     try {
         files.FlushFiles(toFlush);
+    } catch (const PlatformError& e) {
+        if (staged.size() == 1) {
+            fail(0, e);
+            return failures;
+        }
+        for (std::size_t i = 0; i < staged.size(); ++i) {
+            try {
+                files.FlushFiles(filesOf(staged[i]));
+            } catch (const PlatformError& single) {
+                fail(i, single);
+                ready[i] = false;
+            }
+        }
+    }
+    try {
         files.SyncDirectories(directories);
     } catch (const PlatformError& e) {
-        for (std::size_t i = 0; i < staged.size(); ++i) {
-            const bool removed = Discard(files, staged[i].temporary);
-            failures.push_back(
-                {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
-        }
+        for (std::size_t i = 0; i < staged.size(); ++i)
+            if (ready[i]) fail(i, e);
+        std::sort(failures.begin(), failures.end(),
+                  [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
         return failures;
     }
 
     std::vector<std::size_t> replaced;
     for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (!ready[i]) continue;
         try {
             files.MoveFile(staged[i].temporary, staged[i].path, true);
             replaced.push_back(i);
         } catch (const PlatformError& e) {
-            const bool removed = Discard(files, staged[i].temporary);
-            failures.push_back(
-                {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
+            fail(i, e);
         }
     }
     if (replaced.empty()) return failures;
@@ -192,10 +219,11 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
     } catch (const PlatformError& e) {
         // The scripts hold their new bytes, but that is not yet certain to survive
         // a power failure: say so for each.
-        for (std::size_t i : replaced) failures.push_back({i, PlatformError(e.Code(), e.Text(), staged[i].path)});
-        std::sort(failures.begin(), failures.end(),
-                  [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
+        for (std::size_t i : replaced)
+            failures.push_back({i, PlatformError(e.Code(), e.Text(), staged[i].path)});
     }
+    std::sort(failures.begin(), failures.end(),
+              [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
     return failures;
 }
 

@@ -49,6 +49,9 @@ struct StagedScript {
     std::string path;
     std::string temporary;
     std::string backup; // the backup's name; empty without one
+    // The backup is a second name for the script's old file: its bytes are
+    // whatever the script's last writer left, perhaps never flushed.
+    bool backupShared = false;
 };
 
 // Prepares replacing the script at `path` by `newText`: refuses a read-only

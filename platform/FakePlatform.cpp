@@ -91,8 +91,10 @@ void FakePlatform::FlushFiles(const std::vector<std::string>& paths) {
     std::string list;
     for (const std::string& path : paths) list += (list.empty() ? "" : " | ") + path;
     Check("FlushFiles", list, paths.empty() ? std::string() : paths.front());
-    for (const std::string& path : paths)
+    for (const std::string& path : paths) {
         if (!FindFile(path)) throw Error(win_error::FileNotFound, path);
+        if (unflushable.count(Lower(path))) throw Error(win_error::SharingViolation, path);
+    }
 }
 
 void FakePlatform::LinkFile(const std::string& existing, const std::string& newName) {

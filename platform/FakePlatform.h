@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ class FakePlatform : public Platform {
     std::deque<std::string> dialogAnswers; // the next ShowOpen picks the front ("" cancels)
     std::deque<int> msgBoxAnswers;         // the next MsgBox returns the front (default OK/Yes)
     DateTimeTexts now{"08.12.2026", "21:59:53"};
+    // Files that cannot be flushed: another program holds them open without
+    // letting others write (keyed by lower-cased path).
+    std::set<std::string> unflushable;
 
     // ---- fault injection
     // Fail the call with this 0-based position in the call log.
