@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <map>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +103,16 @@ PlatformError LastError(const std::string& subject) {
     return PlatformError(WindowsCode(error), std::strerror(error), subject);
 }
 
+// A large buffer not yet touched: backed by huge pages where the system allows,
+// so that its first touch costs one page fault per 2 MiB instead of per 4 KiB.
+void AskForHugePages(char* data, std::size_t size) {
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    if (size < 2 * kHuge) return;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 // Makes the files or directories at `paths` durable. Those of one file system
 // that number at least `wholeFrom` are flushed together with one syncfs, which
 // also writes out their directory entries; the rest, or all where syncfs fails,
@@ -142,6 +153,8 @@ std::string PosixFiles::ReadWholeFile(const std::string& path) {
     if (S_ISDIR(info.st_mode)) throw PlatformError(WindowsCode(EISDIR), std::strerror(EISDIR), path);
     std::string bytes;
     try {
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+        AskForHugePages(bytes.data(), bytes.capacity());
         bytes.resize(static_cast<std::size_t>(info.st_size));
     } catch (const std::bad_alloc&) {
         throw Error(8, path);

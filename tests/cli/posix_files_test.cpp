@@ -42,6 +42,11 @@ TEST_F(PosixFilesTest, WriteFlushLinkMoveAndDelete) {
     files_.WriteNewFile(At("a"), bytes, file_attr::Normal);
     EXPECT_EQ(files_.ReadWholeFile(At("a")), bytes);
     EXPECT_EQ(CodeOf([&] { files_.WriteNewFile(At("a"), "x", file_attr::Normal); }), 183u);
+    // A large file, read into a buffer asked to be backed by huge pages.
+    std::string large(5u << 20, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 131 + i / 4099);
+    files_.WriteNewFile(At("gross"), large, file_attr::Normal);
+    EXPECT_EQ(files_.ReadWholeFile(At("gross")), large);
 
     // Enough files for one flush of the whole file system, and one on its own.
     std::vector<std::string> many;
