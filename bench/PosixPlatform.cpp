@@ -5,35 +5,6 @@
 
 namespace velmo::bench {
 
-bool PosixPlatform::FileExists(const std::string& path) { return files_.FileExists(path); }
-std::string PosixPlatform::ReadWholeFile(const std::string& path) {
-    return files_.ReadWholeFile(path);
-}
-std::uint32_t PosixPlatform::FileAttributes(const std::string& path) {
-    return files_.FileAttributes(path);
-}
-void PosixPlatform::WriteNewFile(const std::string& path, const std::string& bytes,
-                                 std::uint32_t attributes) {
-    files_.WriteNewFile(path, bytes, attributes);
-}
-void PosixPlatform::KeepPermissions(const std::string& original, const std::string& copy) {
-    files_.KeepPermissions(original, copy);
-}
-void PosixPlatform::FlushFiles(const std::vector<std::string>& paths) { files_.FlushFiles(paths); }
-void PosixPlatform::LinkFile(const std::string& existing, const std::string& newName) {
-    files_.LinkFile(existing, newName);
-}
-void PosixPlatform::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
-    files_.MoveFile(from, to, replaceExisting);
-}
-void PosixPlatform::DeleteFile(const std::string& path) { files_.DeleteFile(path); }
-void PosixPlatform::SyncDirectories(const std::vector<std::string>& directories) {
-    files_.SyncDirectories(directories);
-}
-DateTimeTexts PosixPlatform::Now() { return files_.Now(); }
-PlatformError PosixPlatform::Error(std::uint32_t code, const std::string& subject) {
-    return files_.Error(code, subject);
-}
 
 void PosixPlatform::StartProcess(const std::string& program, const std::string&, const std::string&,
                                  int) {

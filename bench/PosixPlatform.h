@@ -4,7 +4,7 @@
 // with a path set beforehand and message boxes are recorded and answered Yes/OK.
 #pragma once
 
-#include "platform/Platform.h"
+#include "platform/PlatformOnFiles.h"
 #include "platform/PosixFiles.h"
 
 #include <string>
@@ -12,22 +12,11 @@
 
 namespace velmo::bench {
 
-class PosixPlatform : public Platform {
+class PosixPlatform : public PlatformOnFiles<PosixFiles> {
   public:
     std::string dialogAnswer;          // what the next ShowOpen picks
     std::vector<std::string> messages; // the texts of the message boxes shown
 
-    bool FileExists(const std::string& path) override;
-    std::string ReadWholeFile(const std::string& path) override;
-    std::uint32_t FileAttributes(const std::string& path) override;
-    void WriteNewFile(const std::string& path, const std::string& bytes,
-                      std::uint32_t attributes) override;
-    void KeepPermissions(const std::string& original, const std::string& copy) override;
-    void FlushFiles(const std::vector<std::string>& paths) override;
-    void LinkFile(const std::string& existing, const std::string& newName) override;
-    void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
-    void DeleteFile(const std::string& path) override;
-    void SyncDirectories(const std::vector<std::string>& directories) override;
     void StartProcess(const std::string& program, const std::string& arguments,
                       const std::string& workingDir, int showStyle) override;
     void End() override;
@@ -39,11 +28,6 @@ class PosixPlatform : public Platform {
                                   unsigned char* data, std::uint32_t& size) override;
     std::int32_t RegCloseKey(RegKey key) override;
     std::string FromAnsi(const std::string& bytes) override;
-    DateTimeTexts Now() override;
-    PlatformError Error(std::uint32_t code, const std::string& subject) override;
-
-  private:
-    PosixFiles files_;
 };
 
 } // namespace velmo::bench

@@ -38,39 +38,6 @@ std::wstring CommandLineFor(const std::wstring& program, const std::wstring& arg
     return line;
 }
 
-// ---- files and time: the same services the command-line companion uses
-
-bool Win32Platform::FileExists(const std::string& path) { return files_.FileExists(path); }
-std::string Win32Platform::ReadWholeFile(const std::string& path) {
-    return files_.ReadWholeFile(path);
-}
-std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
-    return files_.FileAttributes(path);
-}
-void Win32Platform::WriteNewFile(const std::string& path, const std::string& bytes,
-                                 std::uint32_t attributes) {
-    files_.WriteNewFile(path, bytes, attributes);
-}
-void Win32Platform::KeepPermissions(const std::string& original, const std::string& copy) {
-    files_.KeepPermissions(original, copy);
-}
-void Win32Platform::FlushFiles(const std::vector<std::string>& paths) { files_.FlushFiles(paths); }
-void Win32Platform::LinkFile(const std::string& existing, const std::string& newName) {
-    files_.LinkFile(existing, newName);
-}
-void Win32Platform::MoveFile(const std::string& from, const std::string& to,
-                             bool replaceExisting) {
-    files_.MoveFile(from, to, replaceExisting);
-}
-void Win32Platform::DeleteFile(const std::string& path) { files_.DeleteFile(path); }
-void Win32Platform::SyncDirectories(const std::vector<std::string>& directories) {
-    files_.SyncDirectories(directories);
-}
-DateTimeTexts Win32Platform::Now() { return files_.Now(); }
-PlatformError Win32Platform::Error(std::uint32_t code, const std::string& subject) {
-    return files_.Error(code, subject);
-}
-
 // ---- programs
 
 void Win32Platform::StartProcess(const std::string& program, const std::string& arguments,

@@ -1,7 +1,7 @@
 // The platform services on Windows itself.
 #pragma once
 
-#include "platform/Platform.h"
+#include "platform/PlatformOnFiles.h"
 #include "platform/Win32Files.h"
 
 #include "platform/WinApi.h"
@@ -13,7 +13,8 @@
 
 namespace velmo {
 
-class Win32Platform : public Platform {
+// The launcher's platform on Windows; its files and clock are Win32Files'.
+class Win32Platform : public PlatformOnFiles<Win32Files> {
   public:
     // `programTitle` is the title of message boxes shown without one of their own.
     explicit Win32Platform(std::string programTitle = {}) : programTitle_(std::move(programTitle)) {}
@@ -22,17 +23,6 @@ class Win32Platform : public Platform {
     // What End does; by default the process ends at once.
     std::function<void()> onEnd;
 
-    bool FileExists(const std::string& path) override;
-    std::string ReadWholeFile(const std::string& path) override;
-    std::uint32_t FileAttributes(const std::string& path) override;
-    void WriteNewFile(const std::string& path, const std::string& bytes,
-                      std::uint32_t attributes) override;
-    void KeepPermissions(const std::string& original, const std::string& copy) override;
-    void FlushFiles(const std::vector<std::string>& paths) override;
-    void LinkFile(const std::string& existing, const std::string& newName) override;
-    void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
-    void DeleteFile(const std::string& path) override;
-    void SyncDirectories(const std::vector<std::string>& directories) override;
     void StartProcess(const std::string& program, const std::string& arguments,
                       const std::string& workingDir, int showStyle) override;
     void End() override;
@@ -44,13 +34,10 @@ class Win32Platform : public Platform {
                                   unsigned char* data, std::uint32_t& size) override;
     std::int32_t RegCloseKey(RegKey key) override;
     std::string FromAnsi(const std::string& bytes) override;
-    DateTimeTexts Now() override;
-    PlatformError Error(std::uint32_t code, const std::string& subject) override;
 
   private:
     HKEY KeyOf(RegKey key) const;
     std::string programTitle_;
-    Win32Files files_;
     HWND owner_ = nullptr;
     // Opened registry keys by the number handed out for them, so the interface's
     // 32-bit handles never depend on the pointer size.

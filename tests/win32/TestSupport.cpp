@@ -206,4 +206,12 @@ std::string WindowText(HWND window) {
     return Narrow(text);
 }
 
+std::string LongFolder(const TempDir& dir) {
+    std::string path = dir.Path();
+    for (int level = 0; path.size() <= 300; ++level)
+        path += "\\Ordner-mit-einem-ziemlich-langen-Namen-" + std::to_string(level);
+    MakeDirs(path);
+    return path;
+}
+
 } // namespace velmo::test

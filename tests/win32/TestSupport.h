@@ -7,6 +7,8 @@
 #include "platform/FileServices.h"
 #include "platform/WinApi.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -80,5 +82,23 @@ DateTimeTexts RegionalTexts(const SYSTEMTIME& when);
 HWND WaitForDialog(std::chrono::milliseconds timeout);
 // The text of a window, read through WM_GETTEXT.
 std::string WindowText(HWND window);
+
+// Names outside Windows-1252 (UTF-8 in the source).
+inline const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
+inline const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
+
+// The platform error `action` raises; fails the test when it raises none.
+template <class F> PlatformError ErrorOf(F&& action) {
+    try {
+        action();
+    } catch (const PlatformError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no PlatformError raised";
+    return PlatformError(0, "");
+}
+
+// A new folder below `dir` whose full path is longer than 260 characters.
+std::string LongFolder(const TempDir& dir);
 
 } // namespace velmo::test

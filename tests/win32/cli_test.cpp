@@ -27,6 +27,9 @@ using test::AttributesOf;
 using test::NamesIn;
 using test::ReadRaw;
 using test::TempDir;
+using test::LongFolder;
+using test::kGreek;
+using test::kJapanese;
 using test::WriteRaw;
 
 // A script with all seven umlauts (ten in all), CR LF line ends and a NUL, in
@@ -42,9 +45,6 @@ const std::string kPairs = "-- Gr\xC3\xBC\xC3\x9F"
                            "e\\0\"\0\r\n"s;
 constexpr int kCharacters = 10;
 
-// Names outside Windows-1252 (UTF-8 in the source).
-const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
-const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
 const std::string kKaertchen = "K\xC3\xA4rtchen";                              // Kärtchen
 const std::string kGruesse = "Gr\xC3\xBC\xC3\x9F"
                              "e.lua"; // Grüße.lua
@@ -236,15 +236,6 @@ std::string Summary(int changed, int unchanged, int skipped, int errors, bool ch
            " \xC3\xBC"
            "bersprungen, " +
            std::to_string(errors) + " Fehler\n";
-}
-
-// A folder whose full path is longer than 260 characters, below `dir`.
-std::string LongFolder(const TempDir& dir) {
-    std::string path = dir.Path();
-    for (int level = 0; path.size() <= 300; ++level)
-        path += "\\Ordner-mit-einem-ziemlich-langen-Namen-" + std::to_string(level);
-    test::MakeDirs(path);
-    return path;
 }
 
 void WriteTree(const std::string& dir, const std::map<std::string, std::string>& files) {

@@ -25,33 +25,14 @@ using namespace std::string_literals;
 using test::NamesIn;
 using test::ReadRaw;
 using test::TempDir;
+using test::ErrorOf;
+using test::LongFolder;
+using test::kGreek;
+using test::kJapanese;
 using test::WriteRaw;
 
-// Names outside Windows-1252 (UTF-8 in the source).
-const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
-const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
 const std::string kUmlauts = "Gr\xC3\xBC\xC3\x9F"
                              "e \xC3\x84rger"; // Grüße Ärger
-
-// The platform error `action` raises; fails the test when it raises none.
-template <class F> PlatformError ErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const PlatformError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no PlatformError raised";
-    return PlatformError(0, "");
-}
-
-// A folder whose full path is longer than 260 characters, below `dir`.
-std::string LongFolder(const TempDir& dir) {
-    std::string path = dir.Path();
-    for (int level = 0; path.size() <= 300; ++level)
-        path += "\\Ordner-mit-einem-ziemlich-langen-Namen-" + std::to_string(level);
-    test::MakeDirs(path);
-    return path;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> names) {
     std::sort(names.begin(), names.end());

@@ -27,32 +27,14 @@ using test::AttributesOf;
 using test::NamesIn;
 using test::ReadRaw;
 using test::TempDir;
+using test::ErrorOf;
+using test::LongFolder;
+using test::kGreek;
+using test::kJapanese;
 using test::WriteRaw;
 
-// Names with blanks and characters outside Windows-1252 (UTF-8 in the source).
-const std::string kGreek = "\xCE\xA3\xCE\xBA\xCF\x81\xCE\xB9\xCF\x80\xCF\x84"; // Σκριπτ
-const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";          // 日本語
+// Umlauts in names (UTF-8 in the source).
 const std::string kUmlauts = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F";               // äöüß
-
-// The platform error `action` raises; fails the test when it raises none.
-template <class F> PlatformError ErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const PlatformError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no PlatformError raised";
-    return PlatformError(0, "");
-}
-
-// A folder whose full path is longer than 260 characters, below `dir`.
-std::string LongFolder(const TempDir& dir) {
-    std::string path = dir.Path();
-    for (int level = 0; path.size() <= 300; ++level)
-        path += "\\Verzeichnis-mit-einem-recht-langen-Namen-" + std::to_string(level);
-    test::MakeDirs(path);
-    return path;
-}
 
 bool HasTemporaryFile(const std::vector<std::string>& names) {
     return std::any_of(names.begin(), names.end(), [](const std::string& name) {

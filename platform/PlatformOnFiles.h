@@ -1,0 +1,45 @@
+// A platform whose file and clock services are those of a file-services class:
+// the Win32 platform on Win32Files, the benchmarks' POSIX platform on PosixFiles.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace velmo {
+
+template <class Files> class PlatformOnFiles : public Platform {
+  public:
+    bool FileExists(const std::string& path) override { return files_.FileExists(path); }
+    std::string ReadWholeFile(const std::string& path) override {
+        return files_.ReadWholeFile(path);
+    }
+    std::uint32_t FileAttributes(const std::string& path) override {
+        return files_.FileAttributes(path);
+    }
+    void WriteNewFile(const std::string& path, const std::string& bytes,
+                      std::uint32_t attributes) override {
+        files_.WriteNewFile(path, bytes, attributes);
+    }
+    void KeepPermissions(const std::string& original, const std::string& copy) override {
+        files_.KeepPermissions(original, copy);
+    }
+    void FlushFiles(const std::vector<std::string>& paths) override { files_.FlushFiles(paths); }
+    void LinkFile(const std::string& existing, const std::string& newName) override {
+        files_.LinkFile(existing, newName);
+    }
+    void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override {
+        files_.MoveFile(from, to, replaceExisting);
+    }
+    void DeleteFile(const std::string& path) override { files_.DeleteFile(path); }
+    void SyncDirectories(const std::vector<std::string>& directories) override {
+        files_.SyncDirectories(directories);
+    }
+    DateTimeTexts Now() override { return files_.Now(); }
+    PlatformError Error(std::uint32_t code, const std::string& subject) override {
+        return files_.Error(code, subject);
+    }
+
+  protected:
+    Files files_;
+};
+
+} // namespace velmo
