@@ -2,7 +2,7 @@
 
 #include "app/Controls.h"
 #include "app/VelmoStarter.h"
-#include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <array>
 #include <exception>

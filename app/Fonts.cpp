@@ -1,6 +1,7 @@
 #include "app/Fonts.h"
 
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <cwchar>
 #include <string>

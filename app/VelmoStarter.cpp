@@ -264,6 +264,8 @@ void VelmoStarter::ConvertScript(Direction direction) {
     CommonDialog1.InitDir = DialogInitDir;
     FileSystem->ShowOpen(CommonDialog1);
     if (CommonDialog1.FileName.empty()) return;
+    // Reading, converting and writing block the window until the action ends.
+    const BusyScope busy(*FileSystem);
 
     OpenTextFile(CommonDialog1.FileName);
     // Whatever happens next, the script's text is not kept in memory past this action.

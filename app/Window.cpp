@@ -4,6 +4,7 @@
 #include "app/Fonts.h"
 #include "platform/SystemLibrary.h"
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <commctrl.h>
 #include <uxtheme.h>

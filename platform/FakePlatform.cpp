@@ -39,6 +39,7 @@ void FakePlatform::AddRegKey(const std::string& subKey, bool view64) { View(view
 std::uint32_t FakePlatform::Record(const std::string& operation, const std::string& args) {
     const std::size_t index = calls.size();
     calls.push_back(args.empty() ? operation : operation + " " + args);
+    busyAtCall.push_back(busy);
     if (failCallIndex && *failCallIndex == index) return failCode;
     auto it = failOperation.find(operation);
     return it == failOperation.end() ? 0 : it->second;

@@ -67,6 +67,8 @@ class FakePlatform : public Platform {
 
     // ---- what happened
     std::vector<std::string> calls; // "Operation arg | arg" in order
+    std::vector<int> busyAtCall;    // how deep in BeginBusy each call was made
+    int busy = 0;                   // BeginBusy calls not yet ended
     std::vector<Start> starts;
     std::vector<Box> boxes;
     std::vector<CommonDialog> dialogsShown;
@@ -91,6 +93,9 @@ class FakePlatform : public Platform {
     void End() override;
     void ShowOpen(CommonDialog& dialog) override;
     int MsgBox(const std::string& text, int style, const std::string& title) override;
+    // Counted, not recorded as calls: they never fail.
+    void BeginBusy() noexcept override { ++busy; }
+    void EndBusy() noexcept override { --busy; }
     std::int32_t RegOpenKeyExA(RegKey root, const std::string& subKey, std::uint32_t options,
                                std::uint32_t access, RegKey& opened) override;
     std::int32_t RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t& type,

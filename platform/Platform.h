@@ -67,6 +67,12 @@ class Platform : public FileServices {
     virtual void ShowOpen(CommonDialog& dialog) = 0;
     // Returns the button pressed. An empty title means the program's own title.
     virtual int MsgBox(const std::string& text, int style, const std::string& title) = 0;
+    // From BeginBusy to the matching EndBusy the program shows that it works and
+    // takes no input (the wait cursor): for blocking work on the one window
+    // thread. Message boxes shown meanwhile keep their own pointer. Never fails;
+    // where there is no pointer it does nothing.
+    virtual void BeginBusy() noexcept {}
+    virtual void EndBusy() noexcept {}
 
     // ---- registry, as the narrow registry functions: each returns a status
     virtual std::int32_t RegOpenKeyExA(RegKey root, const std::string& subKey,
@@ -81,6 +87,18 @@ class Platform : public FileServices {
     // Text read through the narrow registry functions, from the system's ANSI
     // code page into UTF-8 (NUL bytes stay characters).
     virtual std::string FromAnsi(const std::string& bytes) = 0;
+};
+
+// Busy for as long as this lives.
+class BusyScope {
+  public:
+    explicit BusyScope(Platform& platform) noexcept : platform_(platform) { platform_.BeginBusy(); }
+    ~BusyScope() { platform_.EndBusy(); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    Platform& platform_;
 };
 
 } // namespace velmo

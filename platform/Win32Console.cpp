@@ -1,6 +1,7 @@
 #include "platform/Console.h"
 
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <fcntl.h>
 #include <io.h>

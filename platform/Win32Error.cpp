@@ -1,27 +1,8 @@
 #include "platform/Win32Error.h"
 
+#include "platform/Win32Text.h"
+
 namespace velmo {
-
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
-std::string Narrow(const wchar_t* wide, int length) {
-    if (length <= 0) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
-    return utf8;
-}
-
-std::string Narrow(const std::wstring& wide) {
-    return Narrow(wide.data(), static_cast<int>(wide.size()));
-}
 
 std::string SystemErrorText(DWORD code) {
     wchar_t* buffer = nullptr;
@@ -41,27 +22,5 @@ PlatformError MakeError(DWORD code, const std::string& subject) {
 }
 
 PlatformError LastError(const std::string& subject) { return MakeError(GetLastError(), subject); }
-
-std::wstring FilePath(const std::string& utf8) {
-    std::wstring path = Widen(utf8);
-    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
-    // Below the limit the path goes unchanged, so the system still normalises it.
-    // The limit is on the full path: a short relative path in a deep working
-    // folder can pass it.
-    const bool absolute = (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') ||
-                          path.rfind(L"\\\\", 0) == 0;
-    if (path.size() < MAX_PATH - 12 &&
-        (absolute || GetFullPathNameW(path.c_str(), 0, nullptr, nullptr) < MAX_PATH - 12))
-        return path;
-    // The prefix turns normalisation off, so normalise first ("\\", ".", "/").
-    if (DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr)) {
-        std::wstring full(n, L'\0');
-        n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-        if (n && n < full.size()) path = full.substr(0, n);
-    }
-    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
-    return path;
-}
 
 } // namespace velmo

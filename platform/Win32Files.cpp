@@ -2,6 +2,7 @@
 
 #include "platform/Handle.h"
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <algorithm>
 #include <new>

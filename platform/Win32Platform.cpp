@@ -3,6 +3,7 @@
 #include "platform/Handle.h"
 #include "platform/SystemLibrary.h"
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <commdlg.h>
 
@@ -106,6 +107,9 @@ int Win32Platform::MsgBox(const std::string& text, int style, const std::string&
     const std::wstring caption = Widen(title.empty() ? programTitle_ : title);
     const int answer = MessageBoxW(owner_, Widen(text).c_str(), caption.c_str(),
                                    static_cast<UINT>(style) | MB_SETFOREGROUND);
+    // The box had its own pointer; the work it interrupted goes on.
+    if (busy_ > 0)
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     // No box was shown (0 on Windows, -1 under Wine): no answer to hand back,
     // so a question is never taken as answered.
     if (answer <= 0) {
@@ -113,6 +117,18 @@ int Win32Platform::MsgBox(const std::string& text, int style, const std::string&
         throw MakeError(code != ERROR_SUCCESS ? code : ERROR_CAN_NOT_COMPLETE, "");
     }
     return answer;
+}
+
+// Nothing but the pointer changes: the window takes no input meanwhile anyway,
+// as its thread is busy.
+void Win32Platform::BeginBusy() noexcept {
+    if (busy_++ == 0)
+        beforeBusy_ = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void Win32Platform::EndBusy() noexcept {
+    if (busy_ > 0 && --busy_ == 0)
+        SetCursor(beforeBusy_);
 }
 
 // ---- registry

@@ -28,6 +28,8 @@ class Win32Platform : public PlatformOnFiles<Win32Files> {
     void End() override;
     void ShowOpen(CommonDialog& dialog) override;
     int MsgBox(const std::string& text, int style, const std::string& title) override;
+    void BeginBusy() noexcept override;
+    void EndBusy() noexcept override;
     std::int32_t RegOpenKeyExA(RegKey root, const std::string& subKey, std::uint32_t options,
                                std::uint32_t access, RegKey& opened) override;
     std::int32_t RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t& type,
@@ -39,6 +41,8 @@ class Win32Platform : public PlatformOnFiles<Win32Files> {
     HKEY KeyOf(RegKey key) const;
     std::string programTitle_;
     HWND owner_ = nullptr;
+    int busy_ = 0;                 // BeginBusy calls not yet ended
+    HCURSOR beforeBusy_ = nullptr; // the pointer shown before the first of them
     // Opened registry keys by the number handed out for them, so the interface's
     // 32-bit handles never depend on the pointer size.
     std::map<RegKey, HKEY> keys_;

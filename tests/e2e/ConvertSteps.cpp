@@ -1,6 +1,7 @@
 #include "ConvertSteps.h"
 
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <algorithm>
 #include <chrono>

@@ -263,5 +263,43 @@ TEST(ConvertAction, LoadFailureIsReportedAndChangesNothing) {
     EXPECT_EQ(c.fake.files.size(), 1u);
 }
 
+// The wait cursor shows from the dialog's close until the action ends, however
+// it ends; the questions and messages on the way keep it, the error report,
+// shown once the action has ended, does not.
+TEST(ConvertAction, BusyFromTheDialogsCloseUntilTheActionEnds) {
+    struct Case {
+        const char* what;
+        std::string content;
+        std::string pick; // "" cancels the dialog
+        std::optional<int> answer;
+        const char* failing; // operation made to fail
+    };
+    const Case cases[] = {
+        {"converted with the message", "\xE4", kScript, std::nullopt, nullptr},
+        {"cancelled", "\xE4", "", std::nullopt, nullptr},
+        {"guard word answered no", "Umlaute(\"\xE4\")", kScript, mb::AnswerNo, nullptr},
+        {"reading fails", "\xE4", kScript, std::nullopt, "ReadWholeFile"},
+        {"writing fails", "\xE4", kScript, std::nullopt, "WriteNewFile"},
+    };
+    for (const Case& c : cases) {
+        Converter conv(c.content);
+        conv.fake.dialogAnswers.push_back(c.pick);
+        if (c.answer) conv.fake.msgBoxAnswers.push_back(*c.answer);
+        if (c.failing) conv.fake.failOperation[c.failing] = win_error::AccessDenied;
+        conv.starter.Click(UmlauteWeg);
+
+        const std::vector<std::string>& calls = conv.fake.calls;
+        ASSERT_EQ(conv.fake.busyAtCall.size(), calls.size()) << c.what;
+        ASSERT_FALSE(calls.empty()) << c.what;
+        EXPECT_EQ(calls[0], "ShowOpen") << c.what;
+        EXPECT_EQ(conv.fake.busyAtCall[0], 0) << c.what << ": busy while the dialog is open";
+        for (std::size_t i = 1; i < calls.size(); ++i) {
+            const bool report = calls[i].rfind("MsgBox Fehler ", 0) == 0;
+            EXPECT_EQ(conv.fake.busyAtCall[i], report ? 0 : 1) << c.what << ": " << calls[i];
+        }
+        EXPECT_EQ(conv.fake.busy, 0) << c.what << ": still busy after the action";
+    }
+}
+
 } // namespace
 } // namespace velmo

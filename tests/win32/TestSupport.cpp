@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "platform/Handle.h"
-#include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <gtest/gtest.h>
 

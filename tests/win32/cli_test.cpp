@@ -6,7 +6,7 @@
 
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
-#include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include "platform/Handle.h"
 #include "platform/Win32Error.h"
 #include "platform/Win32Files.h"
+#include "platform/Win32Text.h"
 
 #include <gtest/gtest.h>
 

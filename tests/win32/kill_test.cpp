@@ -7,7 +7,7 @@
 
 #include "convert/Umlaute.h"
 #include "platform/Handle.h"
-#include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "app/VelmoStarter.h"
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
-#include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 #include "platform/Win32Platform.h"
 #include "registry/Module1.h"
 
