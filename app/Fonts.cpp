@@ -56,10 +56,14 @@ FaceChoice ChooseFace(std::string_view face) {
 
 } // namespace
 
-AutoFont MakeFont(const FontDef& def, int dpi) {
+int PixelHeight(const FontDef& def, int dpi) {
+    return MulDiv(def.hundredthsOfPoint, dpi, 7200);
+}
+
+AutoFont MakeFont(const FontDef& def, int pixelHeight) {
     const FaceChoice choice = ChooseFace(def.face);
     LOGFONTW font{};
-    font.lfHeight = -MulDiv(def.hundredthsOfPoint, dpi, 7200);
+    font.lfHeight = -pixelHeight;
     font.lfWeight = def.bold ? FW_BOLD : FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfOutPrecision = OUT_TT_PRECIS;

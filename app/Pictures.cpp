@@ -1,11 +1,16 @@
 #include "app/Pictures.h"
 
+#include "app/Bitmap24.h"
+
 #include "platform/Win32Error.h"
 #include "resources/resource_ids.h"
 
 #include <wincodec.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace velmo {
 namespace {
@@ -53,6 +58,11 @@ PixelImage PictureDecoder::Decode(int resource) {
     auto* bytes = static_cast<BYTE*>(loaded ? LockResource(loaded) : nullptr);
     if (!bytes || size == 0)
         throw LastError(PictureSubject(resource));
+
+    // The portraits' 24-bit bitmaps need no imaging component.
+    if (std::optional<PixelImage> bitmap =
+            DecodeBitmap24(std::string_view(reinterpret_cast<const char*>(bytes), size)))
+        return std::move(*bitmap);
 
     if (!factory_) {
         const HRESULT result =

@@ -10,8 +10,9 @@ struct IWICImagingFactory;
 
 namespace velmo {
 
-// Decodes the picture resources of a program file. The imaging component is
-// created when the first picture needs it and released with the decoder.
+// Decodes the picture resources of a program file: 24-bit bitmaps directly,
+// the others with the imaging component, which is created when the first of
+// them needs it and released with the decoder.
 class PictureDecoder {
   public:
     explicit PictureDecoder(HINSTANCE instance) noexcept : instance_(instance) {}

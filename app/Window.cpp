@@ -21,6 +21,9 @@ constexpr wchar_t kPictureBoxClass[] = L"VelmoPictureBox";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
 constexpr int kDefaultDpi = 96;
+// Space between a push button's edge and its caption, at 96 DPI: some systems'
+// own measure of a button allows less, and the caption then touches its frame.
+constexpr int kButtonTextMargin = 3;
 
 // ---- the control kinds as Win32 windows, in this one place
 
@@ -392,8 +395,6 @@ RECT MainWindow::PixelRect(const Control& c) const {
 
 void MainWindow::Layout(int dpi, const POINT* topLeft) {
     dpi_ = dpi;
-    std::array<AutoFont, kFontCount> oldFonts = std::move(fonts_);
-    CreateFonts();
     BuildPictures();
 
     const RECT frame = WindowRectFor(TwipsToPixels(kClientWidthTwips, dpi),
@@ -411,56 +412,105 @@ void MainWindow::Layout(int dpi, const POINT* topLeft) {
         const RECT r = PixelRect(c);
         SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        if (c.font != FontId::None)
-            SendMessageW(child, WM_SETFONT,
-                         reinterpret_cast<WPARAM>(Font(c.font)), FALSE);
     }
-    BuildSurface();
+    // The old fonts live until every control has its new one.
+    std::array<AutoFont, kFontCount> oldFonts = std::move(fonts_);
+    CreateFonts();
+    // The first surface is drawn once start-up has settled what is visible.
+    if (surface_.handle)
+        BuildSurface();
     RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
+// Each font at the size the table gives, or, where a caption in it would not fit
+// its control (a substitute face is wider than the one the layout was made for,
+// and its hinting grows faster than the rectangles), a pixel smaller at a time
+// until every caption in it fits, down to two thirds of that size.
 void MainWindow::CreateFonts() {
-    for (int font = 0; font < static_cast<int>(fonts_.size()); ++font) {
+    for (int font = 0; font < kFontCount; ++font) {
         const FontDef def = FontOf(static_cast<FontId>(font));
-        if (def.hundredthsOfPoint > 0)
-            fonts_[font] = MakeFont(def, dpi_);
+        if (def.hundredthsOfPoint <= 0)
+            continue;
+        const int nominal = PixelHeight(def, dpi_);
+        for (int height = nominal;; --height) {
+            fonts_[font] = MakeFont(def, height);
+            if (CaptionsFit(static_cast<FontId>(font)) || height * 3 <= nominal * 2)
+                break;
+        }
     }
 }
 
-// Images are stretched to their rectangles; a picture box shows its picture at
-// the picture's own size (in pixels at 96 DPI, so it grows with the DPI like the
-// box) from the top-left corner, on the box's background.
+// Gives the controls in `font` that font and tells whether each caption fits.
+bool MainWindow::CaptionsFit(FontId font) {
+    bool fit = true;
+    WindowDc screen(nullptr);
+    Selection selected(screen.Get(), Font(font));
+    for (const Control& c : kControls) {
+        if (c.font != font)
+            continue;
+        const RECT r = PixelRect(c);
+        const int width = r.right - r.left, height = r.bottom - r.top;
+        const std::wstring text = Widen(std::string(c.text));
+        SIZE extent{};
+        GetTextExtentPoint32W(screen.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
+        int needed = extent.cx;
+        HWND child = children_[c.id];
+        if (child)
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(Font(font)), FALSE);
+        if (c.kind == ControlKind::CommandButton)
+            needed += 2 * MulDiv(kButtonTextMargin, dpi_, kDefaultDpi);
+        if (c.kind == ControlKind::CheckBox || c.kind == ControlKind::CommandButton) {
+            // The control's own measure: its caption with the box or the frame and
+            // margins it draws beside it.
+            SIZE ideal{};
+            if (child && SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)))
+                needed = std::max<int>(needed, ideal.cx);
+        }
+        // The notice has its own way to fit its lines (PaintTextBox).
+        if (c.kind != ControlKind::TextBox && (needed > width || extent.cy > height))
+            fit = false;
+    }
+    return fit;
+}
+
+// A picture box shows its picture at the picture's own size (in pixels at 96
+// DPI, so it grows with the DPI like the box) from the top-left corner, on the
+// box's background. Images are stretched to their rectangles by BuildSurface.
 void MainWindow::BuildPictures() {
     for (const Control& c : kControls) {
         const PixelImage& source = sources_[c.id];
         if (source.pixels.empty())
             continue;
         const RECT r = PixelRect(c);
-        if (c.kind == ControlKind::Image) {
-            stretched_[c.id] = Stretch(source, r.right - r.left, r.bottom - r.top);
-        } else {
-            Bitmap face =
-                MakeBitmap(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
-            Fill(face.pixels, OpaquePixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
-            Blend(face.pixels,
-                  Stretch(source, MulDiv(source.width, dpi_, kDefaultDpi),
-                          MulDiv(source.height, dpi_, kDefaultDpi)),
-                  0, 0);
-            pictures_[c.id] = std::move(face);
-        }
+        if (c.kind == ControlKind::Image)
+            continue; // stretched when first drawn: a hidden image never is
+        Bitmap face = MakeBitmap(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
+        Fill(face.pixels, OpaquePixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
+        const int width = MulDiv(source.width, dpi_, kDefaultDpi);
+        const int height = MulDiv(source.height, dpi_, kDefaultDpi);
+        if (width == source.width && height == source.height)
+            Blend(face.pixels, source, 0, 0);
+        else
+            Blend(face.pixels, Stretch(source, width, height), 0, 0);
+        pictures_[c.id] = std::move(face);
     }
 }
 
 // The window's own surface: black, with the visible images and labels on it.
 void MainWindow::BuildSurface() {
-    surface_ =
-        MakeBitmap(TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_));
+    const int width = TwipsToPixels(kClientWidthTwips, dpi_);
+    const int height = TwipsToPixels(kClientHeightTwips, dpi_);
+    if (surface_.pixels.width != width || surface_.pixels.height != height)
+        surface_ = MakeBitmap(width, height);
     Fill(surface_.pixels, OpaquePixel(kBlack));
     for (const Control& c : kControls) {
         if (c.kind != ControlKind::Image || !starter_[c.id].visible)
             continue;
         const RECT r = PixelRect(c);
-        Blend(surface_.pixels, stretched_[c.id], r.left, r.top);
+        PixelImage& image = stretched_[c.id];
+        if (image.width != r.right - r.left || image.height != r.bottom - r.top)
+            image = Stretch(sources_[c.id], r.right - r.left, r.bottom - r.top);
+        Blend(surface_.pixels, image, r.left, r.top);
     }
 
     MemoryDc dc(nullptr, surface_.handle.Get());
@@ -522,7 +572,9 @@ void MainWindow::Show() {
 void MainWindow::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd_, &paint);
-    {
+    if (!surface_.handle) {
+        FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    } else {
         MemoryDc surface(dc, surface_.handle.Get());
         const RECT& r = paint.rcPaint;
         BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, surface.Get(), r.left, r.top,

@@ -70,6 +70,7 @@ class MainWindow {
     void CreateChildren();
     void Layout(int dpi, const POINT* topLeft);
     void CreateFonts();
+    bool CaptionsFit(FontId font);
     void BuildPictures();
     void BuildSurface();
     void PaintPictureBox(HWND box, HDC dc);
@@ -92,7 +93,7 @@ class MainWindow {
     int dpi_ = 96;
     std::array<HWND, kControlCount> children_{};
     std::array<PixelImage, kControlCount> sources_{};   // decoded pictures, by control
-    std::array<PixelImage, kControlCount> stretched_{}; // images, at the current DPI
+    std::array<PixelImage, kControlCount> stretched_{}; // shown images, at their size
     std::array<Bitmap, kControlCount> pictures_{};      // picture boxes' faces, likewise
     std::array<AutoFont, kFontCount> fonts_{};          // by FontId
     std::vector<std::pair<std::int32_t, AutoBrush>> brushes_;

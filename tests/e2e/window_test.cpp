@@ -1,15 +1,21 @@
 // The main window of the real launcher after start-up, seen from outside: its
 // frame and client size, which controls start-up left visible for each kind of
 // installation, what is drawn where (read back from the screen), the notice, the
-// stacking and tab orders, and clicks that must do nothing.
+// stacking and tab orders, clicks that must do nothing, and captions that fit
+// their controls at every DPI.
 #include "Harness.h"
 
 #include <gtest/gtest.h>
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <functional>
 #include <optional>
 #include <set>
+#include <utility>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace velmo::e2e {
@@ -47,8 +53,8 @@ std::wstring ScreenshotPath(const char* name) {
 
 // The window as it is on the screen once it has painted: the check box
 // captions are cyan and two captures in a row agree.
-Pixels CapturePainted(const Launcher& launcher) {
-    const RECT caption = launcher.ControlRect(Meldung);
+Pixels CapturePainted(const Launcher& launcher, std::optional<RECT> checkBox = std::nullopt) {
+    const RECT caption = checkBox ? *checkBox : launcher.ControlRect(Meldung);
     Pixels last;
     const bool painted = WaitUntil(
         [&] {
@@ -297,6 +303,158 @@ TEST_P(WindowClickE2E, ClicksOutsideTheWiredControlsDoNothing) {
 // With the notice shown, and with the picture boxes of both editions shown.
 INSTANTIATE_TEST_SUITE_P(Layouts, WindowClickE2E, ::testing::Values(kLayouts[0], kLayouts[1]),
                          CaseName);
+
+// ---- captions at every DPI
+
+// The system's DPI for programs started from now on, as Wine takes it from the
+// user's settings when a program starts; the old setting comes back afterwards.
+class SystemDpi {
+  public:
+    explicit SystemDpi(int dpi) {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                            nullptr, &key_, nullptr) != ERROR_SUCCESS)
+            throw std::runtime_error("cannot open HKCU\\Control Panel\\Desktop");
+        DWORD size = sizeof previous_, type = 0;
+        hadValue_ = RegQueryValueExW(key_, kValue, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(&previous_), &size) == ERROR_SUCCESS &&
+                    type == REG_DWORD;
+        Set(static_cast<DWORD>(dpi));
+    }
+    ~SystemDpi() {
+        if (hadValue_)
+            Set(previous_);
+        else
+            RegDeleteValueW(key_, kValue);
+        RegCloseKey(key_);
+    }
+    SystemDpi(const SystemDpi&) = delete;
+    SystemDpi& operator=(const SystemDpi&) = delete;
+
+  private:
+    static constexpr wchar_t kKey[] = L"Control Panel\\Desktop";
+    static constexpr wchar_t kValue[] = L"LogPixels";
+    void Set(DWORD dpi) {
+        RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+        // Wine's desktop takes the setting again when told that it changed.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                            reinterpret_cast<LPARAM>(L"WindowMetrics"), SMTO_ABORTIFHUNG, 3000,
+                            &ignored);
+    }
+    HKEY key_ = nullptr;
+    DWORD previous_ = 0;
+    bool hadValue_ = false;
+};
+
+// What a check box or button of the launcher says its caption needs, with the box
+// or the frame and margins it draws beside it (BCM_GETIDEALSIZE). The message
+// carries a pointer, so the answer is written into memory lent in the launcher's
+// own process and read back from there.
+SIZE IdealSize(const Launcher& launcher, HWND button) {
+    HANDLE process = launcher.Process();
+    void* remote =
+        VirtualAllocEx(process, nullptr, sizeof(SIZE), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote)
+        throw std::runtime_error("VirtualAllocEx: Windows error " + std::to_string(GetLastError()));
+    SIZE size{};
+    DWORD_PTR answered = 0;
+    const bool asked =
+        WriteProcessMemory(process, remote, &size, sizeof size, nullptr) &&
+        SendMessageTimeoutW(button, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(remote),
+                            SMTO_ABORTIFHUNG, 5000, &answered) &&
+        ReadProcessMemory(process, remote, &size, sizeof size, nullptr);
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (!asked || !answered)
+        throw std::runtime_error("BCM_GETIDEALSIZE was not answered");
+    return size;
+}
+
+class CaptionsE2E : public WindowE2E, public ::testing::WithParamInterface<int> {};
+
+// Whatever face stands in for the one the layout was made for: the check boxes'
+// and buttons' captions fit inside them, and no heading spills out of its
+// rectangle (headings are drawn unclipped, so a spill shows on the black beside
+// them).
+TEST_P(CaptionsE2E, EveryCaptionFitsItsControl) {
+    const int dpi = GetParam();
+    const SystemDpi systemDpi(dpi);
+    StartLauncher(kLayouts[1]); // everything shown
+    // The launcher's DPI as its window shows it: its client area is the table's
+    // at that DPI. (Asked from another process, the system may answer with the
+    // asking program's DPI.)
+    RECT client;
+    GetClientRect(launcher.MainWindow(), &client);
+    if (client.right != TwipsToPixels(kClientWidthTwips, dpi) ||
+        client.bottom != TwipsToPixels(kClientHeightTwips, dpi))
+        GTEST_SKIP() << "the launcher's client area is " << client.right << " x " << client.bottom
+                     << ", not that at " << dpi << " DPI: here the system's DPI changes only "
+                     << "with a new session";
+    auto rectOf = [dpi](ControlId id) {
+        const Control& c = ControlOf(id);
+        const long left = TwipsToPixels(c.left, dpi), top = TwipsToPixels(c.top, dpi);
+        return RECT{left, top, left + TwipsToPixels(c.width, dpi),
+                    top + TwipsToPixels(c.height, dpi)};
+    };
+    const Pixels pixels = CapturePainted(launcher, rectOf(Meldung));
+    SaveBmp(pixels, ScreenshotPath(("dpi-" + std::to_string(dpi)).c_str()));
+
+    for (ControlId id : {Meldung, Sicherung, UmlauteWeg, UmlauteZurueck, Command1}) {
+        RECT client;
+        GetClientRect(launcher.Control(id), &client);
+        const SIZE ideal = IdealSize(launcher, launcher.Control(id));
+        EXPECT_GT(ideal.cx, 0) << ControlOf(id).name;
+        EXPECT_LE(ideal.cx, client.right) << ControlOf(id).name << " at " << dpi << " DPI";
+    }
+    // As drawn: a check box's caption ends before the control does (a clipped one
+    // runs into its last column); a button's caption keeps clear of its frame.
+    auto columns = [&](const RECT& r, const std::function<bool(std::uint32_t)>& test) {
+        std::pair<long, long> found{-1, -1}; // leftmost and rightmost column with a hit
+        for (long x = r.left; x < std::min<long>(r.right, pixels.width); ++x)
+            if (CountPixels(pixels, RECT{x, r.top, x + 1, r.bottom}, test) > 0) {
+                if (found.first < 0)
+                    found.first = x;
+                found.second = x;
+            }
+        return found;
+    };
+    for (ControlId id : {Meldung, Sicherung}) {
+        const RECT r = rectOf(id);
+        const auto [first, last] = columns(r, IsCyan);
+        EXPECT_GE(first, r.left) << ControlOf(id).name << ": no caption drawn";
+        EXPECT_LT(last, r.right - 1) << ControlOf(id).name << " is cut off at " << dpi << " DPI";
+    }
+    auto dark = [](std::uint32_t p) {
+        return ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 96;
+    };
+    for (ControlId id : {UmlauteWeg, UmlauteZurueck}) {
+        const RECT r = rectOf(id);
+        const long height = r.bottom - r.top;
+        // Inside the frame's two outer columns, across the middle of the caption.
+        const RECT inner{r.left + 2, r.top + height / 4, r.right - 2, r.bottom - height / 4};
+        const auto [first, last] = columns(inner, dark);
+        const long clear = MulDiv(2, dpi, 96);
+        EXPECT_GE(first, r.left + clear) << ControlOf(id).name << " at " << dpi << " DPI";
+        EXPECT_LE(last, r.right - 1 - clear) << ControlOf(id).name << " at " << dpi << " DPI";
+    }
+
+    const Control* const headings[] = {&ControlOf(Normal), &ControlOf(Debug),
+                                       &ControlOf(Geschlossen), &ControlOf(Editor)};
+    for (const Control* heading : headings) {
+        const RECT r = rectOf(heading->id);
+        // The black beside and below it, as far as the space to the next control.
+        const RECT beside{r.right, r.top, r.right + TwipsToPixels(90, dpi), r.bottom};
+        const RECT below{r.left, r.bottom, r.right, r.bottom + TwipsToPixels(90, dpi)};
+        EXPECT_GT(CountPixels(pixels, r, IsCyan), 0) << heading->name;
+        for (const RECT& outside : {beside, below})
+            EXPECT_EQ(CountPixels(pixels, outside, [](std::uint32_t p) { return !IsBlack(p); }), 0)
+                << heading->name << " spills out of its rectangle at " << dpi << " DPI";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, CaptionsE2E, ::testing::Values(96, 120, 144, 192),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param);
+                         });
 
 } // namespace
 } // namespace velmo::e2e

@@ -1,7 +1,8 @@
-// The window's pixel work: resizing the portraits and pictures for the window's
-// DPI, and laying them over the background. What only screenshots showed before:
+// The window's pixel work: decoding the portraits, resizing them and the other
+// pictures for the window's DPI, and laying them over the background. What only screenshots showed before:
 // the average colour survives resizing, transparent stays transparent, and no
 // edge moves by a pixel.
+#include "app/Bitmap24.h"
 #include "app/Controls.h"
 #include "app/Pixels.h"
 
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace velmo {
@@ -224,6 +226,71 @@ TEST(Fill, SetsEveryPixelAndNoMore) {
     for (std::size_t i = 0; i < 35; ++i)
         ASSERT_EQ(pixels[i], Argb(255, 0, 255, 255)) << i;
     EXPECT_EQ(pixels[35], 0u);
+}
+
+// ---- 24-bit bitmap files
+
+void Put(std::string& bytes, std::size_t at, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i)
+        bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// A BMP file of `rows` (top row first) in 24 bits, stored bottom-up unless
+// `topDown`; each row padded to four bytes, as the format wants.
+std::string BmpFile(const std::vector<std::vector<std::uint32_t>>& rows, bool topDown = false,
+                    int bits = 24, int compression = 0) {
+    const int width = static_cast<int>(rows[0].size()), height = static_cast<int>(rows.size());
+    const std::size_t stride = (width * 3 + 3) / 4 * 4;
+    std::string bytes(54 + stride * height, '\x7F'); // padding bytes left non-zero
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    Put(bytes, 2, static_cast<std::uint32_t>(bytes.size()), 4);
+    Put(bytes, 10, 54, 4);
+    Put(bytes, 14, 40, 4);
+    Put(bytes, 18, width, 4);
+    Put(bytes, 22, topDown ? -height : height, 4);
+    Put(bytes, 26, 1, 2);
+    Put(bytes, 28, bits, 2);
+    Put(bytes, 30, compression, 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            Put(bytes, 54 + stride * (topDown ? y : height - 1 - y) + x * 3, rows[y][x], 3);
+    return bytes;
+}
+
+TEST(Bitmap24, DecodesRowsInOrderWithTheirPadding) {
+    // Three pixels a row: nine bytes and three of padding.
+    const std::vector<std::vector<std::uint32_t>> rows = {
+        {0x102030, 0x405060, 0x708090}, {0xA0B0C0, 0xD0E0F0, 0x0A0B0C}};
+    for (bool topDown : {false, true}) {
+        const std::optional<PixelImage> image = DecodeBitmap24(BmpFile(rows, topDown));
+        ASSERT_TRUE(image) << "top-down " << topDown;
+        EXPECT_EQ(image->width, 3);
+        EXPECT_EQ(image->height, 2);
+        EXPECT_EQ(image->pixels, (std::vector<std::uint32_t>{0xFF102030, 0xFF405060, 0xFF708090,
+                                                             0xFFA0B0C0, 0xFFD0E0F0, 0xFF0A0B0C}))
+            << "top-down " << topDown;
+    }
+}
+
+TEST(Bitmap24, LeavesEveryOtherFileToTheImagingComponent) {
+    const std::vector<std::vector<std::uint32_t>> rows = {{1, 2}, {3, 4}};
+    const std::string good = BmpFile(rows);
+    struct Case {
+        const char* what;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"32 bits per pixel", BmpFile(rows, false, 32)},
+        {"compressed", BmpFile(rows, false, 24, 1)},
+        {"a row missing", good.substr(0, good.size() - 8)},
+        {"no header", good.substr(0, 30)},
+        {"a GIF", "GIF89a" + good.substr(6)},
+        {"empty", ""},
+    };
+    ASSERT_TRUE(DecodeBitmap24(good));
+    for (const Case& c : cases)
+        EXPECT_FALSE(DecodeBitmap24(c.file)) << c.what;
 }
 
 } // namespace

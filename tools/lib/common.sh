@@ -79,7 +79,7 @@ start_display() {
   if [[ -n "${DISPLAY:-}" && -z "${VELMO_OWN_DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then return 0; fi
   local n
   for n in $(seq 71 99); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$n" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
   XVFB_PID=$!
   export DISPLAY=":$n"
   for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
