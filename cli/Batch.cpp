@@ -19,8 +19,8 @@ namespace {
 // flushes them together and replaces them: few flushes, and a bounded amount of
 // unflushed data. Each round of flushes waits for the disk several times, so the
 // count is set by the memory a staged script takes (its three names, about
-// 0.4 KiB: 1.6 MiB for a full chunk), not lower.
-constexpr std::size_t kChunkFiles = 4096;
+// 0.7 KiB: 0.7 MiB for a full chunk), not lower.
+constexpr std::size_t kChunkFiles = 1024;
 constexpr std::size_t kChunkBytes = 64u << 20;
 
 std::string Plural(std::size_t n, const char* one, const char* many) {
