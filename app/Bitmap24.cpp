@@ -42,7 +42,8 @@ std::optional<PixelImage> DecodeBitmap24(std::string_view file) {
     image.pixels.resize(static_cast<std::size_t>(width) * rows);
     for (int y = 0; y < rows; ++y) {
         // A positive height stores the bottom row first.
-        const std::size_t row = offset + stride * static_cast<std::size_t>(height > 0 ? rows - 1 - y : y);
+        const std::size_t row =
+            offset + stride * static_cast<std::size_t>(height > 0 ? rows - 1 - y : y);
         for (int x = 0; x < width; ++x) {
             const std::size_t at = row + static_cast<std::size_t>(x) * 3; // blue, green, red
             image.pixels[static_cast<std::size_t>(y) * width + x] = 0xFF000000u | Read(file, at, 3);

@@ -61,8 +61,8 @@ struct Control {
     ControlId id;
     std::string_view name;
     ControlKind kind;
-    std::string_view text = ""; // caption or text, UTF-8
-    int picture = 0;             // resource number, 0 for none
+    std::string_view text = "";   // caption or text, UTF-8
+    int picture = 0;              // resource number, 0 for none
     int left, top, width, height; // twips, relative to the client area
     bool visible = true, enabled = true, checked = false;
     int tabIndex = -1; // -1: no place in the tab order
@@ -161,12 +161,18 @@ inline constexpr std::array<Control, kControlCount> kControls = {{
 
 inline constexpr FontDef FontOf(FontId font) {
     switch (font) {
-    case FontId::Notice: return {"Courier New", 7200, true};
-    case FontId::Heading: return {"MS Sans Serif", 1800, true};
-    case FontId::CheckBox: return {"MS Sans Serif", 975, true};
-    case FontId::ConvertButton: return {"MS Sans Serif", 825, true};
-    case FontId::ExitButton: return {"MS Sans Serif", 1200, true};
-    case FontId::None: break;
+    case FontId::Notice:
+        return {"Courier New", 7200, true};
+    case FontId::Heading:
+        return {"MS Sans Serif", 1800, true};
+    case FontId::CheckBox:
+        return {"MS Sans Serif", 975, true};
+    case FontId::ConvertButton:
+        return {"MS Sans Serif", 825, true};
+    case FontId::ExitButton:
+        return {"MS Sans Serif", 1200, true};
+    case FontId::None:
+        break;
     }
     return {"", 0, false};
 }
@@ -182,13 +188,17 @@ constexpr int TwipsToPixels(int twips, int dpi) {
     return (twips * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
 }
 
-constexpr const Control& ControlOf(ControlId id) { return kControls[id]; }
+constexpr const Control& ControlOf(ControlId id) {
+    return kControls[id];
+}
 
 // Child window IDs on Win32: kChildIdBase + ControlId, so GetDlgItem finds every
 // control with a window of its own. The window and the tests that find its
 // controls both use these.
 inline constexpr int kChildIdBase = 1000;
-constexpr int ChildIdOf(ControlId id) { return kChildIdBase + id; }
+constexpr int ChildIdOf(ControlId id) {
+    return kChildIdBase + id;
+}
 // The control whose child window has the ID `childId`; null for any other ID.
 constexpr const Control* ControlOfChildId(int childId) {
     const int index = childId - kChildIdBase;

@@ -17,7 +17,7 @@ enum class LibraryStep { None, SwitchOff, SwitchOn };
 enum class EditionId { Eisenmark, Sturmtal };
 
 struct Edition {
-    ControlId name;              // the picture of the edition's name
+    ControlId name;             // the picture of the edition's name
     std::string_view directory; // below GamePath
 };
 
@@ -91,32 +91,41 @@ std::string Join(const std::string& base, std::string_view a, std::string_view b
 }
 
 // Controls hidden when the game is not registered, in the order they are hidden.
-constexpr ControlId kEditionControls[] = {
-    Eisenmark,      EisenmarkGeschlossen, Geschlossen,         EisenmarkEditor,
-    EisenmarkNormal, EisenmarkDebug,      Sturmtal,            SturmtalGeschlossen,
-    SturmtalEditor, SturmtalNormal,       SturmtalDebug,       Editor};
+constexpr ControlId kEditionControls[] = {Eisenmark,       EisenmarkGeschlossen, Geschlossen,
+                                          EisenmarkEditor, EisenmarkNormal,      EisenmarkDebug,
+                                          Sturmtal,        SturmtalGeschlossen,  SturmtalEditor,
+                                          SturmtalNormal,  SturmtalDebug,        Editor};
 
 } // namespace
 
 std::string RefusalText(const std::string& path, ScriptKind kind) {
     std::string_view reason;
     switch (kind) {
-    case ScriptKind::Text: return {};
-    case ScriptKind::CompiledChunk: reason = kRefusedChunk; break;
-    case ScriptKind::Utf16: reason = kRefusedUtf16; break;
-    case ScriptKind::Utf32: reason = kRefusedUtf32; break;
+    case ScriptKind::Text:
+        return {};
+    case ScriptKind::CompiledChunk:
+        reason = kRefusedChunk;
+        break;
+    case ScriptKind::Utf16:
+        reason = kRefusedUtf16;
+        break;
+    case ScriptKind::Utf32:
+        reason = kRefusedUtf32;
+        break;
     }
     return path + "\r\r" + std::string(reason);
 }
 
 std::string ErrorReportText(const PlatformError& error) {
     std::string text = "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
-    if (!error.Subject().empty()) text += "\r\r" + error.Subject();
+    if (!error.Subject().empty())
+        text += "\r\r" + error.Subject();
     return text;
 }
 
 VelmoStarter::VelmoStarter(Platform& platform) : FileSystem(&platform) {
-    for (const Control& c : kControls) controls[c.id] = {c.visible, c.enabled, c.checked ? 1 : 0};
+    for (const Control& c : kControls)
+        controls[c.id] = {c.visible, c.enabled, c.checked ? 1 : 0};
 }
 
 template <class F> bool VelmoStarter::Guarded(F&& procedure) {
@@ -139,7 +148,9 @@ template <class F> bool VelmoStarter::Guarded(F&& procedure) {
     return false;
 }
 
-bool VelmoStarter::Load() { return Guarded([this] { Form_Load(); }); }
+bool VelmoStarter::Load() {
+    return Guarded([this] { Form_Load(); });
+}
 
 bool VelmoStarter::HasClickProcedure(ControlId id) {
     return ClickProcedureOf(id) != nullptr;
@@ -200,7 +211,8 @@ void VelmoStarter::Form_Load() {
         if (!anyMapEditor)
             Hide(Editor);
     } else {
-        for (ControlId id : kEditionControls) Hide(id);
+        for (ControlId id : kEditionControls)
+            Hide(id);
         controls[Nixda].visible = true;
     }
 
@@ -214,7 +226,8 @@ void VelmoStarter::Form_Load() {
 
 void VelmoStarter::Launch(ControlId id) {
     for (const LaunchMode& mode : kLaunchModes) {
-        if (mode.control != id) continue;
+        if (mode.control != id)
+            continue;
         const std::string dir = Join(GamePath, EditionOf(mode.edition).directory);
         if (mode.library != LibraryStep::None) {
             const bool on = mode.library == LibraryStep::SwitchOn;
@@ -225,37 +238,61 @@ void VelmoStarter::Launch(ControlId id) {
                 FileSystem->MoveFile(source, Join(dir, on ? kLibraryOn : kLibraryOff), false);
         }
         FileSystem->StartProcess(Join(dir, mode.program),
-                               mode.debugScript ? std::string(kDebugScript.substr(1)) : "", dir,
-                               ShowMaximized);
+                                 mode.debugScript ? std::string(kDebugScript.substr(1)) : "", dir,
+                                 ShowMaximized);
         return;
     }
 }
 
-void VelmoStarter::SturmtalNormal_Click() { Launch(SturmtalNormal); }
-void VelmoStarter::SturmtalDebug_Click() { Launch(SturmtalDebug); }
-void VelmoStarter::SturmtalGeschlossen_Click() { Launch(SturmtalGeschlossen); }
-void VelmoStarter::SturmtalEditor_Click() { Launch(SturmtalEditor); }
-void VelmoStarter::EisenmarkNormal_Click() { Launch(EisenmarkNormal); }
-void VelmoStarter::EisenmarkDebug_Click() { Launch(EisenmarkDebug); }
-void VelmoStarter::EisenmarkGeschlossen_Click() { Launch(EisenmarkGeschlossen); }
-void VelmoStarter::EisenmarkEditor_Click() { Launch(EisenmarkEditor); }
+void VelmoStarter::SturmtalNormal_Click() {
+    Launch(SturmtalNormal);
+}
+void VelmoStarter::SturmtalDebug_Click() {
+    Launch(SturmtalDebug);
+}
+void VelmoStarter::SturmtalGeschlossen_Click() {
+    Launch(SturmtalGeschlossen);
+}
+void VelmoStarter::SturmtalEditor_Click() {
+    Launch(SturmtalEditor);
+}
+void VelmoStarter::EisenmarkNormal_Click() {
+    Launch(EisenmarkNormal);
+}
+void VelmoStarter::EisenmarkDebug_Click() {
+    Launch(EisenmarkDebug);
+}
+void VelmoStarter::EisenmarkGeschlossen_Click() {
+    Launch(EisenmarkGeschlossen);
+}
+void VelmoStarter::EisenmarkEditor_Click() {
+    Launch(EisenmarkEditor);
+}
 
 void VelmoStarter::Notepad_Click() {
     FileSystem->StartProcess(NotepadPath + "\\Notepad++.exe", "", NotepadPath, ShowMaximized);
 }
 
-void VelmoStarter::Command1_Click() { FileSystem->End(); }
+void VelmoStarter::Command1_Click() {
+    FileSystem->End();
+}
 
 // ---- script conversion
 
-void VelmoStarter::OpenTextFile(const std::string& path) { LoadScript(*FileSystem, path, texts); }
+void VelmoStarter::OpenTextFile(const std::string& path) {
+    LoadScript(*FileSystem, path, texts);
+}
 
 void VelmoStarter::SaveTextFile(const std::string& path) {
     SaveScript(*FileSystem, path, texts, controls[Sicherung].value == 1);
 }
 
-void VelmoStarter::UmlauteWeg_Click() { ConvertScript(Direction::ToTwoCharacterForm); }
-void VelmoStarter::UmlauteZurueck_Click() { ConvertScript(Direction::ToSingleCharacter); }
+void VelmoStarter::UmlauteWeg_Click() {
+    ConvertScript(Direction::ToTwoCharacterForm);
+}
+void VelmoStarter::UmlauteZurueck_Click() {
+    ConvertScript(Direction::ToSingleCharacter);
+}
 
 void VelmoStarter::ConvertScript(Direction direction) {
     CommonDialog1.FileName.clear();
@@ -263,7 +300,8 @@ void VelmoStarter::ConvertScript(Direction direction) {
     CommonDialog1.FilterIndex = 1;
     CommonDialog1.InitDir = DialogInitDir;
     FileSystem->ShowOpen(CommonDialog1);
-    if (CommonDialog1.FileName.empty()) return;
+    if (CommonDialog1.FileName.empty())
+        return;
     // Reading, converting and writing block the window until the action ends.
     const BusyScope busy(*FileSystem);
 
@@ -285,7 +323,7 @@ void VelmoStarter::ConvertScript(Direction direction) {
 
     if (ContainsGuardWord(*texts.ScriptText) &&
         FileSystem->MsgBox(std::string(kGuardWarning), mb::YesNoCritical,
-                         std::string(kGuardTitle)) != mb::AnswerYes)
+                           std::string(kGuardTitle)) != mb::AnswerYes)
         return;
 
     texts.ScriptText = std::make_shared<const std::string>(
@@ -293,7 +331,8 @@ void VelmoStarter::ConvertScript(Direction direction) {
                                                    : UmlauteToSingleCharacter(*texts.ScriptText));
     SaveTextFile(CommonDialog1.FileName);
 
-    if (controls[Meldung].value == 1) FileSystem->MsgBox(std::string(kDoneMessage), mb::Ok, "");
+    if (controls[Meldung].value == 1)
+        FileSystem->MsgBox(std::string(kDoneMessage), mb::Ok, "");
 }
 
 } // namespace velmo

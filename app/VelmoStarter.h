@@ -79,10 +79,10 @@ class VelmoStarter {
 // The text of the top-level error report.
 std::string ErrorReportText(const PlatformError& error);
 
-inline constexpr std::string_view kGuardWarning =
-    "Wenn die Funktion Umlaute gebraucht wird,\r"
-    "gibt das nur \xC3\x84rger.\r\r"
-    " M\xC3\xB6" "chtest Du trotzdem weiter machen?";
+inline constexpr std::string_view kGuardWarning = "Wenn die Funktion Umlaute gebraucht wird,\r"
+                                                  "gibt das nur \xC3\x84rger.\r\r"
+                                                  " M\xC3\xB6"
+                                                  "chtest Du trotzdem weiter machen?";
 inline constexpr std::string_view kGuardTitle = "Achtung";
 inline constexpr std::string_view kDoneMessage = "Fertig";
 inline constexpr std::string_view kLuaFilter = "Lua-Datei (LUA)|*.lua";

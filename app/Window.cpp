@@ -369,8 +369,9 @@ void MainWindow::CreateChildren() {
                 DrawWithoutTheme(child);
         }
         if (c.kind == ControlKind::TextBox)
-            textBoxProc_ = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ChildProc<&MainWindow::HandleTextBox>)));
+            textBoxProc_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+                child, GWLP_WNDPROC,
+                reinterpret_cast<LONG_PTR>(ChildProc<&MainWindow::HandleTextBox>)));
     }
     // Front to back as the table's stacking ranks say; the tab order is separate.
     std::vector<const Control*> stack;

@@ -2,9 +2,7 @@
 
 #include "platform/Cp1252.h"
 
-
 namespace velmo::bench {
-
 
 void PosixPlatform::StartProcess(const std::string& program, const std::string&, const std::string&,
                                  int) {

@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
         // Whole lines up to the size drawn; never past the largest size.
         text.clear();
         generator.AppendLines(text, sizes.Next());
-        if (text.size() > kLargest) text.resize(kLargest);
+        if (text.size() > kLargest)
+            text.resize(kLargest);
         std::ofstream file(folder / name, std::ios::binary | std::ios::trunc);
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         if (!file) {

@@ -92,9 +92,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     box.lpszClassName = L"VelmoSkeletonBox";
     if (!RegisterClassExW(&main) || !RegisterClassExW(&box))
         return 1;
-    HWND window = CreateWindowExW(kExStyle, main.lpszClassName,
-                                  Widen(std::string(kWindowTitle)).c_str(), kStyle, 0, 0, 0, 0,
-                                  nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(kExStyle, main.lpszClassName, Widen(std::string(kWindowTitle)).c_str(),
+                        kStyle, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 1;
 

@@ -28,19 +28,25 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
 }
 
 bool EndsWithLua(const std::string& name) {
-    if (name.size() < 4) return false;
+    if (name.size() < 4)
+        return false;
     std::string tail = name.substr(name.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    });
     return tail == ".lua";
 }
 
 const char* RefusalReason(ScriptKind kind) {
     switch (kind) {
-    case ScriptKind::CompiledChunk: return "kompiliertes Lua-Skript (Bytecode)";
-    case ScriptKind::Utf16: return "in UTF-16 gespeichert";
-    case ScriptKind::Utf32: return "in UTF-32 gespeichert";
-    case ScriptKind::Text: break;
+    case ScriptKind::CompiledChunk:
+        return "kompiliertes Lua-Skript (Bytecode)";
+    case ScriptKind::Utf16:
+        return "in UTF-16 gespeichert";
+    case ScriptKind::Utf32:
+        return "in UTF-32 gespeichert";
+    case ScriptKind::Text:
+        break;
     }
     return "";
 }
@@ -64,7 +70,8 @@ Conversion Convert(const std::string& text, Direction direction) {
         // The room is an upper bound (every byte above 127); without such bytes
         // there is nothing to convert.
         const std::size_t room = TwoCharacterFormRoom(text);
-        if (room == text.size()) return result;
+        if (room == text.size())
+            return result;
         result.text.resize(room);
         result.text.resize(UmlauteToTwoCharacterForm(text, result.text.data()));
         result.characters = result.text.size() - text.size();
@@ -83,18 +90,20 @@ class Batch {
         : files_(files), directories_(directories), options_(options), reporter_(reporter) {}
 
     int Run() {
-        for (const std::string& path : options_.paths) Collect(path);
+        for (const std::string& path : options_.paths)
+            Collect(path);
         for (std::size_t i = 0; i < scripts_.size(); ++i) {
             Process(scripts_[i]);
             reporter_.Progress(i + 1, scripts_.size());
         }
         Commit();
-        reporter_.Summary(
-            Plural(changed_, "Datei", "Dateien") +
-            (options_.check ? (changed_ == 1 ? " würde" : " würden") : "") + " umgewandelt, " +
-            std::to_string(unchanged_) + " unverändert, " + std::to_string(skipped_) +
-            " übersprungen, " + std::to_string(failed_) + " Fehler");
-        if (failed_ > 0) return kFailed;
+        reporter_.Summary(Plural(changed_, "Datei", "Dateien") +
+                          (options_.check ? (changed_ == 1 ? " würde" : " würden") : "") +
+                          " umgewandelt, " + std::to_string(unchanged_) + " unverändert, " +
+                          std::to_string(skipped_) + " übersprungen, " + std::to_string(failed_) +
+                          " Fehler");
+        if (failed_ > 0)
+            return kFailed;
         return options_.check && changed_ > 0 ? kWouldChange : kDone;
     }
 
@@ -110,7 +119,8 @@ class Batch {
 
     std::string Join(const std::string& directory, const std::string& name) const {
         const char last = directory.empty() ? '\0' : directory.back();
-        if (last == directories_.Separator() || last == '/') return directory + name;
+        if (last == directories_.Separator() || last == '/')
+            return directory + name;
         return directory + directories_.Separator() + name;
     }
 
@@ -118,18 +128,28 @@ class Batch {
         // The same file named twice (or inside a folder also named), in the same
         // spelling up to letter case and slashes where the system ignores them,
         // is done once.
-        if (taken_.insert(directories_.Canonical(path)).second) scripts_.push_back(path);
+        if (taken_.insert(directories_.Canonical(path)).second)
+            scripts_.push_back(path);
     }
 
     // A path from the command line: a file is taken whatever its name.
     void Collect(const std::string& path) {
         try {
             switch (directories_.KindOf(path)) {
-            case PathKind::Missing: throw files_.Error(win_error::FileNotFound, path);
-            case PathKind::File: Take(path); break;
-            case PathKind::Directory: Walk(path); break;
-            case PathKind::Link: Skip(path, "symbolische Verknüpfung"); break;
-            case PathKind::Other: Skip(path, "keine gewöhnliche Datei"); break;
+            case PathKind::Missing:
+                throw files_.Error(win_error::FileNotFound, path);
+            case PathKind::File:
+                Take(path);
+                break;
+            case PathKind::Directory:
+                Walk(path);
+                break;
+            case PathKind::Link:
+                Skip(path, "symbolische Verknüpfung");
+                break;
+            case PathKind::Other:
+                Skip(path, "keine gewöhnliche Datei");
+                break;
             }
         } catch (const PlatformError& error) {
             Fail(error, path);
@@ -151,16 +171,20 @@ class Batch {
             try {
                 switch (directories_.KindOf(path)) {
                 case PathKind::Directory:
-                    if (name.front() != '.' && !directories_.IsHidden(path)) Walk(path);
+                    if (name.front() != '.' && !directories_.IsHidden(path))
+                        Walk(path);
                     break;
                 case PathKind::File:
-                    if (EndsWithLua(name)) Take(path);
+                    if (EndsWithLua(name))
+                        Take(path);
                     break;
                 case PathKind::Link:
-                    if (EndsWithLua(name)) Skip(path, "symbolische Verknüpfung");
+                    if (EndsWithLua(name))
+                        Skip(path, "symbolische Verknüpfung");
                     break;
                 case PathKind::Missing: // gone meanwhile
-                case PathKind::Other: break;
+                case PathKind::Other:
+                    break;
                 }
             } catch (const PlatformError& error) {
                 Fail(error, path);
@@ -186,7 +210,8 @@ class Batch {
             }
             if (options_.check) {
                 ++changed_;
-                reporter_.Changed(path + ": " + Plural(conversion.characters, "Zeichen", "Zeichen") +
+                reporter_.Changed(path + ": " +
+                                  Plural(conversion.characters, "Zeichen", "Zeichen") +
                                   " würden umgewandelt");
                 return;
             }
@@ -199,17 +224,20 @@ class Batch {
         } catch (const std::bad_alloc&) {
             Fail(files_.Error(win_error::NotEnoughMemory, path), path);
         }
-        if (pending_.size() >= kChunkFiles || pendingBytes_ >= kChunkBytes) Commit();
+        if (pending_.size() >= kChunkFiles || pendingBytes_ >= kChunkBytes)
+            Commit();
     }
 
     void Commit() {
-        if (pending_.empty()) return;
+        if (pending_.empty())
+            return;
         const std::vector<CommitFailure> failures = CommitScripts(files_, pending_);
         auto failure = failures.begin();
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             if (failure != failures.end() && failure->index == i) {
                 Fail(failure->error, pending_[i].path);
-                while (failure != failures.end() && failure->index == i) ++failure;
+                while (failure != failures.end() && failure->index == i)
+                    ++failure;
                 continue;
             }
             ++changed_;
@@ -251,18 +279,24 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
     bool haveCommand = false, optionsEnded = false;
     for (const std::string& argument : arguments) {
         if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            if (argument == "--") optionsEnded = true;
+            if (argument == "--")
+                optionsEnded = true;
             else if (argument == "-h" || argument == "--help" || argument == "--hilfe") {
                 result.action = Arguments::Action::Help;
                 return result;
             } else if (argument == "--version") {
                 result.action = Arguments::Action::Version;
                 return result;
-            } else if (argument == "--pruefen" || argument == "--prüfen") result.options.check = true;
-            else if (argument == "--ohne-sicherung") result.options.backup = false;
-            else if (argument == "--trotzdem") result.options.anyway = true;
-            else if (argument == "-q" || argument == "--leise") result.options.quiet = true;
-            else return usage("unbekannte Option \xE2\x80\x9E" + argument + "\xE2\x80\x9C");
+            } else if (argument == "--pruefen" || argument == "--prüfen")
+                result.options.check = true;
+            else if (argument == "--ohne-sicherung")
+                result.options.backup = false;
+            else if (argument == "--trotzdem")
+                result.options.anyway = true;
+            else if (argument == "-q" || argument == "--leise")
+                result.options.quiet = true;
+            else
+                return usage("unbekannte Option \xE2\x80\x9E" + argument + "\xE2\x80\x9C");
         } else if (!haveCommand) {
             haveCommand = true;
             if (argument == "fuer-velmo" || argument == "für-velmo")
@@ -276,8 +310,10 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
             result.options.paths.push_back(argument);
         }
     }
-    if (!haveCommand) return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
-    if (result.options.paths.empty()) return usage("keine Datei und kein Ordner angegeben");
+    if (!haveCommand)
+        return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
+    if (result.options.paths.empty())
+        return usage("keine Datei und kein Ordner angegeben");
     const bool filter = std::find(result.options.paths.begin(), result.options.paths.end(), "-") !=
                         result.options.paths.end();
     if (filter && result.options.paths.size() > 1)
@@ -354,7 +390,8 @@ int RunFilter(const std::string& input, std::string& output, const Options& opti
         return kDone;
     }
     Conversion conversion = Convert(input, options.direction);
-    if (conversion.characters == 0) return kDone;
+    if (conversion.characters == 0)
+        return kDone;
     if (!options.anyway && ContainsGuardWord(input)) {
         reporter.Notice(name + ": unverändert durchgereicht, " + kGuardNotice);
         return kDone;

@@ -18,10 +18,10 @@ enum class Direction {
 
 struct Options {
     Direction direction = Direction::ToTwoCharacterForm;
-    bool check = false;  // --pruefen: change nothing, tell what would change
-    bool backup = true;  // off with --ohne-sicherung
-    bool anyway = false; // --trotzdem: also files holding the word "UMLAUTE"
-    bool quiet = false;  // -q, --leise: errors only
+    bool check = false;             // --pruefen: change nothing, tell what would change
+    bool backup = true;             // off with --ohne-sicherung
+    bool anyway = false;            // --trotzdem: also files holding the word "UMLAUTE"
+    bool quiet = false;             // -q, --leise: errors only
     std::vector<std::string> paths; // "-" alone: standard input to standard output
 };
 

@@ -32,12 +32,14 @@ class ConsoleReporter final : public Reporter {
     ~ConsoleReporter() override { ClearProgress(); }
 
     void Changed(const std::string& line) override {
-        if (quiet_) return;
+        if (quiet_)
+            return;
         ClearProgress();
         console::Write(console::Stream::Out, line + "\n");
     }
     void Notice(const std::string& line) override {
-        if (quiet_) return;
+        if (quiet_)
+            return;
         ClearProgress();
         console::Write(console::Stream::Err, kProgram + line + "\n");
     }
@@ -46,9 +48,11 @@ class ConsoleReporter final : public Reporter {
         console::Write(console::Stream::Err, kProgram + line + "\n");
     }
     void Progress(std::size_t done, std::size_t total) override {
-        if (!showProgress_) return;
+        if (!showProgress_)
+            return;
         const auto now = Clock::now();
-        if (now - started_ < std::chrono::seconds(1) || now - shown_ < std::chrono::milliseconds(100))
+        if (now - started_ < std::chrono::seconds(1) ||
+            now - shown_ < std::chrono::milliseconds(100))
             return;
         shown_ = now;
         const std::string line =
@@ -57,7 +61,8 @@ class ConsoleReporter final : public Reporter {
         console::Write(console::Stream::Err, line);
     }
     void Summary(const std::string& line) override {
-        if (quiet_) return;
+        if (quiet_)
+            return;
         ClearProgress();
         console::Write(console::Stream::Err, line + "\n");
     }
@@ -65,7 +70,8 @@ class ConsoleReporter final : public Reporter {
   private:
     using Clock = std::chrono::steady_clock;
     void ClearProgress() {
-        if (progressWidth_ == 0) return;
+        if (progressWidth_ == 0)
+            return;
         console::Write(console::Stream::Err, "\r" + std::string(progressWidth_, ' ') + "\r");
         progressWidth_ = 0;
     }
@@ -88,7 +94,8 @@ int Main(const std::vector<std::string>& arguments) {
     case Arguments::Action::Usage:
         console::Write(console::Stream::Err, kProgram + parsed.error + "\n" + UsageHint() + "\n");
         return kFailed;
-    case Arguments::Action::Run: break;
+    case Arguments::Action::Run:
+        break;
     }
     const Options& options = parsed.options;
     ConsoleReporter reporter(options.quiet);
@@ -96,7 +103,8 @@ int Main(const std::vector<std::string>& arguments) {
         if (options.paths.front() == "-") {
             std::string output;
             const int status = RunFilter(console::ReadAllInput(), output, options, reporter);
-            if (!options.check) console::WriteOutput(output);
+            if (!options.check)
+                console::WriteOutput(output);
             return status;
         }
         SystemFiles files;
@@ -118,5 +126,7 @@ int wmain(int argc, wchar_t** argv) {
     return velmo::cli::Main(velmo::console::Start(argc, argv));
 }
 #else
-int main(int argc, char** argv) { return velmo::cli::Main(velmo::console::Start(argc, argv)); }
+int main(int argc, char** argv) {
+    return velmo::cli::Main(velmo::console::Start(argc, argv));
+}
 #endif

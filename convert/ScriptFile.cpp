@@ -15,9 +15,18 @@ std::size_t FileNameStart(const std::string& path) {
 
 bool FitsInFileName(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 32) return false;
+    if (u < 32)
+        return false;
     switch (c) {
-    case '<': case '>': case ':': case '"': case '/': case '\\': case '|': case '?': case '*':
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '/':
+    case '\\':
+    case '|':
+    case '?':
+    case '*':
     case '.':
         return false;
     default:
@@ -47,16 +56,19 @@ std::string MakeBackup(FileServices& files, const std::string& path, const std::
                        BackupBy method, const std::string& permissionsFrom, bool& shared) {
     const DateTimeTexts now = files.Now();
     for (int counter = 1;; ++counter) {
-        if (counter > kMaxNameTries) throw files.Error(win_error::FileExists, BackupName(path, now));
+        if (counter > kMaxNameTries)
+            throw files.Error(win_error::FileExists, BackupName(path, now));
         const std::string name = BackupName(path, now, counter);
-        if (files.FileExists(name)) continue;
+        if (files.FileExists(name))
+            continue;
         if (method == BackupBy::LinkOrCopy) {
             try {
                 files.LinkFile(path, name);
                 shared = true;
                 return name;
             } catch (const PlatformError& error) {
-                if (NameTaken(error)) continue; // taken meanwhile: the next counter
+                if (NameTaken(error))
+                    continue; // taken meanwhile: the next counter
                 // No links on this file system (or not allowed): a copy instead.
             }
         }
@@ -69,10 +81,13 @@ std::string MakeBackup(FileServices& files, const std::string& path, const std::
 
 std::string DirectoryOf(const std::string& path) {
     const std::size_t nameStart = FileNameStart(path);
-    if (nameStart == 0) return ".";
-    if (nameStart == 1) return path.substr(0, 1); // "/" itself
+    if (nameStart == 0)
+        return ".";
+    if (nameStart == 1)
+        return path.substr(0, 1); // "/" itself
     // "C:\" keeps its separator: "C:" alone would mean that drive's current directory.
-    if (nameStart == 3 && path[1] == ':') return path.substr(0, 3);
+    if (nameStart == 3 && path[1] == ':')
+        return path.substr(0, 3);
     return path.substr(0, nameStart - 1);
 }
 
@@ -86,13 +101,15 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
     const std::size_t nameStart = FileNameStart(scriptPath);
     std::string name = scriptPath.substr(nameStart) + "_" + now.date + "_" + now.time;
     for (char& c : name)
-        if (!FitsInFileName(c)) c = '_';
-    if (counter > 1) name += "_" + std::to_string(counter);
+        if (!FitsInFileName(c))
+            c = '_';
+    if (counter > 1)
+        name += "_" + std::to_string(counter);
     return scriptPath.substr(0, nameStart) + name + ".bak";
 }
 
-std::string WriteTemporary(FileServices& files, const std::string& target,
-                           const std::string& bytes, std::uint32_t attributes) {
+std::string WriteTemporary(FileServices& files, const std::string& target, const std::string& bytes,
+                           std::uint32_t attributes) {
     const std::size_t nameStart = FileNameStart(target);
     const std::string stem = target.substr(0, nameStart) + "~" + target.substr(nameStart);
     for (int attempt = 1;; ++attempt) {
@@ -102,7 +119,8 @@ std::string WriteTemporary(FileServices& files, const std::string& target,
             return temporary;
         } catch (const PlatformError& e) {
             // Another temporary file of that name (left by a killed run): take the next.
-            if (!NameTaken(e) || attempt >= kMaxNameTries) throw;
+            if (!NameTaken(e) || attempt >= kMaxNameTries)
+                throw;
         }
     }
 }
@@ -112,7 +130,8 @@ void WriteFileSafely(FileServices& files, const std::string& target, const std::
                      const std::string& permissionsFrom) {
     const std::string temporary = WriteTemporary(files, target, bytes, attributes);
     try {
-        if (!permissionsFrom.empty()) files.KeepPermissions(permissionsFrom, temporary);
+        if (!permissionsFrom.empty())
+            files.KeepPermissions(permissionsFrom, temporary);
         files.FlushFiles({temporary});
         files.MoveFile(temporary, target, replaceExisting);
     } catch (const PlatformError& e) {
@@ -131,7 +150,8 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
         attributes = files.FileAttributes(path);
         // Windows refuses to replace a read-only file, and a POSIX rename would
         // replace it regardless: say so before anything is written.
-        if (attributes & file_attr::ReadOnly) throw files.Error(win_error::AccessDenied, path);
+        if (attributes & file_attr::ReadOnly)
+            throw files.Error(win_error::AccessDenied, path);
     }
     StagedScript staged{path, {}, {}};
     if (backup)
@@ -152,17 +172,20 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
 std::vector<CommitFailure> CommitScripts(FileServices& files,
                                          const std::vector<StagedScript>& staged) {
     std::vector<CommitFailure> failures;
-    if (staged.empty()) return failures;
+    if (staged.empty())
+        return failures;
     // What each script needs durable before it is replaced: its new text and,
     // when the backup shares the script's old file, that file.
     auto filesOf = [](const StagedScript& s) {
         std::vector<std::string> names = {s.temporary};
-        if (s.backupShared) names.push_back(s.backup);
+        if (s.backupShared)
+            names.push_back(s.backup);
         return names;
     };
     std::vector<std::string> toFlush, directories;
     for (const StagedScript& s : staged) {
-        for (std::string& name : filesOf(s)) toFlush.push_back(std::move(name));
+        for (std::string& name : filesOf(s))
+            toFlush.push_back(std::move(name));
         directories.push_back(DirectoryOf(s.path));
     }
     std::sort(directories.begin(), directories.end());
@@ -197,7 +220,8 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
         files.SyncDirectories(directories);
     } catch (const PlatformError& e) {
         for (std::size_t i = 0; i < staged.size(); ++i)
-            if (ready[i]) fail(i, e);
+            if (ready[i])
+                fail(i, e);
         std::sort(failures.begin(), failures.end(),
                   [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
         return failures;
@@ -205,7 +229,8 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
 
     std::vector<std::size_t> replaced;
     for (std::size_t i = 0; i < staged.size(); ++i) {
-        if (!ready[i]) continue;
+        if (!ready[i])
+            continue;
         try {
             files.MoveFile(staged[i].temporary, staged[i].path, true);
             replaced.push_back(i);
@@ -213,7 +238,8 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
             fail(i, e);
         }
     }
-    if (replaced.empty()) return failures;
+    if (replaced.empty())
+        return failures;
     try {
         files.SyncDirectories(directories);
     } catch (const PlatformError& e) {
@@ -232,7 +258,8 @@ void SaveScript(FileServices& files, const std::string& path, const ScriptTexts&
     const StagedScript staged =
         StageScript(files, path, *texts.OriginalText, *texts.ScriptText, backup, BackupBy::Copy);
     std::vector<CommitFailure> failures = CommitScripts(files, {staged});
-    if (!failures.empty()) throw failures.front().error;
+    if (!failures.empty())
+        throw failures.front().error;
 }
 
 } // namespace velmo

@@ -38,7 +38,7 @@ void SaveScript(FileServices& files, const std::string& path, const ScriptTexts&
 // rename is then made durable.
 
 enum class BackupBy {
-    Copy,     // a flushed copy of the old text: always the text as it was read
+    Copy,      // a flushed copy of the old text: always the text as it was read
     LinkOrCopy // a second name for the script's file, at no cost; a copy where
                // the file system has no links. Only when the file cannot have
                // changed since it was read.
@@ -86,8 +86,8 @@ std::string DirectoryOf(const std::string& path);
 // Writes `bytes` to a new file in the same directory as `target`, named
 // "~<name>.<n>.velmo-tmp" with the first free n, and returns its name. The file
 // is not yet durable.
-std::string WriteTemporary(FileServices& files, const std::string& target,
-                           const std::string& bytes, std::uint32_t attributes);
+std::string WriteTemporary(FileServices& files, const std::string& target, const std::string& bytes,
+                           std::uint32_t attributes);
 
 // Writes `bytes` to `target` through a temporary file that is flushed and then
 // moved into place in one step (replacing an existing target only with

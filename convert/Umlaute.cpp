@@ -26,13 +26,15 @@ namespace {
 // For each byte: its second UTF-8 byte when it is one of the seven characters, else 0.
 constexpr std::array<unsigned char, 256> MakeForwardTable() {
     std::array<unsigned char, 256> table{};
-    for (const UmlautRow& row : kUmlautRows) table[row.single] = row.second;
+    for (const UmlautRow& row : kUmlautRows)
+        table[row.single] = row.second;
     return table;
 }
 // For each second byte after 0xC3: the single character it stands for, else 0.
 constexpr std::array<unsigned char, 256> MakeReverseTable() {
     std::array<unsigned char, 256> table{};
-    for (const UmlautRow& row : kUmlautRows) table[row.second] = row.single;
+    for (const UmlautRow& row : kUmlautRows)
+        table[row.second] = row.single;
     return table;
 }
 constexpr auto kForward = MakeForwardTable();
@@ -42,7 +44,8 @@ constexpr auto kReverse = MakeReverseTable();
 // second byte is never 0xC3 itself.
 static_assert([] {
     for (const UmlautRow& row : kUmlautRows)
-        if (row.single < 0x80 || row.second == kUtf8Lead) return false;
+        if (row.single < 0x80 || row.second == kUtf8Lead)
+            return false;
     return true;
 }());
 
@@ -81,7 +84,9 @@ inline std::uint64_t Load64(const unsigned char* p) {
     std::memcpy(&word, p, sizeof word);
     return word;
 }
-inline std::uint64_t Repeated(unsigned char byte) { return 0x0101010101010101u * byte; }
+inline std::uint64_t Repeated(unsigned char byte) {
+    return 0x0101010101010101u * byte;
+}
 // The top bit of each byte of x that is zero. A byte is zero exactly when
 // neither its top bit nor its low seven bits are set (adding 0x7F to those
 // carries into the top bit); no byte's carry reaches its neighbour.
@@ -129,7 +134,9 @@ inline unsigned char AnyMark(Marks marks) {
 
 // Copies 32 bytes between the input and the output (which never overlap). The
 // copy may land on output written before: that is how a block's rest moves.
-inline void Copy32(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, kBlock); }
+inline void Copy32(unsigned char* to, const unsigned char* from) {
+    std::memcpy(to, from, kBlock);
+}
 
 // How far past a block's start the block loops read and write: a slot at byte
 // 32 (no mark left), the byte behind it, and the 32 bytes copied behind that.
@@ -156,7 +163,8 @@ std::size_t CountHighBytes(const unsigned char* in, std::size_t n) {
     for (; n - i >= kBlock; i += kBlock)
         count += static_cast<unsigned>(std::popcount(HighBytes(in + i)));
 #endif
-    for (; i < n; ++i) count += in[i] >> 7;
+    for (; i < n; ++i)
+        count += in[i] >> 7;
     return count;
 }
 
@@ -197,7 +205,8 @@ std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char
         Marks marks = HighBytes(in + i);
         std::size_t grown = 0;
         ForwardSlot(in + i, out + o, grown, marks);
-        while (marks) ForwardSlot(in + i, out + o, grown, marks);
+        while (marks)
+            ForwardSlot(in + i, out + o, grown, marks);
         i += kBlock;
         o += kBlock + grown;
     }
@@ -248,11 +257,13 @@ std::size_t ConvertReverse(const unsigned char* in, std::size_t n, unsigned char
     std::size_t o = 0;
     while (n - i >= kReach) {
         Copy32(out + o, in + i);
-        if (const unsigned char single = pairEndingAt(i)) out[o] = single;
+        if (const unsigned char single = pairEndingAt(i))
+            out[o] = single;
         Marks marks = LeadBytes(in + i);
         std::size_t shrunk = 0;
         ReverseSlot(in + i, out + o, shrunk, marks);
-        while (marks) ReverseSlot(in + i, out + o, shrunk, marks);
+        while (marks)
+            ReverseSlot(in + i, out + o, shrunk, marks);
         i += kBlock;
         o += kBlock - shrunk;
     }
@@ -293,7 +304,8 @@ bool GuardWordAt(const unsigned char* at) {
 // shortage of memory, which the conversion actions report to the user.
 std::string StringOfSize(std::size_t size) {
     std::string text;
-    if (size > text.max_size()) throw std::bad_alloc();
+    if (size > text.max_size())
+        throw std::bad_alloc();
     text.resize(size);
     return text;
 }
@@ -305,7 +317,8 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
     // room, not twice its size.
     const std::size_t high =
         CountHighBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    if (high > std::numeric_limits<std::size_t>::max() - text.size()) throw std::bad_alloc();
+    if (high > std::numeric_limits<std::size_t>::max() - text.size())
+        throw std::bad_alloc();
     return text.size() + high;
 }
 
@@ -335,7 +348,8 @@ std::string UmlauteToSingleCharacter(std::string_view text) {
 bool ContainsGuardWord(std::string_view text) {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    if (n < kGuard.size()) return false;
+    if (n < kGuard.size())
+        return false;
     std::size_t i = 0; // the next place the word could start
 #if VELMO_UMLAUTE_SSE2
     // Only a place with a U or u there and an E or e six bytes on can hold the
@@ -349,7 +363,8 @@ bool ContainsGuardWord(std::string_view text) {
         const __m128i ends = _mm_cmpeq_epi8(_mm_or_si128(Load16(in + i + last), fold), end);
         for (auto marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(starts, ends)));
              marks; marks &= marks - 1)
-            if (GuardWordAt(in + i + static_cast<unsigned>(std::countr_zero(marks)))) return true;
+            if (GuardWordAt(in + i + static_cast<unsigned>(std::countr_zero(marks))))
+                return true;
     }
 #else
     // The same test eight places at a time, in 64-bit words (byte k of a word
@@ -369,7 +384,8 @@ bool ContainsGuardWord(std::string_view text) {
     }
 #endif
     for (; n - i >= kGuard.size(); ++i)
-        if (GuardWordAt(in + i)) return true;
+        if (GuardWordAt(in + i))
+            return true;
     return false;
 }
 

@@ -29,7 +29,8 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 std::string Cp1252ToUtf8(const std::string& bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (unsigned char b : bytes) AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b);
+    for (unsigned char b : bytes)
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b);
     return out;
 }
 

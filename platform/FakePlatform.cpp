@@ -29,25 +29,29 @@ const FakePlatform::File* FakePlatform::FindFile(const std::string& path) const 
     return it == files.end() ? nullptr : &it->second;
 }
 
-void FakePlatform::SetRegValue(const std::string& subKey, const std::string& name,
-                               RegValue value, bool view64) {
+void FakePlatform::SetRegValue(const std::string& subKey, const std::string& name, RegValue value,
+                               bool view64) {
     View(view64)[Lower(subKey)][Lower(name)] = std::move(value);
 }
 
-void FakePlatform::AddRegKey(const std::string& subKey, bool view64) { View(view64)[Lower(subKey)]; }
+void FakePlatform::AddRegKey(const std::string& subKey, bool view64) {
+    View(view64)[Lower(subKey)];
+}
 
 std::uint32_t FakePlatform::Record(const std::string& operation, const std::string& args) {
     const std::size_t index = calls.size();
     calls.push_back(args.empty() ? operation : operation + " " + args);
     busyAtCall.push_back(busy);
-    if (failCallIndex && *failCallIndex == index) return failCode;
+    if (failCallIndex && *failCallIndex == index)
+        return failCode;
     auto it = failOperation.find(operation);
     return it == failOperation.end() ? 0 : it->second;
 }
 
 void FakePlatform::Check(const std::string& operation, const std::string& args,
                          const std::string& subject) {
-    if (std::uint32_t code = Record(operation, args)) throw Error(code, subject);
+    if (std::uint32_t code = Record(operation, args))
+        throw Error(code, subject);
 }
 
 PlatformError FakePlatform::Error(std::uint32_t code, const std::string& subject) {
@@ -56,73 +60,91 @@ PlatformError FakePlatform::Error(std::uint32_t code, const std::string& subject
 
 bool FakePlatform::FileExists(const std::string& path) {
     // Like the real one, an existence test never fails: an injected fault reads as "no file".
-    if (Record("FileExists", path)) return false;
+    if (Record("FileExists", path))
+        return false;
     return FindFile(path) != nullptr;
 }
 
 std::string FakePlatform::ReadWholeFile(const std::string& path) {
     Check("ReadWholeFile", path, path);
     const File* file = FindFile(path);
-    if (!file) throw Error(win_error::FileNotFound, path);
-    if (file->locked) throw Error(win_error::SharingViolation, path);
+    if (!file)
+        throw Error(win_error::FileNotFound, path);
+    if (file->locked)
+        throw Error(win_error::SharingViolation, path);
     return file->bytes;
 }
 
 std::uint32_t FakePlatform::FileAttributes(const std::string& path) {
     Check("FileAttributes", path, path);
     const File* file = FindFile(path);
-    if (!file) throw Error(win_error::FileNotFound, path);
+    if (!file)
+        throw Error(win_error::FileNotFound, path);
     return file->attributes;
 }
 
 void FakePlatform::WriteNewFile(const std::string& path, const std::string& bytes,
                                 std::uint32_t attributes) {
     Check("WriteNewFile", path, path);
-    if (FindFile(path)) throw Error(win_error::FileExists, path);
+    if (FindFile(path))
+        throw Error(win_error::FileExists, path);
     AddFile(path, bytes, attributes);
 }
 
 void FakePlatform::KeepPermissions(const std::string& original, const std::string& copy) {
     Check("KeepPermissions", original + " | " + copy, copy);
-    if (!FindFile(original)) throw Error(win_error::FileNotFound, original);
-    if (!FindFile(copy)) throw Error(win_error::FileNotFound, copy);
+    if (!FindFile(original))
+        throw Error(win_error::FileNotFound, original);
+    if (!FindFile(copy))
+        throw Error(win_error::FileNotFound, copy);
 }
 
 void FakePlatform::FlushFiles(const std::vector<std::string>& paths) {
     std::string list;
-    for (const std::string& path : paths) list += (list.empty() ? "" : " | ") + path;
+    for (const std::string& path : paths)
+        list += (list.empty() ? "" : " | ") + path;
     Check("FlushFiles", list, paths.empty() ? std::string() : paths.front());
     for (const std::string& path : paths) {
-        if (!FindFile(path)) throw Error(win_error::FileNotFound, path);
-        if (unflushable.count(Lower(path))) throw Error(win_error::SharingViolation, path);
+        if (!FindFile(path))
+            throw Error(win_error::FileNotFound, path);
+        if (unflushable.count(Lower(path)))
+            throw Error(win_error::SharingViolation, path);
     }
 }
 
 void FakePlatform::LinkFile(const std::string& existing, const std::string& newName) {
     Check("LinkFile", existing + " | " + newName, existing);
     const File* file = FindFile(existing);
-    if (!file) throw Error(win_error::FileNotFound, existing);
-    if (FindFile(newName)) throw Error(win_error::AlreadyExists, newName);
+    if (!file)
+        throw Error(win_error::FileNotFound, existing);
+    if (FindFile(newName))
+        throw Error(win_error::AlreadyExists, newName);
     // Links share the file; the fake's files are never changed in place, so a copy behaves alike.
     AddFile(newName, file->bytes, file->attributes);
 }
 
 void FakePlatform::SyncDirectories(const std::vector<std::string>& directories) {
     std::string list;
-    for (const std::string& dir : directories) list += (list.empty() ? "" : " | ") + dir;
+    for (const std::string& dir : directories)
+        list += (list.empty() ? "" : " | ") + dir;
     Check("SyncDirectories", list, directories.empty() ? std::string() : directories.front());
 }
 
 void FakePlatform::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
     Check("MoveFile", from + " | " + to + (replaceExisting ? " | replace" : ""), from);
     auto source = files.find(Lower(from));
-    if (source == files.end()) throw Error(win_error::FileNotFound, from);
-    if (source->second.locked) throw Error(win_error::SharingViolation, from);
+    if (source == files.end())
+        throw Error(win_error::FileNotFound, from);
+    if (source->second.locked)
+        throw Error(win_error::SharingViolation, from);
     if (const File* target = FindFile(to); target && Lower(from) != Lower(to)) {
-        if (!replaceExisting) throw Error(win_error::AlreadyExists, to);
+        if (!replaceExisting)
+            throw Error(win_error::AlreadyExists, to);
         // Windows refuses to replace a read-only file or one held open.
-        if (target->attributes & file_attr::ReadOnly) throw Error(win_error::AccessDenied, to);
-        if (target->locked) throw Error(win_error::SharingViolation, to);
+        if (target->attributes & file_attr::ReadOnly)
+            throw Error(win_error::AccessDenied, to);
+        if (target->locked)
+            throw Error(win_error::SharingViolation, to);
     }
     File moved = source->second;
     files.erase(source);
@@ -133,14 +155,16 @@ void FakePlatform::MoveFile(const std::string& from, const std::string& to, bool
 
 void FakePlatform::DeleteFile(const std::string& path) {
     Check("DeleteFile", path, path);
-    if (files.erase(Lower(path)) == 0) throw Error(win_error::FileNotFound, path);
+    if (files.erase(Lower(path)) == 0)
+        throw Error(win_error::FileNotFound, path);
     displayNames.erase(Lower(path));
 }
 
 void FakePlatform::StartProcess(const std::string& program, const std::string& arguments,
                                 const std::string& workingDir, int showStyle) {
     Check("StartProcess", program + " | " + arguments, program);
-    if (!FindFile(program)) throw Error(win_error::FileNotFound, program);
+    if (!FindFile(program))
+        throw Error(win_error::FileNotFound, program);
     starts.push_back({program, arguments, workingDir, showStyle});
 }
 
@@ -176,9 +200,11 @@ std::int32_t FakePlatform::RegOpenKeyExA(RegKey root, const std::string& subKey,
     if (std::uint32_t code = Record("RegOpenKeyExA", subKey + " | " + std::to_string(options) +
                                                          " | " + std::to_string(access)))
         return static_cast<std::int32_t>(code);
-    if (root != HkeyLocalMachine) return ErrorInvalidHandle;
+    if (root != HkeyLocalMachine)
+        return ErrorInvalidHandle;
     const bool view64 = (access & reg::KeyWow64_64Key) != 0;
-    if (!View(view64).count(Lower(subKey))) return static_cast<std::int32_t>(win_error::FileNotFound);
+    if (!View(view64).count(Lower(subKey)))
+        return static_cast<std::int32_t>(win_error::FileNotFound);
     opened = nextHandle_++;
     handles_[opened] = {Lower(subKey), view64};
     ++openKeys;
@@ -192,10 +218,12 @@ std::int32_t FakePlatform::RegQueryValueExA(RegKey key, const std::string& value
                                                             (data ? " | data" : "")))
         return static_cast<std::int32_t>(code);
     auto handle = handles_.find(key);
-    if (handle == handles_.end()) return ErrorInvalidHandle;
+    if (handle == handles_.end())
+        return ErrorInvalidHandle;
     const auto& values = View(handle->second.view64)[handle->second.subKey];
     auto value = values.find(Lower(valueName));
-    if (value == values.end()) return static_cast<std::int32_t>(win_error::FileNotFound);
+    if (value == values.end())
+        return static_cast<std::int32_t>(win_error::FileNotFound);
     type = value->second.type;
     const std::string& stored = value->second.data;
     if (data == nullptr) {
@@ -215,12 +243,15 @@ std::int32_t FakePlatform::RegCloseKey(RegKey key) {
     if (std::uint32_t code = Record("RegCloseKey", std::to_string(key)))
         return static_cast<std::int32_t>(code);
     closedKeys.push_back(key);
-    if (handles_.erase(key) == 0) return ErrorInvalidHandle;
+    if (handles_.erase(key) == 0)
+        return ErrorInvalidHandle;
     --openKeys;
     return 0;
 }
 
-std::string FakePlatform::FromAnsi(const std::string& bytes) { return Cp1252ToUtf8(bytes); }
+std::string FakePlatform::FromAnsi(const std::string& bytes) {
+    return Cp1252ToUtf8(bytes);
+}
 
 DateTimeTexts FakePlatform::Now() {
     Check("Now", "", "");

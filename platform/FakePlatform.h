@@ -40,7 +40,7 @@ class FakePlatform : public Platform {
     void AddFile(const std::string& path, std::string bytes,
                  std::uint32_t attributes = file_attr::Normal);
     const File* FindFile(const std::string& path) const;
-    std::map<std::string, File> files; // keyed by lower-cased path
+    std::map<std::string, File> files;               // keyed by lower-cased path
     std::map<std::string, std::string> displayNames; // lower-cased -> as created
 
     // Registry values of the 32-bit view (default) or the 64-bit view, keyed by

@@ -84,8 +84,7 @@ class FileServices {
     virtual void LinkFile(const std::string& existing, const std::string& newName) = 0;
     // Renames a file. Without replaceExisting it fails when the target exists;
     // with it, the target is replaced in one step.
-    virtual void MoveFile(const std::string& from, const std::string& to,
-                          bool replaceExisting) = 0;
+    virtual void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) = 0;
     virtual void DeleteFile(const std::string& path) = 0;
     // Makes the names created, renamed or removed in these directories durable.
     virtual void SyncDirectories(const std::vector<std::string>& directories) = 0;

@@ -15,7 +15,8 @@ template <class Traits> class UniqueHandle {
     explicit UniqueHandle(Type handle) noexcept : handle_(handle) {}
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) Reset(other.Release());
+        if (this != &other)
+            Reset(other.Release());
         return *this;
     }
     UniqueHandle(const UniqueHandle&) = delete;
@@ -26,7 +27,8 @@ template <class Traits> class UniqueHandle {
     explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
     Type Release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
     void Reset(Type handle = Traits::Invalid()) noexcept {
-        if (handle_ != Traits::Invalid()) Traits::Close(handle_);
+        if (handle_ != Traits::Invalid())
+            Traits::Close(handle_);
         handle_ = handle;
     }
 
@@ -66,9 +68,9 @@ struct FindHandleTraits {
     static void Close(Type h) noexcept { ::FindClose(h); }
 };
 
-using AutoFind = UniqueHandle<FindHandleTraits>;       // FindFirstFile searches
-using AutoFile = UniqueHandle<FileHandleTraits>;       // CreateFile results
-using AutoHandle = UniqueHandle<KernelHandleTraits>;   // processes, threads, events
+using AutoFind = UniqueHandle<FindHandleTraits>;     // FindFirstFile searches
+using AutoFile = UniqueHandle<FileHandleTraits>;     // CreateFile results
+using AutoHandle = UniqueHandle<KernelHandleTraits>; // processes, threads, events
 using AutoFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using AutoBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using AutoBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;

@@ -49,7 +49,6 @@ struct CommonDialog {
     std::string InitDir;
 };
 
-
 class Platform : public FileServices {
   public:
     virtual ~Platform() = default;

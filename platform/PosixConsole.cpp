@@ -10,13 +10,17 @@
 namespace velmo::console {
 namespace {
 
-int Descriptor(Stream stream) { return stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO; }
+int Descriptor(Stream stream) {
+    return stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO;
+}
 
 void WriteAll(int fd, std::string_view bytes, const char* name) {
     while (!bytes.empty()) {
         const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) throw PlatformError(WindowsCode(errno), std::strerror(errno), name);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            throw PlatformError(WindowsCode(errno), std::strerror(errno), name);
         bytes.remove_prefix(static_cast<std::size_t>(put));
     }
 }
@@ -28,13 +32,16 @@ std::vector<std::string> Start(int argc, char** argv) {
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-bool IsTerminal(Stream stream) { return ::isatty(Descriptor(stream)) == 1; }
+bool IsTerminal(Stream stream) {
+    return ::isatty(Descriptor(stream)) == 1;
+}
 
 void Write(Stream stream, std::string_view utf8) {
     try {
         WriteAll(Descriptor(stream), utf8, "(Ausgabe)");
     } catch (const PlatformError&) {
-        if (stream == Stream::Out) throw; // a closed pipe on stdout ends the run; stderr is best effort
+        if (stream == Stream::Out)
+            throw; // a closed pipe on stdout ends the run; stderr is best effort
     }
 }
 
@@ -43,13 +50,18 @@ std::string ReadAllInput() {
     char buffer[1 << 16];
     for (;;) {
         const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw PlatformError(WindowsCode(errno), std::strerror(errno), "(Standardeingabe)");
-        if (got == 0) return bytes;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw PlatformError(WindowsCode(errno), std::strerror(errno), "(Standardeingabe)");
+        if (got == 0)
+            return bytes;
         bytes.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
-void WriteOutput(std::string_view bytes) { WriteAll(STDOUT_FILENO, bytes, "(Standardausgabe)"); }
+void WriteOutput(std::string_view bytes) {
+    WriteAll(STDOUT_FILENO, bytes, "(Standardausgabe)");
+}
 
 } // namespace velmo::console

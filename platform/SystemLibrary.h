@@ -16,7 +16,8 @@ inline HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
 
 // The function `name` of the system library `library` as a `Function`; null
 // when the library or the function is missing (an older Windows).
-template <class Function> Function SystemFunction(const wchar_t* library, const char* name) noexcept {
+template <class Function>
+Function SystemFunction(const wchar_t* library, const char* name) noexcept {
     HMODULE module = LoadSystemLibrary(library);
     if (!module)
         return nullptr;

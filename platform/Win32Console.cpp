@@ -20,7 +20,8 @@ void WriteAll(HANDLE handle, std::string_view bytes, const char* name) {
     while (!bytes.empty()) {
         DWORD put = 0;
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-        if (!WriteFile(handle, bytes.data(), want, &put, nullptr) || put == 0) throw LastError(name);
+        if (!WriteFile(handle, bytes.data(), want, &put, nullptr) || put == 0)
+            throw LastError(name);
         bytes.remove_prefix(put);
     }
 }
@@ -32,7 +33,8 @@ std::vector<std::string> Start(int argc, wchar_t** argv) {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) arguments.push_back(Narrow(argv[i], static_cast<int>(wcslen(argv[i]))));
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(Narrow(argv[i], static_cast<int>(wcslen(argv[i]))));
     return arguments;
 }
 
@@ -49,13 +51,15 @@ void Write(Stream stream, std::string_view utf8) {
             // A console shows characters, whatever its code page.
             const std::wstring wide = Widen(std::string(utf8));
             DWORD written = 0;
-            if (!WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
+            if (!WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
+                               nullptr))
                 throw LastError("(Konsole)");
         } else {
             WriteAll(handle, utf8, "(Ausgabe)");
         }
     } catch (const PlatformError&) {
-        if (stream == Stream::Out) throw;
+        if (stream == Stream::Out)
+            throw;
     }
 }
 
@@ -67,10 +71,12 @@ std::string ReadAllInput() {
         DWORD got = 0;
         if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
             // The writing end of a pipe closed: the end of the input.
-            if (GetLastError() == ERROR_BROKEN_PIPE) return bytes;
+            if (GetLastError() == ERROR_BROKEN_PIPE)
+                return bytes;
             throw LastError("(Standardeingabe)");
         }
-        if (got == 0) return bytes;
+        if (got == 0)
+            return bytes;
         bytes.append(buffer, got);
     }
 }

@@ -35,7 +35,8 @@ const CommonDialogLibrary& CommonDialogs() {
 
 std::wstring CommandLineFor(const std::wstring& program, const std::wstring& arguments) {
     std::wstring line = L"\"" + program + L"\"";
-    if (!arguments.empty()) line += L" " + arguments;
+    if (!arguments.empty())
+        line += L" " + arguments;
     return line;
 }
 
@@ -93,7 +94,8 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
                 OFN_NOCHANGEDIR | OFN_DONTADDTORECENT;
 
     const CommonDialogLibrary& dialogs = CommonDialogs();
-    if (!dialogs.getOpenFileName || !dialogs.extendedError) throw LastError("comdlg32.dll");
+    if (!dialogs.getOpenFileName || !dialogs.extendedError)
+        throw LastError("comdlg32.dll");
     dialog.FileName.clear();
     if (dialogs.getOpenFileName(&ofn)) {
         dialog.FileName = Narrow(file.data(), static_cast<int>(wcslen(file.data())));
@@ -144,7 +146,8 @@ HKEY Win32Platform::KeyOf(RegKey key) const {
 namespace {
 std::string ToAnsi(const std::string& utf8) {
     const std::wstring wide = Widen(utf8);
-    if (wide.empty()) return {};
+    if (wide.empty())
+        return {};
     const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                                       nullptr, 0, nullptr, nullptr);
     std::string ansi(static_cast<std::size_t>(n), '\0');
@@ -160,7 +163,8 @@ std::int32_t Win32Platform::RegOpenKeyExA(RegKey root, const std::string& subKey
     HKEY key = nullptr;
     const LSTATUS status =
         ::RegOpenKeyExA(KeyOf(root), ToAnsi(subKey).c_str(), options, access, &key);
-    if (status != ERROR_SUCCESS) return status;
+    if (status != ERROR_SUCCESS)
+        return status;
     opened = nextKey_++;
     keys_[opened] = key;
     return ERROR_SUCCESS;
@@ -180,14 +184,16 @@ std::int32_t Win32Platform::RegQueryValueExA(RegKey key, const std::string& valu
 
 std::int32_t Win32Platform::RegCloseKey(RegKey key) {
     auto it = keys_.find(key);
-    if (it == keys_.end()) return ERROR_INVALID_HANDLE;
+    if (it == keys_.end())
+        return ERROR_INVALID_HANDLE;
     const LSTATUS status = ::RegCloseKey(it->second);
     keys_.erase(it);
     return status;
 }
 
 std::string Win32Platform::FromAnsi(const std::string& bytes) {
-    if (bytes.empty()) return {};
+    if (bytes.empty())
+        return {};
     const int n =
         MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');

@@ -17,7 +17,8 @@ namespace velmo {
 class Win32Platform : public PlatformOnFiles<Win32Files> {
   public:
     // `programTitle` is the title of message boxes shown without one of their own.
-    explicit Win32Platform(std::string programTitle = {}) : programTitle_(std::move(programTitle)) {}
+    explicit Win32Platform(std::string programTitle = {})
+        : programTitle_(std::move(programTitle)) {}
     // The window that owns dialogs and message boxes (none until it exists).
     void SetOwner(HWND owner) { owner_ = owner; }
     // What End does; by default the process ends at once.

@@ -5,16 +5,18 @@
 namespace velmo {
 
 std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    if (utf8.empty())
+        return {};
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
     return wide;
 }
 
 std::string Narrow(const wchar_t* wide, int length) {
-    if (length <= 0) return {};
+    if (length <= 0)
+        return {};
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
@@ -27,12 +29,13 @@ std::string Narrow(const std::wstring& wide) {
 
 std::wstring FilePath(const std::string& utf8) {
     std::wstring path = Widen(utf8);
-    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
     // Below the limit the path goes unchanged, so the system still normalises it.
     // The limit is on the full path: a short relative path in a deep working
     // folder can pass it.
-    const bool absolute = (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') ||
-                          path.rfind(L"\\\\", 0) == 0;
+    const bool absolute =
+        (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') || path.rfind(L"\\\\", 0) == 0;
     if (path.size() < MAX_PATH - 12 &&
         (absolute || GetFullPathNameW(path.c_str(), 0, nullptr, nullptr) < MAX_PATH - 12))
         return path;
@@ -40,10 +43,13 @@ std::wstring FilePath(const std::string& utf8) {
     if (DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr)) {
         std::wstring full(n, L'\0');
         n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-        if (n && n < full.size()) path = full.substr(0, n);
+        if (n && n < full.size())
+            path = full.substr(0, n);
     }
-    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+    if (path.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\')
+        return L"\\\\?\\" + path;
     return path;
 }
 

@@ -28,7 +28,8 @@ std::int32_t ReadRegistryValue(Platform& platform, RegKey root, const std::strin
 
     if (type == reg::Sz) {
         // No directory is that long; such a size would only exhaust memory.
-        if (size > kMaxStringValue) return finish(static_cast<std::int32_t>(win_error::MoreData));
+        if (size > kMaxStringValue)
+            return finish(static_cast<std::int32_t>(win_error::MoreData));
         // One blank more than the value needs; the query may fill only `size` of it.
         std::string buffer(static_cast<std::size_t>(size) + 1, ' ');
         std::uint32_t bufferSize = size;
@@ -39,7 +40,8 @@ std::int32_t ReadRegistryValue(Platform& platform, RegKey root, const std::strin
     } else if (type == reg::Dword) {
         unsigned char bytes[4] = {};
         std::uint32_t bufferSize = sizeof bytes;
-        if (std::int32_t status = platform.RegQueryValueExA(key, valueName, type, bytes, bufferSize))
+        if (std::int32_t status =
+                platform.RegQueryValueExA(key, valueName, type, bytes, bufferSize))
             return finish(status);
         std::int32_t number;
         std::memcpy(&number, bytes, sizeof number);
@@ -50,15 +52,19 @@ std::int32_t ReadRegistryValue(Platform& platform, RegKey root, const std::strin
 
 std::string CleanUpDirectory(const RegistryResult& result) {
     std::string text;
-    if (const auto* s = std::get_if<std::string>(&result)) text = *s;
-    if (const auto* n = std::get_if<std::int32_t>(&result)) text = std::to_string(*n);
+    if (const auto* s = std::get_if<std::string>(&result))
+        text = *s;
+    if (const auto* n = std::get_if<std::int32_t>(&result))
+        text = std::to_string(*n);
 
     const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos)
+        return {};
     text = text.substr(first, text.find_last_not_of(' ') - first + 1);
     // A string stored with its terminator ends here; one stored without keeps
     // its last character. Nothing behind a NUL can be part of a path.
-    if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+    if (const auto nul = text.find('\0'); nul != std::string::npos)
+        text.resize(nul);
     return text;
 }
 
@@ -69,7 +75,8 @@ std::optional<std::string> LookUpDirectory(Platform& platform, const std::string
         if (ReadRegistryValue(platform, HkeyLocalMachine, subKey, valueName, result, view) != 0)
             continue;
         std::string directory = CleanUpDirectory(result);
-        if (directory.empty()) return std::nullopt;
+        if (directory.empty())
+            return std::nullopt;
         return directory;
     }
     return std::nullopt;

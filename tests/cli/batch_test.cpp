@@ -16,7 +16,8 @@ namespace {
 
 using namespace std::string_literals;
 
-const std::string kSingle = "-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger \xF6\")\r\n";
+const std::string kSingle = "-- Gr\xFC\xDF"
+                            "e\r\nprint(\"\xC4rger \xF6\")\r\n";
 const std::string kPairs = UmlauteToTwoCharacterForm(kSingle);
 
 // Folders for the fake's files, which it keeps by full path.
@@ -24,9 +25,11 @@ class FakeDirectories final : public DirectoryServices {
   public:
     explicit FakeDirectories(FakePlatform& fake) : fake_(fake) {}
     PathKind KindOf(const std::string& path) override {
-        if (fake_.FindFile(path)) return links.count(path) ? PathKind::Link : PathKind::File;
+        if (fake_.FindFile(path))
+            return links.count(path) ? PathKind::Link : PathKind::File;
         for (const auto& [key, name] : fake_.displayNames)
-            if (name.rfind(path + "\\", 0) == 0) return PathKind::Directory;
+            if (name.rfind(path + "\\", 0) == 0)
+                return PathKind::Directory;
         return PathKind::Missing;
     }
     std::vector<std::string> ListDirectory(const std::string& directory) override {
@@ -42,7 +45,8 @@ class FakeDirectories final : public DirectoryServices {
     bool IsHidden(const std::string& path) override { return hidden.count(path) > 0; }
     std::string Canonical(const std::string& path) const override {
         std::string lower = path;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return lower;
     }
     std::set<std::string> links, hidden;
@@ -72,7 +76,8 @@ Options Make(Direction direction, std::vector<std::string> paths) {
 std::vector<std::string> BackupsIn(const FakePlatform& fake) {
     std::vector<std::string> names;
     for (const auto& [key, name] : fake.displayNames)
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0) names.push_back(name);
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0)
+            names.push_back(name);
     return names;
 }
 
@@ -87,8 +92,20 @@ TEST(CliArguments, Table) {
     const Case cases[] = {
         {{"fuer-velmo", "karten"}, A::Run, false, true, false, false, {"karten"}},
         {{"für-mich", "--pruefen", "a.lua", "b"}, A::Run, true, true, false, false, {"a.lua", "b"}},
-        {{"--leise", "fuer-velmo", "--ohne-sicherung", "--trotzdem", "x"}, A::Run, false, false, true, true, {"x"}},
-        {{"fuer-velmo", "-q", "--", "--pruefen", "-x.lua"}, A::Run, false, true, false, true, {"--pruefen", "-x.lua"}},
+        {{"--leise", "fuer-velmo", "--ohne-sicherung", "--trotzdem", "x"},
+         A::Run,
+         false,
+         false,
+         true,
+         true,
+         {"x"}},
+        {{"fuer-velmo", "-q", "--", "--pruefen", "-x.lua"},
+         A::Run,
+         false,
+         true,
+         false,
+         true,
+         {"--pruefen", "-x.lua"}},
         {{"fuer-velmo", "-"}, A::Run, false, true, false, false, {"-"}},
         {{"fuer-velmo", "-", "a.lua"}, A::Usage, false, true, false, false, {}},
         {{"fuer-velmo"}, A::Usage, false, true, false, false, {}},
@@ -102,13 +119,15 @@ TEST(CliArguments, Table) {
     for (const Case& c : cases) {
         const Arguments parsed = ParseArguments(c.args);
         std::string line;
-        for (const auto& a : c.args) line += a + " ";
+        for (const auto& a : c.args)
+            line += a + " ";
         SCOPED_TRACE(line);
         EXPECT_EQ(parsed.action, c.action);
         if (c.action == A::Usage) {
             EXPECT_FALSE(parsed.error.empty());
         }
-        if (c.action != A::Run) continue;
+        if (c.action != A::Run)
+            continue;
         EXPECT_EQ(parsed.options.check, c.check);
         EXPECT_EQ(parsed.options.backup, c.backup);
         EXPECT_EQ(parsed.options.anyway, c.anyway);
@@ -134,11 +153,14 @@ TEST(CliFilter, DecisionsTable) {
         {"forward", kSingle, Direction::ToTwoCharacterForm, false, false, kPairs, kDone, false},
         {"back", kPairs, Direction::ToSingleCharacter, false, false, kSingle, kDone, false},
         {"nothing to do", "x = 1\n", Direction::ToTwoCharacterForm, true, false, "", kDone, false},
-        {"check finds work", kSingle, Direction::ToTwoCharacterForm, true, false, "", kWouldChange, false},
-        {"guard word passes through", guarded, Direction::ToTwoCharacterForm, false, false, guarded, kDone, true},
+        {"check finds work", kSingle, Direction::ToTwoCharacterForm, true, false, "", kWouldChange,
+         false},
+        {"guard word passes through", guarded, Direction::ToTwoCharacterForm, false, false, guarded,
+         kDone, true},
         {"guard word with --trotzdem", guarded, Direction::ToTwoCharacterForm, false, true,
          UmlauteToTwoCharacterForm(guarded), kDone, false},
-        {"compiled chunk passes through", chunk, Direction::ToTwoCharacterForm, false, true, chunk, kDone, true},
+        {"compiled chunk passes through", chunk, Direction::ToTwoCharacterForm, false, true, chunk,
+         kDone, true},
         {"UTF-16 passes through", "\xFF\xFEx\0\xE4\0"s, Direction::ToTwoCharacterForm, false, true,
          "\xFF\xFEx\0\xE4\0"s, kDone, true},
     };
@@ -167,7 +189,7 @@ struct Map {
         fake.AddFile("C:\\karte\\sub\\fertig.lua", kPairs);         // nothing to do
         fake.AddFile("C:\\karte\\notiz.txt", kSingle);              // not a script
         fake.AddFile("C:\\karte\\.git\\c.lua", kSingle);            // hidden folder
-        fake.AddFile("C:\\karte\\bytecode.lua", "\x1BLua\xE4"s);   // compiled chunk
+        fake.AddFile("C:\\karte\\bytecode.lua", "\x1BLua\xE4"s);    // compiled chunk
         fake.AddFile("C:\\karte\\guard.lua", "-- UMLAUTE\r\n\xE4"); // the warning word
         fake.AddFile("C:\\karte\\link.lua", kSingle);
         dirs.links.insert("C:\\karte\\link.lua");
@@ -198,7 +220,8 @@ TEST(CliBatch, FolderConversionDecidesEachFile) {
     EXPECT_EQ(backups[0], "C:\\karte\\a_lua_08_12_2026_21_59_53.bak");
     EXPECT_EQ(m.Bytes(backups[0]), kSingle);
     EXPECT_EQ(m.Bytes(backups[1]), kSingle + "x");
-    for (const auto& call : m.fake.calls) EXPECT_EQ(call.find("fertig.lua | "), std::string::npos) << call;
+    for (const auto& call : m.fake.calls)
+        EXPECT_EQ(call.find("fertig.lua | "), std::string::npos) << call;
     EXPECT_EQ(recorder.out.size(), 2u) << ::testing::PrintToString(recorder.out);
     EXPECT_EQ(recorder.out[0], "C:\\karte\\a.lua: 4 Zeichen umgewandelt");
     EXPECT_EQ(recorder.notices.size(), 3u); // link, chunk, warning word
@@ -222,7 +245,8 @@ TEST(CliBatch, CheckChangesNothingAndSaysWhetherAnythingWould) {
     EXPECT_EQ(RunBatch(m.fake, m.dirs, check, recorder), kWouldChange);
     EXPECT_EQ(recorder.out.size(), 2u);
     EXPECT_EQ(m.fake.files.size(), before.size());
-    for (const auto& [key, file] : before) EXPECT_EQ(m.fake.files.at(key).bytes, file.bytes) << key;
+    for (const auto& [key, file] : before)
+        EXPECT_EQ(m.fake.files.at(key).bytes, file.bytes) << key;
 
     Options back = Make(Direction::ToSingleCharacter, {"C:\\karte\\notiz.txt"});
     back.check = true;
@@ -255,8 +279,9 @@ TEST(CliBatch, AnUnflushableBackupHoldsBackOnlyItsScript) {
     Map m;
     m.fake.unflushable.insert("c:\\karte\\a_lua_08_12_2026_21_59_53.bak");
     Recorder recorder;
-    EXPECT_EQ(RunBatch(m.fake, m.dirs, Make(Direction::ToTwoCharacterForm, {"C:\\karte"}), recorder),
-              kFailed);
+    EXPECT_EQ(
+        RunBatch(m.fake, m.dirs, Make(Direction::ToTwoCharacterForm, {"C:\\karte"}), recorder),
+        kFailed);
     EXPECT_EQ(m.Bytes("C:\\karte\\a.lua"), kSingle);
     EXPECT_EQ(m.Bytes("C:\\karte\\sub\\b.LUA"), kPairs + "x");
     ASSERT_EQ(recorder.errors.size(), 1u);
@@ -305,7 +330,8 @@ TEST(CliBatch, EachFileServiceCallFailingInTurn) {
                     EXPECT_TRUE(bytes == kSingle || bytes == kSingle + "x") << name;
                 }
                 if (name == "C:\\karte\\a.lua") {
-                    EXPECT_TRUE(bytes == kSingle || bytes == kPairs) << ::testing::PrintToString(bytes);
+                    EXPECT_TRUE(bytes == kSingle || bytes == kPairs)
+                        << ::testing::PrintToString(bytes);
                 }
             }
             if (!backup) {

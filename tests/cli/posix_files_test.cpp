@@ -44,7 +44,8 @@ TEST_F(PosixFilesTest, WriteFlushLinkMoveAndDelete) {
     EXPECT_EQ(CodeOf([&] { files_.WriteNewFile(At("a"), "x", file_attr::Normal); }), 183u);
     // A large file, read into a buffer asked to be backed by huge pages.
     std::string large(5u << 20, '\0');
-    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 131 + i / 4099);
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>(i * 131 + i / 4099);
     files_.WriteNewFile(At("gross"), large, file_attr::Normal);
     EXPECT_EQ(files_.ReadWholeFile(At("gross")), large);
 
@@ -59,7 +60,8 @@ TEST_F(PosixFilesTest, WriteFlushLinkMoveAndDelete) {
     files_.SyncDirectories({dir_.string()});
     EXPECT_EQ(CodeOf([&] { files_.FlushFiles({At("fehlt")}); }), 2u);
     // Enough directories for one flush of the whole file system; a missing one is named.
-    for (const char* name : {"d1", "d2", "d3"}) fs::create_directory(dir_ / name);
+    for (const char* name : {"d1", "d2", "d3"})
+        fs::create_directory(dir_ / name);
     files_.SyncDirectories({At("d1"), At("d2"), At("d3"), dir_.string()});
     EXPECT_EQ(CodeOf([&] { files_.SyncDirectories({At("d1"), At("d2"), At("fehlt")}); }), 2u);
 

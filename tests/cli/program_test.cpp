@@ -24,7 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-const std::string kSingle = "-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger \xF6\xE4\xDC\xD6\")\r\n";
+const std::string kSingle = "-- Gr\xFC\xDF"
+                            "e\r\nprint(\"\xC4rger \xF6\xE4\xDC\xD6\")\r\n";
 const std::string kPairs = UmlauteToTwoCharacterForm(kSingle);
 
 std::string Read(const fs::path& path) {
@@ -44,18 +45,22 @@ struct Result {
 };
 
 // Runs `argv` (a shell command when `shell`) in `dir` with `input` on stdin.
-Result Spawn(const std::vector<std::string>& argv, const fs::path& dir, const std::string& input = {}) {
+Result Spawn(const std::vector<std::string>& argv, const fs::path& dir,
+             const std::string& input = {}) {
     const fs::path io = dir / ".io";
     fs::create_directories(io);
     Write(io / "in", input);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, (io / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (io / "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
     Result result;
@@ -79,15 +84,17 @@ Result Umlaute(const std::vector<std::string>& arguments, const fs::path& dir,
 }
 
 Result Shell(const std::string& command, const fs::path& dir) {
-    return Spawn({"/bin/sh", "-c", "PATH=" + fs::path(VELMO_UMLAUTE_PROGRAM).parent_path().string() +
-                                     ":$PATH; " + command},
-               dir);
+    return Spawn(
+        {"/bin/sh", "-c",
+         "PATH=" + fs::path(VELMO_UMLAUTE_PROGRAM).parent_path().string() + ":$PATH; " + command},
+        dir);
 }
 
 std::vector<std::string> Backups(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".bak") names.push_back(entry.path().filename());
+        if (entry.path().extension() == ".bak")
+            names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -133,19 +140,22 @@ TEST_F(Folder, ConvertsAMapFolderBothWaysAndLeavesAloneWhatItMust) {
     EXPECT_EQ(forward.status, 0) << forward.err;
     EXPECT_EQ(Read(map / "a.lua"), kPairs);
     EXPECT_EQ(Read(map / "sub" / "b.LUA"), kPairs + "--");
-    for (const char* name : {".git/c.lua", "notiz.txt"}) EXPECT_EQ(Read(map / name), kSingle) << name;
+    for (const char* name : {".git/c.lua", "notiz.txt"})
+        EXPECT_EQ(Read(map / name), kSingle) << name;
     EXPECT_EQ(Read(map / "chunk.lua"), chunk);
     EXPECT_EQ(Read(map / "utf16.lua"), utf16);
     EXPECT_EQ(Read(map / "guard.lua"), guarded);
     EXPECT_TRUE(fs::is_symlink(map / "link.lua"));
-    EXPECT_EQ(forward.out, "karte/a.lua: 7 Zeichen umgewandelt\nkarte/sub/b.LUA: 7 Zeichen umgewandelt\n");
+    EXPECT_EQ(forward.out,
+              "karte/a.lua: 7 Zeichen umgewandelt\nkarte/sub/b.LUA: 7 Zeichen umgewandelt\n");
     for (const char* why : {"link.lua: übersprungen, symbolische Verknüpfung",
                             "chunk.lua: übersprungen, kompiliertes Lua-Skript (Bytecode)",
                             "utf16.lua: übersprungen, in UTF-16 gespeichert",
                             "guard.lua: übersprungen, enthält das Wort „UMLAUTE“"})
         EXPECT_NE(forward.err.find(why), std::string::npos) << why << "\n" << forward.err;
     EXPECT_NE(forward.err.find("2 Dateien umgewandelt, 1 unverändert, 4 übersprungen, 0 Fehler"),
-              std::string::npos) << forward.err;
+              std::string::npos)
+        << forward.err;
 
     // Backups beside each changed script, holding its old bytes; none elsewhere.
     const auto backups = Backups(map);
@@ -156,7 +166,8 @@ TEST_F(Folder, ConvertsAMapFolderBothWaysAndLeavesAloneWhatItMust) {
     EXPECT_TRUE(Backups(map / ".git").empty());
 
     // Mode and owner kept; a file with nothing to do never rewritten.
-    struct stat a {}, after {};
+    struct stat a {
+    }, after{};
     stat((map / "a.lua").c_str(), &a);
     EXPECT_EQ(a.st_mode & 07777, 0640u);
     if (root) {
@@ -203,7 +214,8 @@ TEST_F(Folder, ExitStatuses) {
         const Result r = Umlaute(c.args, root_);
         EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out << r.err;
     }
-    EXPECT_NE(Umlaute({"--help"}, root_).out.find("Aufruf: velmo-umlaute fuer-velmo"), std::string::npos);
+    EXPECT_NE(Umlaute({"--help"}, root_).out.find("Aufruf: velmo-umlaute fuer-velmo"),
+              std::string::npos);
 }
 
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
@@ -217,7 +229,8 @@ TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     if (geteuid() == 0) {
         // Root reads every file: run as nobody, who owns the folder, to meet a file it cannot read.
         Spawn({"chown", "-R", "65534:65534", root_.string()}, "/");
-        command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        command.insert(command.begin(),
+                       {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         chmod(root_.c_str(), 0755);
     }
     const Result r = Spawn(command, root_);
@@ -228,7 +241,8 @@ TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     EXPECT_NE(r.err.find("karte/2-nurlesen.lua: Fehler 5: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("karte/3-gesperrt.lua: Fehler 5: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("2 Dateien umgewandelt, 0 unverändert, 0 übersprungen, 2 Fehler"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(Backups(map).size(), 2u);
 }
 
@@ -288,7 +302,9 @@ TEST_F(Folder, AgreesWithIconvOnAsciiAndUmlauts) {
 TEST_F(Folder, GitFilterAndPreCommitHookFromTheReadme) {
     const auto git = [&](const std::string& command) {
         const Result r = Shell("git -c user.name=Test -c user.email=t@example.org "
-                               "-c init.defaultBranch=main " + command, root_ / "repo");
+                               "-c init.defaultBranch=main " +
+                                   command,
+                               root_ / "repo");
         EXPECT_EQ(r.status, 0) << command << "\n" << r.out << r.err;
         return r.out;
     };
@@ -310,7 +326,8 @@ TEST_F(Folder, GitFilterAndPreCommitHookFromTheReadme) {
     fs::create_directories(root_ / "hooked");
     Write(root_ / "hooked" / "x", "");
     const auto inHooked = [&](const std::string& command) {
-        return Shell("git -c user.name=Test -c user.email=t@example.org " + command, root_ / "hooked");
+        return Shell("git -c user.name=Test -c user.email=t@example.org " + command,
+                     root_ / "hooked");
     };
     inHooked("init -q");
     Write(root_ / "hooked" / ".git" / "hooks" / "pre-commit",

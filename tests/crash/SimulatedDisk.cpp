@@ -12,11 +12,12 @@ namespace {
 constexpr std::uint32_t kPathNotFound = 3;
 constexpr std::uint32_t kNotSupported = 50; // a file system without hard links
 
-template <class Names>
-void Apply(Names& names, const DiskState::NameOperation& operation) {
+template <class Names> void Apply(Names& names, const DiskState::NameOperation& operation) {
     for (const auto& [name, file] : operation.effects) {
-        if (file) names[name] = *file;
-        else names.erase(name);
+        if (file)
+            names[name] = *file;
+        else
+            names.erase(name);
     }
 }
 
@@ -43,11 +44,15 @@ std::uint64_t TimesSaturating(std::uint64_t a, std::uint64_t b) {
 
 } // namespace
 
-const char* ModelName(Model model) { return model == Model::Linux ? "Linux" : "Windows"; }
+const char* ModelName(Model model) {
+    return model == Model::Linux ? "Linux" : "Windows";
+}
 
 // ---- the world before the run
 
-void SimulatedDisk::AddDirectory(const std::string& path) { directories_.push_back(path); }
+void SimulatedDisk::AddDirectory(const std::string& path) {
+    directories_.push_back(path);
+}
 
 void SimulatedDisk::AddFile(const std::string& path, const std::string& bytes,
                             std::uint32_t attributes) {
@@ -65,7 +70,8 @@ void SimulatedDisk::AddUnflushedFile(const std::string& path, const std::string&
 
 std::map<std::string, std::string> SimulatedDisk::VisibleFiles() const {
     std::map<std::string, std::string> files;
-    for (const auto& [name, file] : state_.visibleNames) files[name] = state_.files[file].visible;
+    for (const auto& [name, file] : state_.visibleNames)
+        files[name] = state_.files[file].visible;
     return files;
 }
 
@@ -77,7 +83,9 @@ std::vector<SimulatedDisk::CrashPoint> SimulatedDisk::CrashPoints() const {
 
 // ---- helpers
 
-void SimulatedDisk::Before(const std::string& call) { points_.push_back({call, state_}); }
+void SimulatedDisk::Before(const std::string& call) {
+    points_.push_back({call, state_});
+}
 
 PlatformError SimulatedDisk::Error(std::uint32_t code, const std::string& subject) {
     return PlatformError(code, "Systemfehler " + std::to_string(code), subject);
@@ -85,7 +93,8 @@ PlatformError SimulatedDisk::Error(std::uint32_t code, const std::string& subjec
 
 std::size_t SimulatedDisk::FileAt(const std::string& path) {
     const auto found = state_.visibleNames.find(path);
-    if (found == state_.visibleNames.end()) throw Error(win_error::FileNotFound, path);
+    if (found == state_.visibleNames.end())
+        throw Error(win_error::FileNotFound, path);
     return found->second;
 }
 
@@ -121,19 +130,23 @@ std::uint32_t SimulatedDisk::FileAttributes(const std::string& path) {
 }
 
 PathKind SimulatedDisk::KindOf(const std::string& path) {
-    if (state_.visibleNames.count(path)) return PathKind::File;
+    if (state_.visibleNames.count(path))
+        return PathKind::File;
     if (std::find(directories_.begin(), directories_.end(), path) != directories_.end())
         return PathKind::Directory;
     return PathKind::Missing;
 }
 
 std::vector<std::string> SimulatedDisk::ListDirectory(const std::string& directory) {
-    if (KindOf(directory) != PathKind::Directory) throw Error(kPathNotFound, directory);
+    if (KindOf(directory) != PathKind::Directory)
+        throw Error(kPathNotFound, directory);
     std::vector<std::string> names;
     for (const auto& entry : state_.visibleNames)
-        if (DirectoryOf(entry.first) == directory) names.push_back(NameOf(entry.first));
+        if (DirectoryOf(entry.first) == directory)
+            names.push_back(NameOf(entry.first));
     for (const std::string& sub : directories_)
-        if (sub != directory && DirectoryOf(sub) == directory) names.push_back(NameOf(sub));
+        if (sub != directory && DirectoryOf(sub) == directory)
+            names.push_back(NameOf(sub));
     return names;
 }
 
@@ -160,7 +173,8 @@ void SimulatedDisk::KeepPermissions(const std::string& original, const std::stri
 
 void SimulatedDisk::FlushFiles(const std::vector<std::string>& paths) {
     std::string call = "FlushFiles";
-    for (const std::string& path : paths) call += " " + path;
+    for (const std::string& path : paths)
+        call += " " + path;
     Before(call);
     for (const std::string& path : paths) {
         DiskState::File& file = state_.files[FileAt(path)];
@@ -170,31 +184,34 @@ void SimulatedDisk::FlushFiles(const std::vector<std::string>& paths) {
 
 void SimulatedDisk::LinkFile(const std::string& existing, const std::string& newName) {
     Before("LinkFile " + existing + " " + newName);
-    if (!linksWork) throw Error(kNotSupported, newName);
+    if (!linksWork)
+        throw Error(kNotSupported, newName);
     const std::size_t file = FileAt(existing);
     CheckDirectory(newName);
     if (DirectoryOf(existing) != DirectoryOf(newName))
         throw std::logic_error("the simulated disk links within one directory only");
-    if (FileExists(newName)) throw Error(win_error::AlreadyExists, newName);
+    if (FileExists(newName))
+        throw Error(win_error::AlreadyExists, newName);
     Log({DirectoryOf(newName), {{newName, file}}});
 }
 
-void SimulatedDisk::MoveFile(const std::string& from, const std::string& to,
-                             bool replaceExisting) {
+void SimulatedDisk::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
     Before("MoveFile " + from + " " + to);
     const std::size_t file = FileAt(from);
     CheckDirectory(to);
     if (DirectoryOf(from) != DirectoryOf(to))
         throw std::logic_error("the simulated disk renames within one directory only");
     if (const auto target = state_.visibleNames.find(to); target != state_.visibleNames.end()) {
-        if (!replaceExisting) throw Error(win_error::AlreadyExists, from);
+        if (!replaceExisting)
+            throw Error(win_error::AlreadyExists, from);
         // Windows refuses to replace a read-only file; POSIX does not ask.
         if (model_ == Model::Windows &&
             (state_.files[target->second].attributes & file_attr::ReadOnly))
             throw Error(win_error::AccessDenied, from);
     }
     Log({DirectoryOf(to), {{to, file}, {from, std::nullopt}}});
-    if (model_ == Model::Windows) WriteThrough();
+    if (model_ == Model::Windows)
+        WriteThrough();
 }
 
 void SimulatedDisk::DeleteFile(const std::string& path) {
@@ -207,12 +224,15 @@ void SimulatedDisk::DeleteFile(const std::string& path) {
 
 void SimulatedDisk::SyncDirectories(const std::vector<std::string>& directories) {
     std::string call = "SyncDirectories";
-    for (const std::string& directory : directories) call += " " + directory;
+    for (const std::string& directory : directories)
+        call += " " + directory;
     Before(call);
     for (const std::string& directory : directories)
-        if (KindOf(directory) != PathKind::Directory) throw Error(kPathNotFound, directory);
+        if (KindOf(directory) != PathKind::Directory)
+            throw Error(kPathNotFound, directory);
     // On Windows each rename has already written the log through.
-    if (model_ == Model::Windows) return;
+    if (model_ == Model::Windows)
+        return;
     std::vector<DiskState::NameOperation> stillPending;
     for (DiskState::NameOperation& operation : state_.pending) {
         if (std::find(directories.begin(), directories.end(), operation.directory) !=
@@ -227,32 +247,41 @@ void SimulatedDisk::SyncDirectories(const std::vector<std::string>& directories)
 // ---- power loss
 
 PowerLoss::PowerLoss(const DiskState& at, Model model) : at_(at), model_(model) {
-    if (model == Model::Linux) radix_.assign(at.pending.size(), 2); // each operation or not
-    else radix_.push_back(at.pending.size() + 1);                   // a prefix of the log
+    if (model == Model::Linux)
+        radix_.assign(at.pending.size(), 2); // each operation or not
+    else
+        radix_.push_back(at.pending.size() + 1); // a prefix of the log
     namePart_ = radix_.size();
 
     // Files whose bytes are not durable and that some name may point at.
     std::vector<bool> named(at.files.size(), false);
-    for (const auto& entry : at.durableNames) named[entry.second] = true;
+    for (const auto& entry : at.durableNames)
+        named[entry.second] = true;
     for (const DiskState::NameOperation& operation : at.pending)
         for (const auto& effect : operation.effects)
-            if (effect.second) named[*effect.second] = true;
+            if (effect.second)
+                named[*effect.second] = true;
     for (std::size_t file = 0; file < at.files.size(); ++file) {
-        if (!named[file] || at.files[file].durable == at.files[file].visible) continue;
+        if (!named[file] || at.files[file].durable == at.files[file].visible)
+            continue;
         unflushed_.push_back(file);
         outcomes_.emplace_back();
         for (std::size_t outcome = 0; outcome < Outcomes(at.files[file]); ++outcome)
             outcomes_.back().push_back(Bytes(at.files[file], outcome));
         radix_.push_back(outcomes_.back().size());
     }
-    for (std::size_t r : radix_) count_ = TimesSaturating(count_, r);
+    for (std::size_t r : radix_)
+        count_ = TimesSaturating(count_, r);
 }
 
 std::string PowerLoss::Bytes(const DiskState::File& f, std::size_t outcome) {
     const std::size_t n = Sectors(f.visible);
-    if (outcome == 0) return f.durable;
-    if (outcome == 1) return f.visible;
-    if (outcome <= n) return f.visible.substr(0, (outcome - 1) * kSectorSize); // cut short
+    if (outcome == 0)
+        return f.durable;
+    if (outcome == 1)
+        return f.visible;
+    if (outcome <= n)
+        return f.visible.substr(0, (outcome - 1) * kSectorSize); // cut short
     // Full length, torn: the first sectors new, the rest as they were before.
     const std::size_t torn = (outcome - n - 1) * kSectorSize;
     std::string bytes = f.visible;
@@ -267,9 +296,11 @@ Files PowerLoss::Build(const std::vector<std::size_t>& choice) const {
                                                                at_.durableNames.end());
     if (model_ == Model::Linux) {
         for (std::size_t i = 0; i < at_.pending.size(); ++i)
-            if (choice[i]) Apply(names, at_.pending[i]);
+            if (choice[i])
+                Apply(names, at_.pending[i]);
     } else {
-        for (std::size_t i = 0; i < choice[0]; ++i) Apply(names, at_.pending[i]);
+        for (std::size_t i = 0; i < choice[0]; ++i)
+            Apply(names, at_.pending[i]);
     }
     Files files;
     for (const auto& [name, file] : names) {

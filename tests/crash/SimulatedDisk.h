@@ -150,10 +150,10 @@ class PowerLoss {
 
     DiskState at_;
     Model model_;
-    std::vector<std::size_t> unflushed_; // files whose bytes are not durable
+    std::vector<std::size_t> unflushed_;             // files whose bytes are not durable
     std::vector<std::vector<std::string>> outcomes_; // for each of them, the ways it may be found
-    std::vector<std::size_t> radix_;     // name part first, then one per unflushed file
-    std::size_t namePart_ = 0;           // how many leading entries of radix_ are about names
+    std::vector<std::size_t> radix_;                 // name part first, then one per unflushed file
+    std::size_t namePart_ = 0; // how many leading entries of radix_ are about names
     std::uint64_t count_ = 1;
 };
 

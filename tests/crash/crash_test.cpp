@@ -49,8 +49,11 @@ std::string MixedScript(int lines, const std::string& tag) {
     std::string text;
     for (int i = 0; i < lines; ++i)
         text += "-- " + tag + " " + std::to_string(i) +
-                ": Gr\xFC\xDF" "e aus K\xC3\xB6ln, \xC4rger mit \xD6l\r\n"
-                "print(\"Stra\xDF" "e \xC3\xBC" "ber \xE4\xF6\xFC\")\r\n";
+                ": Gr\xFC\xDF"
+                "e aus K\xC3\xB6ln, \xC4rger mit \xD6l\r\n"
+                "print(\"Stra\xDF"
+                "e \xC3\xBC"
+                "ber \xE4\xF6\xFC\")\r\n";
     return text;
 }
 
@@ -71,11 +74,15 @@ using Contents = std::map<std::string, std::string>; // path -> bytes
 // flushed: nothing, its first sectors, or all of it up to a sector boundary and
 // zeros after.
 bool TornFormOf(std::string_view bytes, std::string_view old) {
-    if (bytes.size() > old.size()) return false;
+    if (bytes.size() > old.size())
+        return false;
     std::size_t same = 0;
-    while (same < bytes.size() && bytes[same] == old[same]) ++same;
-    if (bytes.size() < old.size()) return same == bytes.size() && same % kSectorSize == 0;
-    if (same == bytes.size()) return true;
+    while (same < bytes.size() && bytes[same] == old[same])
+        ++same;
+    if (bytes.size() < old.size())
+        return same == bytes.size() && same % kSectorSize == 0;
+    if (same == bytes.size())
+        return true;
     const std::size_t last = bytes.find_last_not_of('\0');
     const std::size_t zerosFrom = last == std::string_view::npos ? 0 : last + 1;
     return (zerosFrom + kSectorSize - 1) / kSectorSize * kSectorSize <= same;
@@ -84,7 +91,7 @@ bool TornFormOf(std::string_view bytes, std::string_view old) {
 struct Script {
     std::string path, before, after; // after == before: must stay as it is
     bool backup;                     // a backup of `before` is asked for
-    bool written = true; // false: just saved by an editor, `before` not yet durable
+    bool written = true;             // false: just saved by an editor, `before` not yet durable
 };
 
 struct Tally {
@@ -101,16 +108,17 @@ struct Tally {
         missingBackups += other.missingBackups;
         strayNames += other.strayNames;
         for (const std::string& example : other.examples)
-            if (examples.size() < 5) examples.push_back(example);
+            if (examples.size() < 5)
+                examples.push_back(example);
     }
     std::size_t Faults() const { return broken + incompleteBackups + missingBackups + strayNames; }
     std::string Line() const {
         return std::to_string(points) + " crash points (" + std::to_string(sampledPoints) +
-               " sampled, the others in full), " + std::to_string(states) + " states: " +
-               std::to_string(broken) + " broken scripts, " +
+               " sampled, the others in full), " + std::to_string(states) +
+               " states: " + std::to_string(broken) + " broken scripts, " +
                std::to_string(incompleteBackups) + " incomplete backups, " +
-               std::to_string(missingBackups) + " missing backups, " +
-               std::to_string(strayNames) + " stray names";
+               std::to_string(missingBackups) + " missing backups, " + std::to_string(strayNames) +
+               " stray names";
     }
 };
 
@@ -123,16 +131,20 @@ class Promise {
         for (std::size_t i = 0; i < scripts_.size(); ++i)
             for (int counter = 1; counter <= 4; ++counter) {
                 const std::string name = BackupName(scripts_[i].path, now, counter);
-                if (!others_.count(name)) backupNames_[i].push_back(name);
+                if (!others_.count(name))
+                    backupNames_[i].push_back(name);
             }
-        for (const Script& script : scripts_) known_.insert(script.path);
-        for (const auto& names : backupNames_) known_.insert(names.begin(), names.end());
+        for (const Script& script : scripts_)
+            known_.insert(script.path);
+        for (const auto& names : backupNames_)
+            known_.insert(names.begin(), names.end());
     }
 
     void Check(const Files& files, const std::string& where, Tally& tally) const {
         auto fault = [&](std::size_t& counter, const std::string& what) {
             ++counter;
-            if (tally.examples.size() < 5) tally.examples.push_back(where + ": " + what);
+            if (tally.examples.size() < 5)
+                tally.examples.push_back(where + ": " + what);
         };
         for (std::size_t i = 0; i < scripts_.size(); ++i) {
             const Script& script = scripts_[i];
@@ -144,14 +156,16 @@ class Promise {
                 return bytes == script.before ||
                        (!script.written && TornFormOf(bytes, script.before));
             };
-            if (found == files.end()) fault(tally.broken, script.path + " is gone");
+            if (found == files.end())
+                fault(tally.broken, script.path + " is gone");
             else if (!old(found->second) && !isNew)
                 fault(tally.broken, script.path + " holds " + std::to_string(found->second.size()) +
                                         " bytes, neither old nor new");
             bool backedUp = false;
             for (const std::string& name : backupNames_[i]) {
                 const auto backup = files.find(name);
-                if (backup == files.end()) continue;
+                if (backup == files.end())
+                    continue;
                 if (!script.backup || script.before == script.after)
                     fault(tally.strayNames, name + " exists, but no backup was made");
                 else if (!old(backup->second) || (isNew && backup->second != script.before))
@@ -165,7 +179,8 @@ class Promise {
                 fault(tally.missingBackups, script.path + " is new, its backup is missing");
         }
         for (const auto& [name, bytes] : files) {
-            if (known_.count(name) || IsTemporary(name)) continue;
+            if (known_.count(name) || IsTemporary(name))
+                continue;
             const auto other = others_.find(name);
             if (other == others_.end())
                 fault(tally.strayNames, std::string(name) + " should not exist");
@@ -191,7 +206,8 @@ Tally Sweep(const SimulatedDisk& disk, const Promise& promise, const std::string
             run + ", power lost " +
             (points[p].nextCall.empty() ? "after the last call" : "before " + points[p].nextCall);
         const PowerLoss loss(points[p].disk, disk.model());
-        if (loss.Count() > StatesPerPoint()) ++tally.sampledPoints;
+        if (loss.Count() > StatesPerPoint())
+            ++tally.sampledPoints;
         tally.states += loss.ForEach(StatesPerPoint(), random, [&](const Files& files) {
             promise.Check(files, where, tally);
         });
@@ -203,7 +219,8 @@ Tally Sweep(const SimulatedDisk& disk, const Promise& promise, const std::string
 void Report(const std::string& what, Model model, const Tally& tally) {
     std::cout << "[ crash    ] " << what << ", " << ModelName(model) << " model: " << tally.Line()
               << std::endl;
-    for (const std::string& example : tally.examples) std::cout << "    " << example << "\n";
+    for (const std::string& example : tally.examples)
+        std::cout << "    " << example << "\n";
     ::testing::Test::RecordProperty(what + " " + ModelName(model), tally.Line());
 }
 
@@ -274,12 +291,15 @@ TEST(PowerLoss, WindowConversion) {
                 const std::string directory = ScriptDirectory(model);
                 const std::string script = Join(model, directory, "karte.lua");
                 disk.AddDirectory(directory);
-                if (variant.written) disk.AddFile(script, direction.before);
-                else disk.AddUnflushedFile(script, direction.before);
+                if (variant.written)
+                    disk.AddFile(script, direction.before);
+                else
+                    disk.AddUnflushedFile(script, direction.before);
                 // Another file beside it, and a backup of the same second made before.
                 Contents others = {{Join(model, directory, "notizen.txt"), "Einkaufsliste\r\n"},
                                    {BackupName(script, disk.now), "fr\xFCher\r\n"}};
-                for (const auto& [path, bytes] : others) disk.AddFile(path, bytes);
+                for (const auto& [path, bytes] : others)
+                    disk.AddFile(path, bytes);
 
                 DiskPlatform platform(disk);
                 VelmoStarter starter(platform);
@@ -343,22 +363,24 @@ TEST(PowerLoss, Batch) {
                 };
                 const bool backup = variant.backups != Backups::None;
                 std::vector<Script> scripts;
-                auto script = [&](const std::string& path, const std::string& bytes,
-                                  bool converted, std::uint32_t attributes = file_attr::Normal) {
-                    if (variant.written) disk.AddFile(path, bytes, attributes);
-                    else disk.AddUnflushedFile(path, bytes, attributes);
-                    scripts.push_back({path, bytes, converted ? convert(bytes) : bytes, backup,
-                                       variant.written});
+                auto script = [&](const std::string& path, const std::string& bytes, bool converted,
+                                  std::uint32_t attributes = file_attr::Normal) {
+                    if (variant.written)
+                        disk.AddFile(path, bytes, attributes);
+                    else
+                        disk.AddUnflushedFile(path, bytes, attributes);
+                    scripts.push_back(
+                        {path, bytes, converted ? convert(bytes) : bytes, backup, variant.written});
                 };
                 script(Join(model, top, "a.lua"), MixedScript(7, "a"), true);
                 script(Join(model, top, "b.lua"), MixedScript(3, "b"), false, file_attr::ReadOnly);
                 script(Join(model, top, "c.lua"), MixedScript(16, "c"), true);
                 script(Join(model, top, "leer.lua"), "print(\"nichts zu tun\")\n", false);
-                script(Join(model, top, "wache.lua"), "-- UMLAUTE\n" + MixedScript(2, "w"),
-                       false);
+                script(Join(model, top, "wache.lua"), "-- UMLAUTE\n" + MixedScript(2, "w"), false);
                 script(Join(model, sub, "d.lua"), MixedScript(4, "d"), true);
                 const Contents others = {{Join(model, top, "notizen.txt"), "\xE4\xF6\xFC\r\n"}};
-                for (const auto& [path, bytes] : others) disk.AddFile(path, bytes);
+                for (const auto& [path, bytes] : others)
+                    disk.AddFile(path, bytes);
 
                 cli::Options options;
                 options.direction = direction;
@@ -373,7 +395,8 @@ TEST(PowerLoss, Batch) {
                 ASSERT_EQ(reporter.failures.size(), 1u) << run; // the read-only script
                 EXPECT_NE(reporter.failures[0].find("b.lua"), std::string::npos) << run;
                 const Contents visible = disk.VisibleFiles();
-                for (const Script& s : scripts) ASSERT_EQ(visible.at(s.path), s.after) << run;
+                for (const Script& s : scripts)
+                    ASSERT_EQ(visible.at(s.path), s.after) << run;
 
                 total.Add(Sweep(disk, Promise(scripts, others, disk.now), run));
             }
@@ -396,70 +419,90 @@ TEST(SimulatedDisk, LosesWhatTheModelAllows) {
         std::set<std::string> found; // what `path` may hold across all states
     };
     const Case cases[] = {
-        {"Linux: neither written out nor named", Model::Linux,
-         [](SimulatedDisk& d) { d.WriteNewFile("/d/x", "neu", 0); }, "/d/x",
+        {"Linux: neither written out nor named",
+         Model::Linux,
+         [](SimulatedDisk& d) { d.WriteNewFile("/d/x", "neu", 0); },
+         "/d/x",
          {kMissing, "", kNew, kZeros}},
-        {"Linux: flushed but not named", Model::Linux,
+        {"Linux: flushed but not named",
+         Model::Linux,
          [](SimulatedDisk& d) {
              d.WriteNewFile("/d/x", "neu", 0);
              d.FlushFiles({"/d/x"});
          },
-         "/d/x", {kMissing, kNew}},
-        {"Linux: named but not flushed", Model::Linux,
+         "/d/x",
+         {kMissing, kNew}},
+        {"Linux: named but not flushed",
+         Model::Linux,
          [](SimulatedDisk& d) {
              d.WriteNewFile("/d/x", "neu", 0);
              d.SyncDirectories({"/d"});
          },
-         "/d/x", {"", kNew, kZeros}},
-        {"Linux: a rename not synced may be undone", Model::Linux,
+         "/d/x",
+         {"", kNew, kZeros}},
+        {"Linux: a rename not synced may be undone",
+         Model::Linux,
          [](SimulatedDisk& d) {
              d.WriteNewFile("/d/t", "neu", 0);
              d.FlushFiles({"/d/t"});
              d.MoveFile("/d/t", "/d/s", true);
          },
-         "/d/s", {"alt", kNew}},
-        {"Linux: another directory's sync does not help", Model::Linux,
+         "/d/s",
+         {"alt", kNew}},
+        {"Linux: another directory's sync does not help",
+         Model::Linux,
          [](SimulatedDisk& d) {
              d.WriteNewFile("/d/x", "neu", 0);
              d.FlushFiles({"/d/x"});
              d.SyncDirectories({"/e"});
          },
-         "/d/x", {kMissing, kNew}},
-        {"Linux: flushed and synced", Model::Linux,
+         "/d/x",
+         {kMissing, kNew}},
+        {"Linux: flushed and synced",
+         Model::Linux,
          [](SimulatedDisk& d) {
              d.WriteNewFile("/d/x", "neu", 0);
              d.FlushFiles({"/d/x"});
              d.SyncDirectories({"/d"});
          },
-         "/d/x", {kNew}},
-        {"Linux: a link shares the file's bytes", Model::Linux,
+         "/d/x",
+         {kNew}},
+        {"Linux: a link shares the file's bytes",
+         Model::Linux,
          [](SimulatedDisk& d) {
              d.LinkFile("/d/s", "/d/b");
              d.SyncDirectories({"/d"});
          },
-         "/d/b", {"alt"}},
-        {"Windows: a rename writes earlier names through, not bytes", Model::Windows,
+         "/d/b",
+         {"alt"}},
+        {"Windows: a rename writes earlier names through, not bytes",
+         Model::Windows,
          [](SimulatedDisk& d) {
              d.WriteNewFile("C:\\d\\x", "neu", 0);
              d.WriteNewFile("C:\\d\\t", "neu", 0);
              d.MoveFile("C:\\d\\t", "C:\\d\\u", false);
          },
-         "C:\\d\\x", {"", kNew, kZeros}},
-        {"Windows: names only in the order logged", Model::Windows,
+         "C:\\d\\x",
+         {"", kNew, kZeros}},
+        {"Windows: names only in the order logged",
+         Model::Windows,
          [](SimulatedDisk& d) {
              d.WriteNewFile("C:\\d\\t", "neu", 0);
              d.FlushFiles({"C:\\d\\t"});
              d.DeleteFile("C:\\d\\s");
              d.LinkFile("C:\\d\\t", "C:\\d\\s");
          },
-         "C:\\d\\s", {"alt", kMissing, kNew}},
-        {"Windows: a rename is durable when it returns", Model::Windows,
+         "C:\\d\\s",
+         {"alt", kMissing, kNew}},
+        {"Windows: a rename is durable when it returns",
+         Model::Windows,
          [](SimulatedDisk& d) {
              d.WriteNewFile("C:\\d\\t", "neu", 0);
              d.FlushFiles({"C:\\d\\t"});
              d.MoveFile("C:\\d\\t", "C:\\d\\s", true);
          },
-         "C:\\d\\s", {kNew}},
+         "C:\\d\\s",
+         {kNew}},
     };
     for (const Case& c : cases) {
         SimulatedDisk disk(c.model);
@@ -491,18 +534,22 @@ TEST(SimulatedDisk, TornWritesAtSectorBoundaries) {
     loss.ForEach(1000, random,
                  [&](const Files& files) { found.insert(std::string(files.at("/d/x"))); });
     const std::string zeros(kSectorSize, '\0');
-    const std::set<std::string> expected = {
-        "", bytes,                                                    // lost, complete
-        bytes.substr(0, kSectorSize), bytes.substr(0, 2 * kSectorSize), // cut short
-        zeros + zeros + '\0', bytes.substr(0, kSectorSize) + zeros + '\0',
-        bytes.substr(0, 2 * kSectorSize) + '\0'}; // full length, torn
+    const std::set<std::string> expected = {"",
+                                            bytes, // lost, complete
+                                            bytes.substr(0, kSectorSize),
+                                            bytes.substr(0, 2 * kSectorSize), // cut short
+                                            zeros + zeros + '\0',
+                                            bytes.substr(0, kSectorSize) + zeros + '\0',
+                                            bytes.substr(0, 2 * kSectorSize) +
+                                                '\0'}; // full length, torn
     EXPECT_EQ(found, expected);
     // The check's own idea of a torn file agrees, and refuses what no tear makes.
-    for (const std::string& torn : found) EXPECT_TRUE(TornFormOf(torn, bytes));
+    for (const std::string& torn : found)
+        EXPECT_TRUE(TornFormOf(torn, bytes));
     EXPECT_FALSE(TornFormOf(bytes.substr(0, kSectorSize + 1), bytes)); // cut inside a sector
     EXPECT_FALSE(TornFormOf(bytes.substr(0, kSectorSize + 1) + std::string(kSectorSize, '\0'),
-                            bytes)); // torn inside a sector
-    EXPECT_FALSE(TornFormOf(std::string(kSectorSize, 'b'), bytes));   // other bytes
+                            bytes));                                // torn inside a sector
+    EXPECT_FALSE(TornFormOf(std::string(kSectorSize, 'b'), bytes)); // other bytes
     EXPECT_FALSE(TornFormOf(bytes + "d", bytes));
 }
 

@@ -131,7 +131,9 @@ void Answer(HWND box, int buttonId) {
         throw HarnessError("the box stayed open after pressing button " + std::to_string(buttonId));
 }
 
-std::wstring SystemText(DWORD code) { return Widen(velmo::SystemErrorText(code)); }
+std::wstring SystemText(DWORD code) {
+    return Widen(velmo::SystemErrorText(code));
+}
 
 std::wstring ErrorReportStart(DWORD code) {
     return L"Fehler " + std::to_wstring(code) + L": " + SystemText(code);

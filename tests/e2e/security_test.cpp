@@ -210,8 +210,8 @@ INSTANTIATE_TEST_SUITE_P(SecurityE2E, ProgramFileTest,
 // ---- planted libraries
 
 // Libraries the launcher uses by name: a copy of the planted library is put
-// beside a copy of the launcher under each name in turn. Under Wine some are loaded by Wine's own system libraries, which
-// the program cannot prevent; for those the reason is given and the case is
+// beside a copy of the launcher under each name in turn. Under Wine some are loaded by Wine's own
+// system libraries, which the program cannot prevent; for those the reason is given and the case is
 // skipped there (on Windows every case runs).
 struct PlantedCase {
     const char* dll;

@@ -13,9 +13,9 @@
 #include <functional>
 #include <optional>
 #include <set>
-#include <utility>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmo::e2e {

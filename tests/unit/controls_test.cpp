@@ -23,7 +23,8 @@ TEST(Controls, GeometryAt96Dpi) {
     EXPECT_EQ(TwipsToPixels(kClientWidthTwips, 96), 791);
     EXPECT_EQ(TwipsToPixels(kClientHeightTwips, 96), 426);
     for (const Control& c : kControls) {
-        if (c.kind == ControlKind::Dialog) continue;
+        if (c.kind == ControlKind::Dialog)
+            continue;
         EXPECT_LE(c.left + c.width, kClientWidthTwips) << c.name;
         EXPECT_LE(c.top + c.height, kClientHeightTwips) << c.name;
     }
@@ -44,8 +45,10 @@ TEST(Controls, GeometryAt96Dpi) {
 TEST(Controls, TabAndStackingOrders) {
     std::vector<std::pair<int, std::string_view>> tab, stack;
     for (const Control& c : kControls) {
-        if (c.tabIndex >= 0) tab.push_back({c.tabIndex, c.name});
-        if (c.stacking >= 0) stack.push_back({c.stacking, c.name});
+        if (c.tabIndex >= 0)
+            tab.push_back({c.tabIndex, c.name});
+        if (c.stacking >= 0)
+            stack.push_back({c.stacking, c.name});
         // Drawn controls have no window of their own, so no place in the stacking.
         const bool drawn = c.kind == ControlKind::Label || c.kind == ControlKind::Image ||
                            c.kind == ControlKind::Dialog;
@@ -54,8 +57,10 @@ TEST(Controls, TabAndStackingOrders) {
     std::sort(tab.begin(), tab.end());
     std::sort(stack.begin(), stack.end());
     std::vector<std::string_view> tabNames, stackNames;
-    for (auto& t : tab) tabNames.push_back(t.second);
-    for (auto& s : stack) stackNames.push_back(s.second);
+    for (auto& t : tab)
+        tabNames.push_back(t.second);
+    for (auto& s : stack)
+        stackNames.push_back(s.second);
     EXPECT_EQ(tabNames, (std::vector<std::string_view>{
                             "Command1", "Picture7", "UmlauteWeg", "UmlauteZurueck", "Meldung",
                             "Sicherung", "Normal", "Debug", "Geschlossen", "Editor", "Eisenmark",

@@ -28,14 +28,17 @@ TEST(Umlaute, EachRowBothWays) {
 
 TEST(Umlaute, EveryOtherByteIsUntouched) {
     std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
     const std::string forward = UmlauteToTwoCharacterForm(all);
     std::string expected;
     for (int b = 0; b < 256; ++b) {
         bool row = false;
         for (const UmlautRow& r : kUmlautRows)
-            if (r.single == b) expected += "\xC3"s + static_cast<char>(r.second), row = true;
-        if (!row) expected += static_cast<char>(b);
+            if (r.single == b)
+                expected += "\xC3"s + static_cast<char>(r.second), row = true;
+        if (!row)
+            expected += static_cast<char>(b);
     }
     EXPECT_EQ(forward, expected);
     // Back again: a lone 0xC3 and 0xC3 before a byte outside the table stay.
@@ -46,8 +49,10 @@ TEST(Umlaute, EveryOtherByteIsUntouched) {
 }
 
 TEST(Umlaute, TwoCharacterFormTypedByHandAndIdempotence) {
-    const std::string text = "-- Gr\xC3\xBC\xDF" "e: \xC3\xA4 schon da, \xE4 nicht\r\n";
-    EXPECT_EQ(UmlauteToSingleCharacter(text), "-- Gr\xFC\xDF" "e: \xE4 schon da, \xE4 nicht\r\n");
+    const std::string text = "-- Gr\xC3\xBC\xDF"
+                             "e: \xC3\xA4 schon da, \xE4 nicht\r\n";
+    EXPECT_EQ(UmlauteToSingleCharacter(text), "-- Gr\xFC\xDF"
+                                              "e: \xE4 schon da, \xE4 nicht\r\n");
     const std::string once = UmlauteToSingleCharacter(text);
     EXPECT_EQ(UmlauteToSingleCharacter(once), once);
     // Forward twice: the second pass finds only the bytes the first wrote.
@@ -59,7 +64,9 @@ TEST(Umlaute, TwoCharacterFormTypedByHandAndIdempotence) {
 TEST(Umlaute, RoundTripOfLongMixedText) {
     std::string text;
     for (int i = 0; i < 5000; ++i)
-        text += (i % 7 == 0) ? "\xC4rger mit \xF6l und Stra\xDF" "e\r\n" : "local x = 1 -- ok\n";
+        text += (i % 7 == 0) ? "\xC4rger mit \xF6l und Stra\xDF"
+                               "e\r\n"
+                             : "local x = 1 -- ok\n";
     EXPECT_EQ(UmlauteToSingleCharacter(UmlauteToTwoCharacterForm(text)), text);
 }
 
@@ -80,7 +87,8 @@ TEST(Umlaute, EveryPlaceInALongText) {
     };
     const std::string filler = [] {
         std::string f;
-        while (f.size() < 200) f += "local x = 1\r\n";
+        while (f.size() < 200)
+            f += "local x = 1\r\n";
         return f;
     }();
     for (const Piece& piece : pieces) {
@@ -95,12 +103,13 @@ TEST(Umlaute, EveryPlaceInALongText) {
 
 TEST(GuardWord, AnySpellingAnywhere) {
     const std::pair<const char*, bool> cases[] = {
-        {"Umlaute(x)", true},        {"-- umlaute nicht", true},  {"UMLAUTE", true},
-        {"s = \"uMlAuTe\"", true},   {"Umlauten", true},          {"xUmlautex", true},
-        {"Umlaut e", false},         {"UMLAUT", false},           {"", false},
+        {"Umlaute(x)", true},      {"-- umlaute nicht", true}, {"UMLAUTE", true},
+        {"s = \"uMlAuTe\"", true}, {"Umlauten", true},         {"xUmlautex", true},
+        {"Umlaut e", false},       {"UMLAUT", false},          {"", false},
         {"Uml\xE4ute", false},
     };
-    for (const auto& [text, found] : cases) EXPECT_EQ(ContainsGuardWord(text), found) << text;
+    for (const auto& [text, found] : cases)
+        EXPECT_EQ(ContainsGuardWord(text), found) << text;
 }
 
 TEST(GuardWord, EveryPlaceInALongText) {

@@ -219,10 +219,9 @@ void CheckNothingLost(const Procedure& p, const World& w) {
     // refused script only its refusal.
     for (const FakePlatform::Box& box : fake.boxes) {
         const bool report = box.title == "Velmo-Starter" && box.text.rfind("Fehler ", 0) == 0;
-        const bool own = p.refusal.empty()
-                             ? box.text == kDoneMessage || box.title == kGuardTitle
-                             : box.text == p.refusal && box.style == 16 &&
-                                   box.title == "Velmo-Starter";
+        const bool own = p.refusal.empty() ? box.text == kDoneMessage || box.title == kGuardTitle
+                                           : box.text == p.refusal && box.style == 16 &&
+                                                 box.title == "Velmo-Starter";
         EXPECT_TRUE(report || own) << box.text;
         if (report) {
             EXPECT_EQ(box.style, 16);
@@ -297,7 +296,8 @@ void CheckStillUsable(const Procedure& p, World& w) {
 // its folder that makes the rename durable).
 bool AfterReplacement(const std::vector<std::string>& steps, std::size_t k) {
     for (std::size_t i = 0; i < k; ++i)
-        if (OperationOf(steps[i]) == "MoveFile" && EndsWith(steps[i], "| replace")) return true;
+        if (OperationOf(steps[i]) == "MoveFile" && EndsWith(steps[i], "| replace"))
+            return true;
     return false;
 }
 

@@ -22,7 +22,7 @@ struct Expect {
     const char* dir;     // edition directory
     const char* program; // started program's file name
     const char* args;
-    int libraryStep;     // +1 switch on, -1 switch off, 0 none
+    int libraryStep; // +1 switch on, -1 switch off, 0 none
 };
 
 constexpr Expect kModes[] = {
@@ -46,8 +46,10 @@ struct Installed {
             const std::string dir = kGame + std::string(edition);
             fake.AddFile(dir + "Velmoria.exe", "game");
             fake.AddFile(dir + "VelmoriaMapEditor.exe", "editor");
-            if (state == Library::On || state == Library::Both) fake.AddFile(dir + "LuaDebugger.dll", "on");
-            if (state == Library::Off || state == Library::Both) fake.AddFile(dir + "LuaDebugger.dll.off", "off");
+            if (state == Library::On || state == Library::Both)
+                fake.AddFile(dir + "LuaDebugger.dll", "on");
+            if (state == Library::Off || state == Library::Both)
+                fake.AddFile(dir + "LuaDebugger.dll.off", "off");
         }
         starter.Load();
         fake.calls.clear();
@@ -65,11 +67,15 @@ TEST(LaunchModes, EveryModeInEveryLibraryState) {
             world.starter.Click(mode.control);
             const std::string where = std::string(ControlOf(mode.control).name) + " state " +
                                       std::to_string(static_cast<int>(state));
-            const std::string other = std::string(mode.dir) == "\\extra1\\bin" ? "\\extra2\\bin"
-                                                                                 : "\\extra1\\bin";
+            const std::string other =
+                std::string(mode.dir) == "\\extra1\\bin" ? "\\extra2\\bin" : "\\extra1\\bin";
             // The other edition is never touched.
-            EXPECT_EQ(world.Has(other, "LuaDebugger.dll"), state == Library::On || state == Library::Both) << where;
-            EXPECT_EQ(world.Has(other, "LuaDebugger.dll.off"), state == Library::Off || state == Library::Both) << where;
+            EXPECT_EQ(world.Has(other, "LuaDebugger.dll"),
+                      state == Library::On || state == Library::Both)
+                << where;
+            EXPECT_EQ(world.Has(other, "LuaDebugger.dll.off"),
+                      state == Library::Off || state == Library::Both)
+                << where;
 
             const bool renameFails = state == Library::Both && mode.libraryStep != 0;
             if (renameFails) {
@@ -77,7 +83,8 @@ TEST(LaunchModes, EveryModeInEveryLibraryState) {
                 ASSERT_EQ(world.fake.boxes.size(), 1u) << where;
                 EXPECT_EQ(world.fake.boxes[0].title, "Velmo-Starter");
                 EXPECT_NE(world.fake.boxes[0].text.find("183"), std::string::npos) << where;
-                EXPECT_TRUE(world.Has(mode.dir, "LuaDebugger.dll") && world.Has(mode.dir, "LuaDebugger.dll.off"));
+                EXPECT_TRUE(world.Has(mode.dir, "LuaDebugger.dll") &&
+                            world.Has(mode.dir, "LuaDebugger.dll.off"));
                 continue;
             }
             ASSERT_EQ(world.fake.starts.size(), 1u) << where;
@@ -89,10 +96,14 @@ TEST(LaunchModes, EveryModeInEveryLibraryState) {
             EXPECT_TRUE(world.fake.boxes.empty()) << where;
 
             bool on = state == Library::On, off = state == Library::Off;
-            if (mode.libraryStep < 0 && on) on = false, off = true;
-            if (mode.libraryStep > 0 && off) on = true, off = false;
-            EXPECT_EQ(world.Has(mode.dir, "LuaDebugger.dll"), on || state == Library::Both) << where;
-            EXPECT_EQ(world.Has(mode.dir, "LuaDebugger.dll.off"), off || state == Library::Both) << where;
+            if (mode.libraryStep < 0 && on)
+                on = false, off = true;
+            if (mode.libraryStep > 0 && off)
+                on = true, off = false;
+            EXPECT_EQ(world.Has(mode.dir, "LuaDebugger.dll"), on || state == Library::Both)
+                << where;
+            EXPECT_EQ(world.Has(mode.dir, "LuaDebugger.dll.off"), off || state == Library::Both)
+                << where;
             // Visibility never changes after start-up.
             for (const Control& c : kControls)
                 EXPECT_EQ(world.starter[c.id].visible, visibleBefore[c.id].visible) << where;
@@ -154,11 +165,12 @@ TEST(NotepadAndExit, MissingNotepadExeIsReported) {
 TEST(Wiring, OnlyTheWiredControlsHaveProcedures) {
     std::set<ControlId> wired;
     for (const Control& c : kControls)
-        if (VelmoStarter::HasClickProcedure(c.id)) wired.insert(c.id);
+        if (VelmoStarter::HasClickProcedure(c.id))
+            wired.insert(c.id);
     const std::set<ControlId> expected = {
-        Command1, Notepad, UmlauteWeg, UmlauteZurueck, EisenmarkNormal, EisenmarkDebug,
-        EisenmarkGeschlossen, EisenmarkEditor, SturmtalNormal, SturmtalDebug, SturmtalGeschlossen,
-        SturmtalEditor};
+        Command1,        Notepad,        UmlauteWeg,           UmlauteZurueck,
+        EisenmarkNormal, EisenmarkDebug, EisenmarkGeschlossen, EisenmarkEditor,
+        SturmtalNormal,  SturmtalDebug,  SturmtalGeschlossen,  SturmtalEditor};
     EXPECT_EQ(wired, expected);
     FakePlatform fake;
     VelmoStarter starter(fake);

@@ -1,7 +1,7 @@
 // The window's pixel work: decoding the portraits, resizing them and the other
-// pictures for the window's DPI, and laying them over the background. What only screenshots showed before:
-// the average colour survives resizing, transparent stays transparent, and no
-// edge moves by a pixel.
+// pictures for the window's DPI, and laying them over the background. What only screenshots showed
+// before: the average colour survives resizing, transparent stays transparent, and no edge moves by
+// a pixel.
 #include "app/Bitmap24.h"
 #include "app/Controls.h"
 #include "app/Pixels.h"
@@ -100,7 +100,9 @@ TEST(Stretch, MovesNoEdge) {
         const PixelImage framed = Picture(r.fromWidth, r.fromHeight, [&](int x, int y) {
             const bool edge = x == 0 || y == 0 || x == r.fromWidth - 1 || y == r.fromHeight - 1;
             const bool centre = std::abs(2 * x - (r.fromWidth - 1)) <= 4;
-            return edge ? Argb(255, 255, 0, 0) : centre ? Argb(255, 0, 0, 255) : Argb(255, 0, 90, 0);
+            return edge     ? Argb(255, 255, 0, 0)
+                   : centre ? Argb(255, 0, 0, 255)
+                            : Argb(255, 0, 90, 0);
         });
         const PixelImage target = Stretch(framed, r.toWidth, r.toHeight);
         for (int y = 0; y < r.toHeight; ++y)
@@ -145,9 +147,8 @@ TEST(Stretch, AtItsOwnSizeChangesNothing) {
 // unchanged; only pixels at the border of the lettering mix.
 TEST(Stretch, TransparentStaysTransparentOverTheBackground) {
     const std::uint32_t letter = Argb(255, 200, 180, 40);
-    const PixelImage title = Picture(40, 20, [&](int x, int y) {
-        return x >= 10 && x < 30 && y >= 5 && y < 15 ? letter : 0u;
-    });
+    const PixelImage title = Picture(
+        40, 20, [&](int x, int y) { return x >= 10 && x < 30 && y >= 5 && y < 15 ? letter : 0u; });
     const std::uint32_t background = Argb(255, 10, 20, 30);
     for (const auto& [width, height] : {std::pair{60, 30}, std::pair{80, 40}, std::pair{50, 25}}) {
         const PixelImage grown = Stretch(title, width, height);
@@ -210,8 +211,7 @@ TEST(Blend, DropsWhatFallsOutsideTheTarget) {
         int changed = 0;
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) {
-                const bool covered =
-                    x >= c.left && x < c.left + 3 && y >= c.top && y < c.top + 3;
+                const bool covered = x >= c.left && x < c.left + 3 && y >= c.top && y < c.top + 3;
                 EXPECT_EQ(pixels[y * 4 + x] == mark, covered)
                     << "at " << c.left << "," << c.top << ": pixel " << x << "," << y;
                 changed += pixels[y * 4 + x] == mark;
@@ -260,8 +260,8 @@ std::string BmpFile(const std::vector<std::vector<std::uint32_t>>& rows, bool to
 
 TEST(Bitmap24, DecodesRowsInOrderWithTheirPadding) {
     // Three pixels a row: nine bytes and three of padding.
-    const std::vector<std::vector<std::uint32_t>> rows = {
-        {0x102030, 0x405060, 0x708090}, {0xA0B0C0, 0xD0E0F0, 0x0A0B0C}};
+    const std::vector<std::vector<std::uint32_t>> rows = {{0x102030, 0x405060, 0x708090},
+                                                          {0xA0B0C0, 0xD0E0F0, 0x0A0B0C}};
     for (bool topDown : {false, true}) {
         const std::optional<PixelImage> image = DecodeBitmap24(BmpFile(rows, topDown));
         ASSERT_TRUE(image) << "top-down " << topDown;

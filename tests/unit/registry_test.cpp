@@ -13,7 +13,9 @@ using namespace std::string_literals;
 
 constexpr char kKey[] = "SOFTWARE\\Quarzwerk\\Velmoria";
 
-FakePlatform::RegValue Sz(std::string bytes) { return {reg::Sz, std::move(bytes)}; }
+FakePlatform::RegValue Sz(std::string bytes) {
+    return {reg::Sz, std::move(bytes)};
+}
 
 TEST(ReadRegistryValue, StringValueKeepsTerminatorAndOneBlankBehindIt) {
     FakePlatform fake;
@@ -24,7 +26,8 @@ TEST(ReadRegistryValue, StringValueKeepsTerminatorAndOneBlankBehindIt) {
     // Read-only access, the opened key closed, the predefined root never.
     EXPECT_EQ(fake.calls.front(), "RegOpenKeyExA SOFTWARE\\Quarzwerk\\Velmoria | 0 | 1");
     EXPECT_EQ(fake.openKeys, 0);
-    for (RegKey closed : fake.closedKeys) EXPECT_NE(closed, HkeyLocalMachine);
+    for (RegKey closed : fake.closedKeys)
+        EXPECT_NE(closed, HkeyLocalMachine);
 }
 
 TEST(ReadRegistryValue, SecondQueryGetsTheSizeLearnedNotTheBufferSize) {
@@ -113,12 +116,13 @@ TEST(CleanUpDirectory, Cases) {
         {std::int32_t{1234}, "1234"},
         {RegistryResult{}, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(CleanUpDirectory(c.value), c.expected);
+    for (const Case& c : cases)
+        EXPECT_EQ(CleanUpDirectory(c.value), c.expected);
 }
 
 TEST(LookUpDirectory, FallsBackToThe64BitViewOnlyWhenThe32BitViewFails) {
     FakePlatform fake;
-    fake.AddRegKey("SOFTWARE\\Notepad++");                       // key without a value
+    fake.AddRegKey("SOFTWARE\\Notepad++"); // key without a value
     fake.SetRegValue("SOFTWARE\\Notepad++", "", Sz("C:\\Programme\\Notepad++\0"s), true);
     EXPECT_EQ(LookUpDirectory(fake, "SOFTWARE\\Notepad++", ""), "C:\\Programme\\Notepad++");
 

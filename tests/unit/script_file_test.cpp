@@ -26,18 +26,26 @@ TEST(BackupName, Cases) {
     };
     const Case cases[] = {
         {"C:\\Skripte\\karte.lua", kGerman, 1, "C:\\Skripte\\karte_lua_08_12_2026_21_59_53.bak"},
-        {"C:\\Skripte\\karte.lua", {"8.12.2026", "21:59:53"}, 1,
+        {"C:\\Skripte\\karte.lua",
+         {"8.12.2026", "21:59:53"},
+         1,
          "C:\\Skripte\\karte_lua_8_12_2026_21_59_53.bak"},
-        {"C:\\Skripte\\karte.lua", {"12/8/2026", "9:59:53 PM"}, 1,
+        {"C:\\Skripte\\karte.lua",
+         {"12/8/2026", "9:59:53 PM"},
+         1,
          "C:\\Skripte\\karte_lua_12_8_2026_9_59_53 PM.bak"},
-        {"C:\\Spiele.alt\\karte.lua", kGerman, 1, "C:\\Spiele.alt\\karte_lua_08_12_2026_21_59_53.bak"},
+        {"C:\\Spiele.alt\\karte.lua", kGerman, 1,
+         "C:\\Spiele.alt\\karte_lua_08_12_2026_21_59_53.bak"},
         {"\\\\server\\share.x\\karte.lua", kGerman, 1,
          "\\\\server\\share.x\\karte_lua_08_12_2026_21_59_53.bak"},
         {"C:\\Skripte\\karte.lua", kGerman, 2, "C:\\Skripte\\karte_lua_08_12_2026_21_59_53_2.bak"},
-        {"C:\\Skripte\\a.lua", {"2026-12-08", "21<59>\"53?*|"}, 1,
+        {"C:\\Skripte\\a.lua",
+         {"2026-12-08", "21<59>\"53?*|"},
+         1,
          "C:\\Skripte\\a_lua_2026-12-08_21_59__53___.bak"},
     };
-    for (const Case& c : cases) EXPECT_EQ(BackupName(c.path, c.now, c.counter), c.expected);
+    for (const Case& c : cases)
+        EXPECT_EQ(BackupName(c.path, c.now, c.counter), c.expected);
 }
 
 TEST(SaveScript, BackupHoldsTheTextAsReadAndCollisionsGetACounter) {
@@ -112,11 +120,10 @@ TEST(SaveScript, FailureAtEachStepLeavesOldOrNewAndACompleteOrNoBackup) {
         // FileExists answers "no" when failed: then the save goes on regardless. A
         // failure after the script was moved into place (making that rename durable)
         // is reported with the new bytes in place.
-        const bool replaced = std::any_of(clean.calls.begin(), clean.calls.begin() + step,
-                                          [](const std::string& call) {
-                                              return call.rfind("MoveFile", 0) == 0 &&
-                                                     call.ends_with("| replace");
-                                          });
+        const bool replaced = std::any_of(
+            clean.calls.begin(), clean.calls.begin() + step, [](const std::string& call) {
+                return call.rfind("MoveFile", 0) == 0 && call.ends_with("| replace");
+            });
         if (!saved) {
             EXPECT_EQ(script, replaced ? "neu" : "alt") << fake.calls[step];
         }
@@ -137,16 +144,19 @@ struct Converter {
     Converter(std::string content) { fake.AddFile(kScript, std::move(content)); }
     std::size_t Backups() const {
         std::size_t n = 0;
-        for (const auto& [name, file] : fake.files) n += name.find(".bak") != std::string::npos;
+        for (const auto& [name, file] : fake.files)
+            n += name.find(".bak") != std::string::npos;
         return n;
     }
 };
 
 TEST(ConvertAction, ForwardWithBackupAndMessage) {
-    Converter c("-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger\")\r\n");
+    Converter c("-- Gr\xFC\xDF"
+                "e\r\nprint(\"\xC4rger\")\r\n");
     c.fake.dialogAnswers.push_back(kScript);
     c.starter.Click(UmlauteWeg);
-    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xC3\xBC\xC3\x9F" "e\r\nprint(\"\xC3\x84rger\")\r\n");
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xC3\xBC\xC3\x9F"
+                                               "e\r\nprint(\"\xC3\x84rger\")\r\n");
     EXPECT_EQ(c.Backups(), 1u);
     ASSERT_EQ(c.fake.boxes.size(), 1u);
     EXPECT_EQ(c.fake.boxes[0].text, "Fertig");
@@ -161,7 +171,8 @@ TEST(ConvertAction, ForwardWithBackupAndMessage) {
 
     c.fake.dialogAnswers.push_back(kScript);
     c.starter.Click(UmlauteZurueck);
-    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xFC\xDF" "e\r\nprint(\"\xC4rger\")\r\n");
+    EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xFC\xDF"
+                                               "e\r\nprint(\"\xC4rger\")\r\n");
 }
 
 TEST(ConvertAction, GuardWordAsks) {
@@ -174,7 +185,8 @@ TEST(ConvertAction, GuardWordAsks) {
         ASSERT_GE(c.fake.boxes.size(), 1u);
         EXPECT_EQ(c.fake.boxes[0].text,
                   "Wenn die Funktion Umlaute gebraucht wird,\rgibt das nur \xC3\x84rger.\r\r"
-                  " M\xC3\xB6" "chtest Du trotzdem weiter machen?");
+                  " M\xC3\xB6"
+                  "chtest Du trotzdem weiter machen?");
         EXPECT_EQ(c.fake.boxes[0].style, 20);
         EXPECT_EQ(c.fake.boxes[0].title, "Achtung");
         if (answer == mb::AnswerNo) {
@@ -284,8 +296,10 @@ TEST(ConvertAction, BusyFromTheDialogsCloseUntilTheActionEnds) {
     for (const Case& c : cases) {
         Converter conv(c.content);
         conv.fake.dialogAnswers.push_back(c.pick);
-        if (c.answer) conv.fake.msgBoxAnswers.push_back(*c.answer);
-        if (c.failing) conv.fake.failOperation[c.failing] = win_error::AccessDenied;
+        if (c.answer)
+            conv.fake.msgBoxAnswers.push_back(*c.answer);
+        if (c.failing)
+            conv.fake.failOperation[c.failing] = win_error::AccessDenied;
         conv.starter.Click(UmlauteWeg);
 
         const std::vector<std::string>& calls = conv.fake.calls;

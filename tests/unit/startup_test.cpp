@@ -29,14 +29,15 @@ void Register(FakePlatform& fake, const std::string& installPath) {
 std::set<ControlId> HiddenAfterLoad(VelmoStarter& starter) {
     std::set<ControlId> hidden;
     for (const Control& c : kControls)
-        if (c.kind != ControlKind::Dialog && !starter[c.id].visible) hidden.insert(c.id);
+        if (c.kind != ControlKind::Dialog && !starter[c.id].visible)
+            hidden.insert(c.id);
     return hidden;
 }
 
 TEST(FormLoad, VisibilityRulesForInstallations) {
     const std::set<std::string> everything = {
-        "\\extra1\\bin\\Velmoria.exe", "\\extra1\\bin\\VelmoriaMapEditor.exe",
-        "\\extra1\\bin\\LuaDebugger.dll", "\\extra2\\bin\\Velmoria.exe",
+        "\\extra1\\bin\\Velmoria.exe",          "\\extra1\\bin\\VelmoriaMapEditor.exe",
+        "\\extra1\\bin\\LuaDebugger.dll",       "\\extra2\\bin\\Velmoria.exe",
         "\\extra2\\bin\\VelmoriaMapEditor.exe", "\\extra2\\bin\\LuaDebugger.dll.off"};
     const Install cases[] = {
         {"all present", everything, {Nixda}},
@@ -69,7 +70,8 @@ TEST(FormLoad, VisibilityRulesForInstallations) {
     for (const Install& install : cases) {
         FakePlatform fake;
         Register(fake, kGame);
-        for (const std::string& file : install.files) fake.AddFile(kGame + file, "");
+        for (const std::string& file : install.files)
+            fake.AddFile(kGame + file, "");
         VelmoStarter starter(fake);
         ASSERT_TRUE(starter.Load()) << install.name;
         EXPECT_EQ(HiddenAfterLoad(starter), install.hidden) << install.name;
@@ -87,12 +89,16 @@ TEST(FormLoad, ProbesInOrderWithTheCleanedPath) {
     EXPECT_EQ(starter.GamePath, "D:\\Velmo "); // leading blank gone, trailing blank kept
     std::vector<std::string> probes;
     for (const std::string& call : fake.calls)
-        if (call.rfind("FileExists ", 0) == 0) probes.push_back(call.substr(11));
-    const std::vector<std::string> expected = {
-        "D:\\Velmo \\extra1\\bin\\Velmoria.exe",          "D:\\Velmo \\extra2\\bin\\Velmoria.exe",
-        "D:\\Velmo \\extra1\\bin\\VelmoriaMapEditor.exe", "D:\\Velmo \\extra2\\bin\\VelmoriaMapEditor.exe",
-        "D:\\Velmo \\extra1\\bin\\LuaDebugger.dll.off",   "D:\\Velmo \\extra1\\bin\\LuaDebugger.dll",
-        "D:\\Velmo \\extra2\\bin\\LuaDebugger.dll.off",   "D:\\Velmo \\extra2\\bin\\LuaDebugger.dll"};
+        if (call.rfind("FileExists ", 0) == 0)
+            probes.push_back(call.substr(11));
+    const std::vector<std::string> expected = {"D:\\Velmo \\extra1\\bin\\Velmoria.exe",
+                                               "D:\\Velmo \\extra2\\bin\\Velmoria.exe",
+                                               "D:\\Velmo \\extra1\\bin\\VelmoriaMapEditor.exe",
+                                               "D:\\Velmo \\extra2\\bin\\VelmoriaMapEditor.exe",
+                                               "D:\\Velmo \\extra1\\bin\\LuaDebugger.dll.off",
+                                               "D:\\Velmo \\extra1\\bin\\LuaDebugger.dll",
+                                               "D:\\Velmo \\extra2\\bin\\LuaDebugger.dll.off",
+                                               "D:\\Velmo \\extra2\\bin\\LuaDebugger.dll"};
     EXPECT_EQ(probes, expected);
 }
 
@@ -120,9 +126,9 @@ TEST(FormLoad, GameNotRegisteredShowsTheNotice) {
         VelmoStarter starter(fake);
         ASSERT_TRUE(starter.Load()) << c.name;
         const std::set<ControlId> expected = {
-            Eisenmark, EisenmarkNormal, EisenmarkDebug, EisenmarkGeschlossen, EisenmarkEditor,
-            Sturmtal,  SturmtalNormal,  SturmtalDebug,  SturmtalGeschlossen,  SturmtalEditor,
-            Geschlossen, Editor, Notepad};
+            Eisenmark,   EisenmarkNormal, EisenmarkDebug, EisenmarkGeschlossen, EisenmarkEditor,
+            Sturmtal,    SturmtalNormal,  SturmtalDebug,  SturmtalGeschlossen,  SturmtalEditor,
+            Geschlossen, Editor,          Notepad};
         EXPECT_EQ(HiddenAfterLoad(starter), expected) << c.name;
         EXPECT_TRUE(starter[Nixda].visible);
         EXPECT_FALSE(starter[Nixda].enabled);

@@ -24,12 +24,12 @@ namespace {
 
 using namespace std::string_literals;
 using test::AttributesOf;
+using test::kGreek;
+using test::kJapanese;
+using test::LongFolder;
 using test::NamesIn;
 using test::ReadRaw;
 using test::TempDir;
-using test::LongFolder;
-using test::kGreek;
-using test::kJapanese;
 using test::WriteRaw;
 
 // A script with all seven umlauts (ten in all), CR LF line ends and a NUL, in
@@ -45,7 +45,7 @@ const std::string kPairs = "-- Gr\xC3\xBC\xC3\x9F"
                            "e\\0\"\0\r\n"s;
 constexpr int kCharacters = 10;
 
-const std::string kKaertchen = "K\xC3\xA4rtchen";                              // Kärtchen
+const std::string kKaertchen = "K\xC3\xA4rtchen"; // Kärtchen
 const std::string kGruesse = "Gr\xC3\xBC\xC3\x9F"
                              "e.lua"; // Grüße.lua
 
@@ -271,10 +271,10 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
         const std::vector<std::string> converted = {"karte.lua", "Kapitel\\eins.lua",
                                                     "Kapitel\\Unter Ordner\\ZWEI.LUA"};
         std::map<std::string, std::string> tree = {
-            {"Kapitel\\rein.lua", "print(1)\r\n"},               // nothing to convert
-            {".git\\hooks\\alt.lua", c.from},                    // in a hidden folder
-            {"Papierkorb\\alt.lua", c.from}, // in a folder with the hidden attribute
-            {"liesmich.txt", c.from},                            // not a script
+            {"Kapitel\\rein.lua", "print(1)\r\n"}, // nothing to convert
+            {".git\\hooks\\alt.lua", c.from},      // in a hidden folder
+            {"Papierkorb\\alt.lua", c.from},       // in a folder with the hidden attribute
+            {"liesmich.txt", c.from},              // not a script
             {"Kapitel\\warnung.lua", "-- UMLAUTE\r\n" + c.from}, // holds the guard word
             {"bytecode.lua", "\x1BLuaS\0"s + c.from},            // a compiled chunk
         };

@@ -23,13 +23,13 @@ namespace velmo {
 namespace {
 
 using namespace std::string_literals;
+using test::ErrorOf;
+using test::kGreek;
+using test::kJapanese;
+using test::LongFolder;
 using test::NamesIn;
 using test::ReadRaw;
 using test::TempDir;
-using test::ErrorOf;
-using test::LongFolder;
-using test::kGreek;
-using test::kJapanese;
 using test::WriteRaw;
 
 const std::string kUmlauts = "Gr\xC3\xBC\xC3\x9F"

@@ -6,8 +6,8 @@
 #include "app/VelmoStarter.h"
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
-#include "platform/Win32Text.h"
 #include "platform/Win32Platform.h"
+#include "platform/Win32Text.h"
 #include "registry/Module1.h"
 
 #include <gtest/gtest.h>
@@ -24,17 +24,17 @@ namespace {
 using namespace std::string_literals;
 using namespace std::chrono_literals;
 using test::AttributesOf;
+using test::ErrorOf;
+using test::kGreek;
+using test::kJapanese;
+using test::LongFolder;
 using test::NamesIn;
 using test::ReadRaw;
 using test::TempDir;
-using test::ErrorOf;
-using test::LongFolder;
-using test::kGreek;
-using test::kJapanese;
 using test::WriteRaw;
 
 // Umlauts in names (UTF-8 in the source).
-const std::string kUmlauts = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F";               // äöüß
+const std::string kUmlauts = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F"; // äöüß
 
 bool HasTemporaryFile(const std::vector<std::string>& names) {
     return std::any_of(names.begin(), names.end(), [](const std::string& name) {

@@ -6,8 +6,8 @@
 // output instead of shown. The kill-during-save test ends this program at
 // chosen moments. Exit code 0: converted and saved; 1: an error was reported.
 #include "app/VelmoStarter.h"
-#include "platform/Win32Text.h"
 #include "platform/Win32Platform.h"
+#include "platform/Win32Text.h"
 
 #include <cstdio>
 
