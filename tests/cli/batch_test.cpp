@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iostream>
 #include <set>
 
 namespace velmo::cli {
@@ -294,6 +295,7 @@ TEST(CliBatch, AnUnflushableBackupHoldsBackOnlyItsScript) {
 // or gets its new bytes, each backup is complete or absent, no temporary file
 // stays, the failure is reported, and the exit status says so.
 TEST(CliBatch, EachFileServiceCallFailingInTurn) {
+    std::size_t failures = 0;
     for (const bool backup : {true, false}) {
         SCOPED_TRACE(backup ? "with backups" : "without backups");
         auto run = [&](std::optional<std::size_t> failing, Map& m, Recorder& recorder) {
@@ -307,6 +309,7 @@ TEST(CliBatch, EachFileServiceCallFailingInTurn) {
         Recorder cleanRecorder;
         ASSERT_EQ(run(std::nullopt, clean, cleanRecorder), kDone);
         const std::vector<std::string> steps = clean.fake.calls;
+        failures += steps.size();
         for (std::size_t k = 0; k < steps.size(); ++k) {
             SCOPED_TRACE("failing call " + std::to_string(k) + ": " + steps[k]);
             Map m;
@@ -339,6 +342,7 @@ TEST(CliBatch, EachFileServiceCallFailingInTurn) {
             }
         }
     }
+    std::cout << "[ FAULTS   ] batch: " << failures << " file-service calls failing in turn\n";
 }
 
 } // namespace
