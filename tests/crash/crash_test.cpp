@@ -2,16 +2,18 @@
 // batch, on the simulated disk of each platform's model. Each run is done once;
 // at every point between two calls that may change the disk, the states the disk
 // may be found in after power returns are checked, all of them where there are
-// few, else a seeded sample. In every state each script holds its old or its new
-// bytes; a backup found under its name holds the old bytes in full; a script
-// found with its new bytes has its backup, when one was asked for; any other
-// name is a temporary file or a file that was there before, unchanged. A script
-// its editor saved just before, whose bytes never reached the disk, may be found
-// torn until it is replaced, and so may a backup that shares its file; once the
-// script holds its new bytes, its backup holds the old ones in full.
+// few, else a random sample that is the same in every run. In every state each
+// script holds its old or its new bytes; a backup found under its name holds the
+// old bytes in full; a script found with its new bytes has its backup, when one
+// was asked for; any other name is a temporary file or a file that was there
+// before, unchanged. A script its editor saved just before, whose bytes never
+// reached the disk, may be found torn until it is replaced, and so may a backup
+// that shares its file; once the script holds its new bytes, its backup holds
+// the old ones in full.
 //
-// VELMO_CRASH_STATES (states per point, default 1000) and VELMO_CRASH_SEED
-// (default 1) widen the sweep, for example VELMO_CRASH_STATES=20000.
+// VELMO_CRASH_STATES (states per point, default 1000) and VELMO_CRASH_START
+// (the random generator's starting value, default 1) widen the sweep, for example
+// VELMO_CRASH_STATES=20000.
 #include "tests/crash/SimulatedDisk.h"
 
 #include "app/VelmoStarter.h"
@@ -38,8 +40,8 @@ std::size_t StatesPerPoint() {
     const char* text = std::getenv("VELMO_CRASH_STATES");
     return text ? std::max<std::size_t>(2, std::strtoull(text, nullptr, 10)) : 1000;
 }
-std::uint64_t Seed() {
-    const char* text = std::getenv("VELMO_CRASH_SEED");
+std::uint64_t RandomStart() {
+    const char* text = std::getenv("VELMO_CRASH_START");
     return text ? std::strtoull(text, nullptr, 10) : 1;
 }
 
@@ -199,7 +201,7 @@ class Promise {
 // Checks the states after power fails at every crash point the run went through.
 Tally Sweep(const SimulatedDisk& disk, const Promise& promise, const std::string& run) {
     Tally tally;
-    std::mt19937_64 random(Seed());
+    std::mt19937_64 random(RandomStart());
     const std::vector<SimulatedDisk::CrashPoint> points = disk.CrashPoints();
     for (std::size_t p = 0; p < points.size(); ++p) {
         const std::string where =
