@@ -1,13 +1,20 @@
 // A platform whose file and clock services are those of a file-services class:
-// the Win32 platform on Win32Files, the benchmarks' POSIX platform on PosixFiles.
+// the Win32 platform on Win32Files, the benchmarks' POSIX platform on PosixFiles,
+// the power-loss tests' fake platform on a simulated disk (held by reference).
 #pragma once
 
 #include "platform/Platform.h"
 
+#include <utility>
+
 namespace velmo {
 
-template <class Files> class PlatformOnFiles : public Platform {
+template <class Files, class Base = Platform> class PlatformOnFiles : public Base {
   public:
+    template <class... Arguments>
+    explicit PlatformOnFiles(Arguments&&... arguments)
+        : files_(std::forward<Arguments>(arguments)...) {}
+
     bool FileExists(const std::string& path) override { return files_.FileExists(path); }
     std::string ReadWholeFile(const std::string& path) override {
         return files_.ReadWholeFile(path);

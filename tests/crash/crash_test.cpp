@@ -21,6 +21,7 @@
 #include "convert/ScriptFile.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
+#include "platform/PlatformOnFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -232,39 +233,7 @@ std::string ScriptDirectory(Model model) {
 
 // The window's platform with its files on the simulated disk; dialogs and
 // message boxes answer as the fake's do.
-class DiskPlatform : public FakePlatform {
-  public:
-    explicit DiskPlatform(SimulatedDisk& disk) : disk_(disk) {}
-    bool FileExists(const std::string& path) override { return disk_.FileExists(path); }
-    std::string ReadWholeFile(const std::string& path) override {
-        return disk_.ReadWholeFile(path);
-    }
-    std::uint32_t FileAttributes(const std::string& path) override {
-        return disk_.FileAttributes(path);
-    }
-    void WriteNewFile(const std::string& path, const std::string& bytes,
-                      std::uint32_t attributes) override {
-        disk_.WriteNewFile(path, bytes, attributes);
-    }
-    void KeepPermissions(const std::string& original, const std::string& copy) override {
-        disk_.KeepPermissions(original, copy);
-    }
-    void FlushFiles(const std::vector<std::string>& paths) override { disk_.FlushFiles(paths); }
-    void LinkFile(const std::string& existing, const std::string& newName) override {
-        disk_.LinkFile(existing, newName);
-    }
-    void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override {
-        disk_.MoveFile(from, to, replaceExisting);
-    }
-    void DeleteFile(const std::string& path) override { disk_.DeleteFile(path); }
-    void SyncDirectories(const std::vector<std::string>& directories) override {
-        disk_.SyncDirectories(directories);
-    }
-    DateTimeTexts Now() override { return disk_.Now(); }
-
-  private:
-    SimulatedDisk& disk_;
-};
+using DiskPlatform = PlatformOnFiles<SimulatedDisk&, FakePlatform>;
 
 TEST(PowerLoss, WindowConversion) {
     struct Direction {
