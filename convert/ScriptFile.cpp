@@ -59,19 +59,20 @@ std::string MakeBackup(FileServices& files, const std::string& path, const std::
         if (counter > kMaxNameTries)
             throw files.Error(win_error::FileExists, BackupName(path, now));
         const std::string name = BackupName(path, now, counter);
-        if (files.FileExists(name))
-            continue;
         if (method == BackupBy::LinkOrCopy) {
+            // The link itself says when the name is taken: no look beforehand.
             try {
                 files.LinkFile(path, name);
                 shared = true;
                 return name;
             } catch (const PlatformError& error) {
                 if (NameTaken(error))
-                    continue; // taken meanwhile: the next counter
+                    continue;
                 // No links on this file system (or not allowed): a copy instead.
             }
         }
+        if (files.FileExists(name))
+            continue;
         WriteFileSafely(files, name, oldText, file_attr::Normal, false, permissionsFrom);
         return name;
     }
