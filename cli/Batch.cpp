@@ -210,8 +210,7 @@ class Batch {
             }
             if (options_.check) {
                 ++changed_;
-                reporter_.Changed(path + ": " +
-                                  Plural(conversion.characters, "Zeichen", "Zeichen") +
+                reporter_.Changed(path + ": " + std::to_string(conversion.characters) + " Zeichen" +
                                   " würden umgewandelt");
                 return;
             }
@@ -241,8 +240,8 @@ class Batch {
                 continue;
             }
             ++changed_;
-            reporter_.Changed(pending_[i].path + ": " +
-                              Plural(pendingCharacters_[i], "Zeichen", "Zeichen") + " umgewandelt");
+            reporter_.Changed(pending_[i].path + ": " + std::to_string(pendingCharacters_[i]) +
+                              " Zeichen" + " umgewandelt");
         }
         pending_.clear();
         pendingCharacters_.clear();
