@@ -1,6 +1,5 @@
 #include "app/VelmoStarter.h"
 
-#include "convert/Umlaute.h"
 #include "registry/Module1.h"
 
 #include <iterator>
@@ -99,21 +98,8 @@ constexpr ControlId kEditionControls[] = {Eisenmark,       EisenmarkGeschlossen,
 } // namespace
 
 std::string RefusalText(const std::string& path, ScriptKind kind) {
-    std::string_view reason;
-    switch (kind) {
-    case ScriptKind::Text:
-        return {};
-    case ScriptKind::CompiledChunk:
-        reason = kRefusedChunk;
-        break;
-    case ScriptKind::Utf16:
-        reason = kRefusedUtf16;
-        break;
-    case ScriptKind::Utf32:
-        reason = kRefusedUtf32;
-        break;
-    }
-    return path + "\r\r" + std::string(reason);
+    const std::string_view reason = WindowRefusal(kind);
+    return reason.empty() ? std::string() : path + "\r\r" + std::string(reason);
 }
 
 std::string ErrorReportText(const PlatformError& error) {
@@ -312,27 +298,31 @@ void VelmoStarter::ConvertScript(Direction direction) {
         ~Release() { texts.ScriptText = std::make_shared<const std::string>(); }
     } release{texts};
 
-    // Only single-byte text is converted: the bytes of a compiled chunk or of
-    // UTF-16/UTF-32 text would be changed at random and the file destroyed.
-    if (const std::string refusal =
-            RefusalText(CommonDialog1.FileName, ClassifyScript(*texts.ScriptText));
-        !refusal.empty()) {
-        FileSystem->MsgBox(refusal, kErrorBoxStyle, std::string(kWindowTitle));
+    // Only text is converted: the bytes of a compiled chunk or of UTF-16/UTF-32
+    // text would be changed at random and the file destroyed.
+    ScriptDecision decision = DecideScript(*texts.ScriptText, direction);
+    if (decision.Refused()) {
+        FileSystem->MsgBox(RefusalText(CommonDialog1.FileName, decision.kind), kErrorBoxStyle,
+                           std::string(kWindowTitle));
         return;
     }
 
-    if (ContainsGuardWord(*texts.ScriptText) &&
-        FileSystem->MsgBox(std::string(kGuardWarning), mb::YesNoCritical,
-                           std::string(kGuardTitle)) != mb::AnswerYes)
+    if (decision.guardWord && FileSystem->MsgBox(std::string(kGuardWarning), mb::YesNoCritical,
+                                                 std::string(kGuardTitle)) != mb::AnswerYes)
         return;
 
-    texts.ScriptText = std::make_shared<const std::string>(
-        direction == Direction::ToTwoCharacterForm ? UmlauteToTwoCharacterForm(*texts.ScriptText)
-                                                   : UmlauteToSingleCharacter(*texts.ScriptText));
+    if (decision.Changes())
+        texts.ScriptText = std::make_shared<const std::string>(std::move(decision.text));
     SaveTextFile(CommonDialog1.FileName);
 
-    if (controls[Meldung].value == 1)
-        FileSystem->MsgBox(std::string(kDoneMessage), mb::Ok, "");
+    // Characters left as UTF-8 are named under "Fertig", so that the user can
+    // look at them.
+    if (controls[Meldung].value == 1) {
+        std::string done(kDoneMessage);
+        if (decision.keptAsUtf8 > 0)
+            done += "\r" + KeptAsUtf8Sentence(decision, *texts.OriginalText);
+        FileSystem->MsgBox(done, mb::Ok, "");
+    }
 }
 
 } // namespace velmo

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "app/Controls.h"
+#include "convert/ScriptDecision.h"
 #include "convert/ScriptFile.h"
-#include "convert/ScriptKind.h"
 #include "platform/Platform.h"
 
 #include <array>
@@ -68,7 +68,6 @@ class VelmoStarter {
     CommonDialog CommonDialog1;
 
   private:
-    enum class Direction { ToTwoCharacterForm, ToSingleCharacter };
     void ConvertScript(Direction direction);
     void Launch(ControlId id);
     void Hide(ControlId id) { controls[id].visible = false; }
@@ -87,15 +86,8 @@ inline constexpr std::string_view kGuardTitle = "Achtung";
 inline constexpr std::string_view kDoneMessage = "Fertig";
 inline constexpr std::string_view kLuaFilter = "Lua-Datei (LUA)|*.lua";
 
-// Why a script is not converted, shown below its path under the program's title.
-inline constexpr std::string_view kRefusedChunk =
-    "Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht umgewandelt.";
-inline constexpr std::string_view kRefusedUtf16 =
-    "Die Datei ist in UTF-16 gespeichert und wird nicht umgewandelt.";
-inline constexpr std::string_view kRefusedUtf32 =
-    "Die Datei ist in UTF-32 gespeichert und wird nicht umgewandelt.";
-// The message for a script of `kind` at `path`; empty for single-byte text,
-// which is converted.
+// The message for a script of `kind` at `path`, its reason below the path;
+// empty for text, which is converted.
 std::string RefusalText(const std::string& path, ScriptKind kind);
 
 } // namespace velmo

@@ -1,8 +1,6 @@
 #include "cli/Batch.h"
 
 #include "convert/ScriptFile.h"
-#include "convert/ScriptKind.h"
-#include "convert/Umlaute.h"
 
 #include <algorithm>
 #include <new>
@@ -37,51 +35,12 @@ bool EndsWithLua(const std::string& name) {
     return tail == ".lua";
 }
 
-const char* RefusalReason(ScriptKind kind) {
-    switch (kind) {
-    case ScriptKind::CompiledChunk:
-        return "kompiliertes Lua-Skript (Bytecode)";
-    case ScriptKind::Utf16:
-        return "in UTF-16 gespeichert";
-    case ScriptKind::Utf32:
-        return "in UTF-32 gespeichert";
-    case ScriptKind::Text:
-        break;
-    }
-    return "";
-}
-
-std::string Skipped(const std::string& path, const std::string& why) {
-    return path + ": übersprungen, " + why;
+std::string Skipped(const std::string& path, std::string_view why) {
+    return path + ": übersprungen, " + std::string(why);
 }
 
 constexpr const char* kGuardNotice = "enthält das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C "
                                      "(umwandeln mit --trotzdem)";
-
-// The converted text and the number of characters converted.
-struct Conversion {
-    std::string text;
-    std::size_t characters = 0;
-};
-
-Conversion Convert(const std::string& text, Direction direction) {
-    Conversion result;
-    if (direction == Direction::ToTwoCharacterForm) {
-        // The room is an upper bound (every byte above 127); without such bytes
-        // there is nothing to convert.
-        const std::size_t room = TwoCharacterFormRoom(text);
-        if (room == text.size())
-            return result;
-        result.text.resize(room);
-        result.text.resize(UmlauteToTwoCharacterForm(text, result.text.data()));
-        result.characters = result.text.size() - text.size();
-    } else {
-        result.text.resize(text.size());
-        result.text.resize(UmlauteToSingleCharacter(text, result.text.data()));
-        result.characters = text.size() - result.text.size();
-    }
-    return result;
-}
 
 class Batch {
   public:
@@ -112,7 +71,7 @@ class Batch {
         ++failed_;
         reporter_.Failure(ErrorLine(error, path));
     }
-    void Skip(const std::string& path, const std::string& why) {
+    void Skip(const std::string& path, std::string_view why) {
         ++skipped_;
         reporter_.Notice(Skipped(path, why));
     }
@@ -195,29 +154,31 @@ class Batch {
     void Process(const std::string& path) {
         try {
             const std::string text = files_.ReadWholeFile(path);
-            if (const ScriptKind kind = ClassifyScript(text); kind != ScriptKind::Text) {
-                Skip(path, RefusalReason(kind));
+            ScriptDecision decision = DecideScript(text, options_.direction);
+            if (decision.Refused()) {
+                Skip(path, CompanionRefusal(decision.kind));
                 return;
             }
-            Conversion conversion = Convert(text, options_.direction);
-            if (conversion.characters == 0) {
-                ++unchanged_; // never rewritten: no backup, its times stay
-                return;
-            }
-            if (!options_.anyway && ContainsGuardWord(text)) {
+            if (decision.Changes() && !options_.anyway && decision.guardWord) {
                 Skip(path, kGuardNotice);
+                return;
+            }
+            if (decision.keptAsUtf8 > 0)
+                reporter_.Notice(path + ": " + KeptAsUtf8Sentence(decision, text));
+            if (!decision.Changes()) {
+                ++unchanged_; // never rewritten: no backup, its times stay
                 return;
             }
             if (options_.check) {
                 ++changed_;
-                reporter_.Changed(path + ": " + std::to_string(conversion.characters) + " Zeichen" +
+                reporter_.Changed(path + ": " + std::to_string(decision.converted) + " Zeichen" +
                                   " würden umgewandelt");
                 return;
             }
-            pending_.push_back(StageScript(files_, path, text, conversion.text, options_.backup,
+            pending_.push_back(StageScript(files_, path, text, decision.text, options_.backup,
                                            BackupBy::LinkOrCopy));
-            pendingCharacters_.push_back(conversion.characters);
-            pendingBytes_ += conversion.text.size();
+            pendingCharacters_.push_back(decision.converted);
+            pendingBytes_ += decision.text.size();
         } catch (const PlatformError& error) {
             Fail(error, path);
         } catch (const std::bad_alloc&) {
@@ -384,22 +345,25 @@ int RunFilter(const std::string& input, std::string& output, const Options& opti
               Reporter& reporter) {
     const std::string name = "(Standardeingabe)";
     output = input;
-    if (const ScriptKind kind = ClassifyScript(input); kind != ScriptKind::Text) {
-        reporter.Notice(name + ": unverändert durchgereicht, " + RefusalReason(kind));
+    ScriptDecision decision = DecideScript(input, options.direction);
+    if (decision.Refused()) {
+        reporter.Notice(name + ": unverändert durchgereicht, " +
+                        std::string(CompanionRefusal(decision.kind)));
         return kDone;
     }
-    Conversion conversion = Convert(input, options.direction);
-    if (conversion.characters == 0)
-        return kDone;
-    if (!options.anyway && ContainsGuardWord(input)) {
+    if (decision.Changes() && !options.anyway && decision.guardWord) {
         reporter.Notice(name + ": unverändert durchgereicht, " + kGuardNotice);
         return kDone;
     }
+    if (decision.keptAsUtf8 > 0)
+        reporter.Notice(name + ": " + KeptAsUtf8Sentence(decision, input));
+    if (!decision.Changes())
+        return kDone;
     if (options.check) {
         output.clear();
         return kWouldChange;
     }
-    output = std::move(conversion.text);
+    output = std::move(decision.text);
     return kDone;
 }
 

@@ -3,6 +3,7 @@
 // and saving them with the launcher's own save, and telling what happened.
 #pragma once
 
+#include "convert/ScriptDecision.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -11,10 +12,8 @@
 
 namespace velmo::cli {
 
-enum class Direction {
-    ToTwoCharacterForm, // "fuer-velmo": like "Umlaute für Velmo umwandeln"
-    ToSingleCharacter,  // "fuer-mich": like "Umlaute für mich umwandeln"
-};
+// "fuer-velmo" and "fuer-mich": the window's two conversions.
+using velmo::Direction;
 
 struct Options {
     Direction direction = Direction::ToTwoCharacterForm;

@@ -40,6 +40,57 @@ constexpr std::array<unsigned char, 256> MakeReverseTable() {
 constexpr auto kForward = MakeForwardTable();
 constexpr auto kReverse = MakeReverseTable();
 
+// For each byte of the seven: how many bytes 80–BF behind it make it the start
+// of a well-formed UTF-8 character that stays as it is; 0 where none does.
+// E4 80–BF 80–BF is U+4000–U+4FFF (中 人 不 …), C4 80–BF U+0100–U+013F (ą č ę
+// ğ …), D6 80–BF Armenian and Hebrew points. DF and DC with one such byte
+// (NKo, Syriac) are also "ß…" and "Ü“" in Windows-1252, so they count only in a
+// text that is all UTF-8. F6 and FC begin no UTF-8 character.
+constexpr std::array<unsigned char, 256> MakeKeepTable(bool wholeTextIsUtf8) {
+    std::array<unsigned char, 256> table{};
+    table[0xE4] = 2;
+    table[0xC4] = 1;
+    table[0xD6] = 1;
+    if (wholeTextIsUtf8) {
+        table[0xDF] = 1;
+        table[0xDC] = 1;
+    }
+    return table;
+}
+constexpr auto kKeepInText = MakeKeepTable(false);
+constexpr auto kKeepInUtf8 = MakeKeepTable(true);
+static_assert([] {
+    for (int b = 0; b < 256; ++b)
+        if (kKeepInUtf8[b] && !kForward[b])
+            return false;
+    return true;
+}());
+
+const unsigned char* KeepTable(bool wholeTextIsUtf8) {
+    return (wholeTextIsUtf8 ? kKeepInUtf8 : kKeepInText).data();
+}
+
+inline unsigned IsContinuation(unsigned char byte) {
+    return (byte & 0xC0u) == 0x80u;
+}
+// 1 when the byte at `at` begins a character that stays UTF-8. Reads at[1] and
+// at[2] whatever the byte: only for places with two readable bytes behind them.
+inline unsigned KeptAt(const unsigned char* at, const unsigned char* keep) {
+    const unsigned need = keep[at[0]];
+    const unsigned first = IsContinuation(at[1]);
+    return ((need == 1) & first) | ((need == 2) & first & IsContinuation(at[2]));
+}
+// The same for a place `left` bytes before the text's end.
+inline bool KeptNearEnd(const unsigned char* at, std::size_t left, const unsigned char* keep) {
+    const unsigned need = keep[at[0]];
+    if (need == 0 || left <= need)
+        return false;
+    for (unsigned k = 1; k <= need; ++k)
+        if (!IsContinuation(at[k]))
+            return false;
+    return true;
+}
+
 // What the block loops rely on: only bytes 0x80 and above grow, and a pair's
 // second byte is never 0xC3 itself.
 static_assert([] {
@@ -184,10 +235,12 @@ std::size_t CountHighBytes(const unsigned char* in, std::size_t n) {
 // Handles the lowest mark of `block`, whose output starts at `to`; `grown`
 // counts the bytes the block has gained so far.
 inline void ForwardSlot(const unsigned char* block, unsigned char* to, std::size_t& grown,
-                        Marks& marks) {
+                        Marks& marks, const unsigned char* keep) {
     const unsigned p = LowestMark(marks);
     const unsigned char byte = block[p];
-    const unsigned char second = kForward[byte] & AnyMark(marks);
+    // A byte kept as UTF-8 is written as any other byte: its mask is 0 then.
+    const auto converts = static_cast<unsigned char>(KeptAt(block + p, keep) - 1u);
+    const unsigned char second = kForward[byte] & AnyMark(marks) & converts;
     to[grown + p] = second ? kUtf8Lead : byte;
     to[grown + p + 1] = second;
     grown += second != 0;
@@ -196,22 +249,25 @@ inline void ForwardSlot(const unsigned char* block, unsigned char* to, std::size
 }
 
 // Writes the two-character form of in[0, n) to `out` and returns its length.
-// `out` has room for n + CountHighBytes(in, n) bytes.
-std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char* out) {
+// `out` has room for n + CountHighBytes(in, n) bytes. The slots read up to two
+// bytes past a mark (byte 34 at most), well inside a block's reach.
+std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char* out,
+                           const unsigned char* keep) {
     std::size_t i = 0; // the block's start in the input
     std::size_t o = 0; // and in the output
     while (n - i >= kReach) {
         Copy32(out + o, in + i);
         Marks marks = HighBytes(in + i);
         std::size_t grown = 0;
-        ForwardSlot(in + i, out + o, grown, marks);
+        ForwardSlot(in + i, out + o, grown, marks, keep);
         while (marks)
-            ForwardSlot(in + i, out + o, grown, marks);
+            ForwardSlot(in + i, out + o, grown, marks, keep);
         i += kBlock;
         o += kBlock + grown;
     }
     for (; i < n; ++i) {
-        if (const unsigned char second = kForward[in[i]]) {
+        if (const unsigned char second = kForward[in[i]];
+            second && !KeptNearEnd(in + i, n - i, keep)) {
             out[o++] = kUtf8Lead;
             out[o++] = second;
         } else {
@@ -322,9 +378,9 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
     return text.size() + high;
 }
 
-std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out) {
+std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8) {
     return ConvertForward(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                          reinterpret_cast<unsigned char*>(out));
+                          reinterpret_cast<unsigned char*>(out), KeepTable(wholeTextIsUtf8));
 }
 
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out) {
@@ -333,9 +389,13 @@ std::size_t UmlauteToSingleCharacter(std::string_view text, char* out) {
 }
 
 std::string UmlauteToTwoCharacterForm(std::string_view text) {
-    // Sized once, then cut to what was written.
-    std::string out = StringOfSize(TwoCharacterFormRoom(text));
-    out.resize(UmlauteToTwoCharacterForm(text, out.data()));
+    // Sized once, then cut to what was written. Without a byte above 127 there
+    // is nothing to decide.
+    const std::size_t room = TwoCharacterFormRoom(text);
+    if (room == text.size())
+        return std::string(text);
+    std::string out = StringOfSize(room);
+    out.resize(UmlauteToTwoCharacterForm(text, out.data(), IsWellFormedUtf8(text)));
     return out;
 }
 
@@ -343,6 +403,60 @@ std::string UmlauteToSingleCharacter(std::string_view text) {
     std::string out = StringOfSize(text.size());
     out.resize(UmlauteToSingleCharacter(text, out.data()));
     return out;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // Runs of ASCII, nearly all of a script, are passed a block at a time.
+        while (n - i >= kBlock && HighBytes(in + i) == 0)
+            i += kBlock;
+        if (i == n)
+            break;
+        const unsigned char lead = in[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        // The length and the range of the second byte by the lead byte; the
+        // narrower ranges rule out overlong forms, surrogates and code points
+        // above U+10FFFF.
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+        else
+            return false;
+        if (n - i < length || in[i + 1] < low || in[i + 1] > high)
+            return false;
+        for (std::size_t k = 2; k < length; ++k)
+            if (!IsContinuation(in[i + k]))
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+KeptAsUtf8 FindKeptAsUtf8(std::string_view text, bool wholeTextIsUtf8) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    const unsigned char* keep = KeepTable(wholeTextIsUtf8);
+    KeptAsUtf8 kept{0, n};
+    for (std::size_t i = 0; i < n; ++i) {
+        while (n - i >= kBlock && HighBytes(in + i) == 0)
+            i += kBlock;
+        if (i < n && KeptNearEnd(in + i, n - i, keep)) {
+            if (kept.count++ == 0)
+                kept.first = i;
+        }
+    }
+    return kept;
 }
 
 bool ContainsGuardWord(std::string_view text) {

@@ -27,18 +27,38 @@ inline constexpr std::array<UmlautRow, 7> kUmlautRows = {{
     {0xDC, 0x9C}, // Ü
 }};
 
-// Each of ä ö ü ß Ä Ö Ü becomes its two-character form.
+// Each of ä ö ü ß Ä Ö Ü becomes its two-character form, except where its byte
+// begins a UTF-8 character that is not one of the seven: text already in UTF-8
+// (Polish ą = C4 85, Chinese 中 = E4 B8 AD) is never damaged. Kept as UTF-8 are
+// E4 followed by two bytes 80–BF, and C4 or D6 followed by one; DF or DC
+// followed by one (NKo, Syriac: next to never in a script, while Windows-1252
+// "ß…" and "Straße“" are common) only when the whole text is well-formed UTF-8.
+// F6 and FC never begin a UTF-8 character.
 std::string UmlauteToTwoCharacterForm(std::string_view text);
 // Each two-character form becomes its character again.
 std::string UmlauteToSingleCharacter(std::string_view text);
 
 // The same two conversions into a buffer the caller provides and may reuse:
 // the forward one needs TwoCharacterFormRoom(text) bytes, the reverse one
-// text.size() bytes. Each returns the number of bytes written. (The string
-// forms throw std::bad_alloc when memory runs short.)
+// text.size() bytes. Each returns the number of bytes written. The forward one
+// is told whether the whole text is well-formed UTF-8 (IsWellFormedUtf8), which
+// decides DF and DC. (The string forms throw std::bad_alloc when memory runs
+// short.)
 std::size_t TwoCharacterFormRoom(std::string_view text);
-std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out);
+std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8);
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out);
+
+// True when the text is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF); plain ASCII and the empty text are.
+bool IsWellFormedUtf8(std::string_view text);
+
+// The bytes of the seven that the forward conversion leaves because they begin
+// a UTF-8 character: how many, and where the first begins (text.size() when none).
+struct KeptAsUtf8 {
+    std::size_t count = 0;
+    std::size_t first = 0;
+};
+KeptAsUtf8 FindKeptAsUtf8(std::string_view text, bool wholeTextIsUtf8);
 
 // True when the text holds the word "UMLAUTE" in any mixture of letter cases,
 // also inside a longer word.
