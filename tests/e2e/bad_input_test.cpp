@@ -308,6 +308,39 @@ void CompiledChunk(BadInputE2E& t) {
                     L"umgewandelt.");
 }
 
+// What luajit -b writes: ESC "LJ", its version and flags, then bytecode whose
+// bytes include the seven umlaut bytes.
+void LuaJitChunk(BadInputE2E& t) {
+    const std::wstring script = t.temp / L"Skripte\\jit.lua";
+    std::string chunk("\x1BLJ\x02\x0A", 5);
+    for (int i = 0; i < 64; ++i)
+        chunk += std::string("\x01\xE4\x00\xDF\xC3\xA4\x02\xFC", 8);
+    WriteFileBytes(script, chunk);
+    t.ExpectRefusal(UmlauteWeg, script,
+                    L"Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht "
+                    L"umgewandelt.");
+}
+
+// A script already in UTF-8 with Chinese and Polish text beside German: every
+// byte stays, and "Fertig" names what was left and where.
+void Utf8Script(BadInputE2E& t) {
+    const std::wstring script = t.temp / L"Skripte\\utf8.lua";
+    const std::string text = "x = \"\xE4\xB8\xAD \xC4\x85\"\r\n-- Gr\xC3\xB6\xC3\x9F"
+                             "e\r\n";
+    WriteFileBytes(script, text);
+    const auto entries = Entries(DirectoryOf(script));
+    ConvertThroughDialog(t.launcher, UmlauteWeg, script);
+    const std::optional<ShownBox> done = NextMessageBox(t.launcher);
+    ASSERT_TRUE(done) << "no \"Fertig\"";
+    EXPECT_EQ(done->info.text, L"Fertig\r2 Zeichen geh\u00f6ren schon zu UTF-8-Text und bleiben, "
+                               L"wie sie sind; das erste: \u201e\u4e2d\u201c in Zeile 1.");
+    Answer(done->box, IDOK);
+    EXPECT_FALSE(NextMessageBox(t.launcher));
+    EXPECT_EQ(FirstDifference(text, ReadFileBytes(script)), "same");
+    EXPECT_EQ(Added(entries, Entries(DirectoryOf(script))).size(), 1u) << "one backup";
+    t.Note("byte-identical; \"Fertig\" names the first character kept and its line");
+}
+
 // What Notepad++ writes as "UCS-2 LE BOM": little-endian UTF-16 with its mark.
 void Utf16Script(BadInputE2E& t) {
     const std::wstring script = t.temp / L"Skripte\\utf16.lua";
@@ -475,6 +508,10 @@ const BadInputCase kCases[] = {
      "error box naming the script; script unchanged; no temporary file left", ScriptOpenForReading},
     {"CompiledChunk", "compiled Lua chunk (luac output) picked",
      "message naming the file and why; file byte-identical; no backup", CompiledChunk},
+    {"LuaJitChunk", "LuaJIT bytecode (luajit -b output) picked",
+     "message naming the file and why; file byte-identical; no backup", LuaJitChunk},
+    {"Utf8Script", "UTF-8 script with Chinese and Polish text, \"für Velmo\"",
+     "byte-identical; \"Fertig\" and a line naming what stays", Utf8Script},
     {"Utf16Script", "UTF-16 script with byte-order mark picked",
      "message naming the file and why; file byte-identical; no backup", Utf16Script},
     {"EmptyScript", "empty script", "converted to empty; empty backup; \"Fertig\"", EmptyScript},
