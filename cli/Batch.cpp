@@ -319,9 +319,17 @@ Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak. Eine Datei wird erst
 ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
 und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
 unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
-Lua-Skripte (Bytecode), Dateien in UTF-16 oder UTF-32, symbolische
-Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort „UMLAUTE“ werden
-mit einem Hinweis übersprungen.
+Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
+symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
+„UMLAUTE“ werden mit einem Hinweis übersprungen.
+
+Text, der schon UTF-8 ist (polnisch ą, tschechisch č, chinesisch 中 …),
+bleibt bei fuer-velmo, wie er ist; stehen Umlaute in Windows-1252 daneben,
+werden nur sie umgewandelt. Ein Hinweis nennt, wie viele Zeichen so
+geblieben sind, und das erste mit seiner Zeile. Nicht zu unterscheiden sind
+ß oder Ü direkt vor „…“ oder anderen Satzzeichen von Windows-1252 und
+seltene UTF-8-Zeichen (NKo, Syrisch): ist die ganze Datei UTF-8, gilt sie
+als UTF-8, sonst als Windows-1252.
 
 Rückgabewert:
   0  fertig; mit --pruefen: nichts würde sich ändern

@@ -218,6 +218,34 @@ TEST_F(Folder, ExitStatuses) {
               std::string::npos);
 }
 
+// Text already in UTF-8 is left byte for byte and not even rewritten; beside
+// Windows-1252 umlauts only those convert. A notice names what stayed, the
+// count only what converted, and --pruefen does not ask for the UTF-8 file.
+TEST_F(Folder, Utf8TextStaysAndIsNamed) {
+    const std::string utf8 = "x = \"\xE4\xB8\xAD \xC4\x85\"\n";
+    const std::string mixed = "-- \xE4\n" + utf8;
+    Write(root_ / "a.lua", utf8);
+    Write(root_ / "b.lua", mixed);
+    struct stat before {};
+    ASSERT_EQ(stat((root_ / "a.lua").c_str(), &before), 0);
+
+    EXPECT_EQ(Umlaute({"fuer-velmo", "--pruefen", "a.lua"}, root_).status, 0);
+    const Result r = Umlaute({"fuer-velmo", "--ohne-sicherung", "a.lua", "b.lua"}, root_);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Read(root_ / "a.lua"), utf8);
+    EXPECT_EQ(Read(root_ / "b.lua"), "-- \xC3\xA4\n" + utf8);
+    struct stat after {};
+    ASSERT_EQ(stat((root_ / "a.lua").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_NE(r.err.find("a.lua: 2 Zeichen geh\xC3\xB6ren schon zu UTF-8-Text und bleiben, wie sie "
+                         "sind; das erste: \xE2\x80\x9E\xE4\xB8\xAD\xE2\x80\x9C in Zeile 1."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("b.lua: 2 Zeichen"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "b.lua: 1 Zeichen umgewandelt\n");
+}
+
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     const fs::path map = root_ / "karte";
     for (const char* name : {"1.lua", "2-nurlesen.lua", "3-gesperrt.lua", "4.lua"})
