@@ -73,14 +73,8 @@ const unsigned char* KeepTable(bool wholeTextIsUtf8) {
 inline unsigned IsContinuation(unsigned char byte) {
     return (byte & 0xC0u) == 0x80u;
 }
-// 1 when the byte at `at` begins a character that stays UTF-8. Reads at[1] and
-// at[2] whatever the byte: only for places with two readable bytes behind them.
-inline unsigned KeptAt(const unsigned char* at, const unsigned char* keep) {
-    const unsigned need = keep[at[0]];
-    const unsigned first = IsContinuation(at[1]);
-    return ((need == 1) & first) | ((need == 2) & first & IsContinuation(at[2]));
-}
-// The same for a place `left` bytes before the text's end.
+// True when the byte at `at`, `left` bytes before the text's end, begins a
+// character that stays UTF-8.
 inline bool KeptNearEnd(const unsigned char* at, std::size_t left, const unsigned char* keep) {
     const unsigned need = keep[at[0]];
     if (need == 0 || left <= need)
@@ -175,6 +169,45 @@ inline Marks LeadBytes(const unsigned char* block) {
 
 #endif
 
+// Bytes that begin a character kept as UTF-8 (see MakeKeepTable): they are
+// taken out of a block's marks and so copied as they are. The vector form
+// tests the lead bytes the table names, and reads up to byte 33.
+#if VELMO_UMLAUTE_SSE2
+
+inline __m128i Equal(__m128i bytes, unsigned char byte) {
+    return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(byte)));
+}
+// Bytes 80–BF: as signed bytes, those below 0xC0 (-64).
+inline __m128i Continuation(const unsigned char* p) {
+    return _mm_cmplt_epi8(Load16(p), _mm_set1_epi8(static_cast<char>(0xC0)));
+}
+template <bool wholeTextIsUtf8> inline __m128i KeptLeads(const unsigned char* p) {
+    const __m128i here = Load16(p);
+    __m128i two = _mm_or_si128(Equal(here, 0xC4), Equal(here, 0xD6));
+    if constexpr (wholeTextIsUtf8)
+        two = _mm_or_si128(two, _mm_or_si128(Equal(here, 0xDF), Equal(here, 0xDC)));
+    const __m128i three = _mm_and_si128(Equal(here, 0xE4), Continuation(p + 2));
+    return _mm_and_si128(_mm_or_si128(two, three), Continuation(p + 1));
+}
+template <bool wholeTextIsUtf8> inline Marks KeptMarks(const unsigned char* block) {
+    return ToMarks(KeptLeads<wholeTextIsUtf8>(block), KeptLeads<wholeTextIsUtf8>(block + 16));
+}
+
+#else
+
+template <bool wholeTextIsUtf8> inline Marks KeptMarks(const unsigned char* block) {
+    const unsigned char* keep = KeepTable(wholeTextIsUtf8);
+    Marks kept = 0;
+    for (Marks marks = HighBytes(block); marks; marks &= marks - 1) {
+        const unsigned p = static_cast<unsigned>(std::countr_zero(marks));
+        if (KeptNearEnd(block + p, 3, keep))
+            kept |= Marks{1} << p;
+    }
+    return kept;
+}
+
+#endif
+
 inline unsigned LowestMark(Marks marks) {
     return static_cast<unsigned>(std::countr_zero(marks | kPastBlock));
 }
@@ -235,12 +268,10 @@ std::size_t CountHighBytes(const unsigned char* in, std::size_t n) {
 // Handles the lowest mark of `block`, whose output starts at `to`; `grown`
 // counts the bytes the block has gained so far.
 inline void ForwardSlot(const unsigned char* block, unsigned char* to, std::size_t& grown,
-                        Marks& marks, const unsigned char* keep) {
+                        Marks& marks) {
     const unsigned p = LowestMark(marks);
     const unsigned char byte = block[p];
-    // A byte kept as UTF-8 is written as any other byte: its mask is 0 then.
-    const auto converts = static_cast<unsigned char>(KeptAt(block + p, keep) - 1u);
-    const unsigned char second = kForward[byte] & AnyMark(marks) & converts;
+    const unsigned char second = kForward[byte] & AnyMark(marks);
     to[grown + p] = second ? kUtf8Lead : byte;
     to[grown + p + 1] = second;
     grown += second != 0;
@@ -249,19 +280,19 @@ inline void ForwardSlot(const unsigned char* block, unsigned char* to, std::size
 }
 
 // Writes the two-character form of in[0, n) to `out` and returns its length.
-// `out` has room for n + CountHighBytes(in, n) bytes. The slots read up to two
-// bytes past a mark (byte 34 at most), well inside a block's reach.
-std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char* out,
-                           const unsigned char* keep) {
+// `out` has room for n + CountHighBytes(in, n) bytes.
+template <bool wholeTextIsUtf8>
+std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char* out) {
+    const unsigned char* keep = KeepTable(wholeTextIsUtf8);
     std::size_t i = 0; // the block's start in the input
     std::size_t o = 0; // and in the output
     while (n - i >= kReach) {
         Copy32(out + o, in + i);
-        Marks marks = HighBytes(in + i);
+        Marks marks = HighBytes(in + i) & ~KeptMarks<wholeTextIsUtf8>(in + i);
         std::size_t grown = 0;
-        ForwardSlot(in + i, out + o, grown, marks, keep);
+        ForwardSlot(in + i, out + o, grown, marks);
         while (marks)
-            ForwardSlot(in + i, out + o, grown, marks, keep);
+            ForwardSlot(in + i, out + o, grown, marks);
         i += kBlock;
         o += kBlock + grown;
     }
@@ -379,8 +410,10 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
 }
 
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8) {
-    return ConvertForward(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                          reinterpret_cast<unsigned char*>(out), KeepTable(wholeTextIsUtf8));
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    auto* to = reinterpret_cast<unsigned char*>(out);
+    return wholeTextIsUtf8 ? ConvertForward<true>(in, text.size(), to)
+                           : ConvertForward<false>(in, text.size(), to);
 }
 
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out) {
