@@ -5,10 +5,12 @@
 
 #include "resources/resource_ids.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace velmo {
 
@@ -203,6 +205,39 @@ constexpr int ChildIdOf(ControlId id) {
 constexpr const Control* ControlOfChildId(int childId) {
     const int index = childId - kChildIdBase;
     return index >= 0 && index < kControlCount ? &kControls[index] : nullptr;
+}
+
+// Controls with a window of their own; labels and images are drawn on the
+// main window, and the dialog is no control on it.
+constexpr bool HasOwnWindow(ControlKind kind) {
+    return kind == ControlKind::TextBox || kind == ControlKind::CheckBox ||
+           kind == ControlKind::CommandButton || kind == ControlKind::PictureBox;
+}
+
+// The controls that `take` keeps, ordered by the number `rank` gives each.
+template <class Take, class Rank> std::vector<ControlId> ControlsBy(Take take, Rank rank) {
+    std::vector<const Control*> list;
+    for (const Control& c : kControls)
+        if (take(c))
+            list.push_back(&c);
+    std::sort(list.begin(), list.end(),
+              [&](const Control* a, const Control* b) { return rank(*a) < rank(*b); });
+    std::vector<ControlId> ids;
+    for (const Control* c : list)
+        ids.push_back(c->id);
+    return ids;
+}
+
+// The windowed controls that take part in Tab navigation, by tab index.
+inline std::vector<ControlId> TabOrder() {
+    return ControlsBy([](const Control& c) { return HasOwnWindow(c.kind) && c.tabIndex >= 0; },
+                      [](const Control& c) { return c.tabIndex; });
+}
+
+// The windowed controls front to back, by stacking rank.
+inline std::vector<ControlId> StackingOrder() {
+    return ControlsBy([](const Control& c) { return HasOwnWindow(c.kind); },
+                      [](const Control& c) { return c.stacking; });
 }
 
 } // namespace velmo

@@ -1,8 +1,13 @@
 #include "app/Fonts.h"
 
+#include "app/Layout.h"
+#include "app/TextFit.h"
 #include "platform/Win32Error.h"
 #include "platform/Win32Text.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <string_view>
@@ -54,6 +59,44 @@ FaceChoice ChooseFace(std::string_view face) {
     return {Widen(std::string(face)), DEFAULT_PITCH | FF_DONTCARE};
 }
 
+// Space between a push button's edge and its caption, at 96 DPI: some systems'
+// own measure of a button allows less, and the caption then touches its frame.
+constexpr int kButtonTextMargin = 3;
+
+// Gives the controls in `font` that font and tells whether each caption fits.
+bool CaptionsFit(FontId font, HFONT handle, int dpi,
+                 const std::array<HWND, kControlCount>& children) {
+    bool fit = true;
+    WindowDc screen(nullptr);
+    Selection selected(screen.Get(), handle);
+    for (const Control& c : kControls) {
+        if (c.font != font)
+            continue;
+        const RECT r = PixelRect(c, dpi);
+        const std::wstring text = Widen(std::string(c.text));
+        SIZE extent{};
+        GetTextExtentPoint32W(screen.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
+        int needed = extent.cx;
+        HWND child = children[c.id];
+        if (child)
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(handle), FALSE);
+        if (c.kind == ControlKind::CommandButton)
+            needed += 2 * MulDiv(kButtonTextMargin, dpi, kDefaultDpi);
+        if (c.kind == ControlKind::CheckBox || c.kind == ControlKind::CommandButton) {
+            // The control's own measure: its caption with the box or the frame and
+            // margins it draws beside it.
+            SIZE ideal{};
+            if (child && SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)))
+                needed = std::max<int>(needed, ideal.cx);
+        }
+        // The notice has its own way to fit its lines (DrawCentredLines).
+        if (c.kind != ControlKind::TextBox &&
+            (needed > r.right - r.left || extent.cy > r.bottom - r.top))
+            fit = false;
+    }
+    return fit;
+}
+
 } // namespace
 
 int PixelHeight(const FontDef& def, int dpi) {
@@ -75,6 +118,40 @@ AutoFont MakeFont(const FontDef& def, int pixelHeight) {
     if (!handle)
         throw LastError(std::string(def.face));
     return handle;
+}
+
+std::array<AutoFont, kFontCount> FittedFonts(int dpi,
+                                             const std::array<HWND, kControlCount>& children) {
+    std::array<AutoFont, kFontCount> fonts{};
+    for (int font = 0; font < kFontCount; ++font) {
+        const FontDef def = FontOf(static_cast<FontId>(font));
+        if (def.hundredthsOfPoint <= 0)
+            continue;
+        FittingHeight(PixelHeight(def, dpi), [&](int height) {
+            fonts[font] = MakeFont(def, height);
+            return CaptionsFit(static_cast<FontId>(font), fonts[font].Get(), dpi, children);
+        });
+    }
+    return fonts;
+}
+
+void DrawCentredLines(HDC dc, std::wstring_view text, int width) {
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    int y = 0;
+    for (const std::wstring_view line : TextLines(text)) {
+        const int length = static_cast<int>(line.size());
+        SIZE size{};
+        SetTextCharacterExtra(dc, 0);
+        GetTextExtentPoint32W(dc, line.data(), length, &size);
+        if (const int spacing = LetterSpacingToFit(size.cx, width, length)) {
+            SetTextCharacterExtra(dc, spacing);
+            GetTextExtentPoint32W(dc, line.data(), length, &size);
+        }
+        TextOutW(dc, (width - size.cx) / 2, y, line.data(), length);
+        y += metrics.tmHeight;
+    }
+    SetTextCharacterExtra(dc, 0);
 }
 
 } // namespace velmo

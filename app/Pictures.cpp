@@ -1,12 +1,14 @@
 #include "app/Pictures.h"
 
 #include "app/Bitmap24.h"
-
+#include "app/Layout.h"
 #include "platform/Win32Error.h"
+#include "platform/Win32Text.h"
 #include "resources/resource_ids.h"
 
 #include <wincodec.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -114,6 +116,64 @@ Bitmap MakeBitmap(int width, int height) {
         throw LastError("");
     bitmap.pixels = {static_cast<std::uint32_t*>(bits), width, height};
     return bitmap;
+}
+
+void Artwork::Decode(HINSTANCE instance) {
+    PictureDecoder decoder(instance);
+    for (const Control& c : kControls)
+        if (c.picture)
+            sources_[c.id] = decoder.Decode(c.picture);
+}
+
+void Artwork::BuildFaces(int dpi) {
+    for (const Control& c : kControls) {
+        const PixelImage& source = sources_[c.id];
+        if (source.pixels.empty() || c.kind == ControlKind::Image)
+            continue;
+        const RECT r = PixelRect(c, dpi);
+        Bitmap face = MakeBitmap(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
+        Fill(face.pixels, OpaquePixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
+        const int width = MulDiv(source.width, dpi, kDefaultDpi);
+        const int height = MulDiv(source.height, dpi, kDefaultDpi);
+        if (width == source.width && height == source.height)
+            Blend(face.pixels, source, 0, 0);
+        else
+            Blend(face.pixels, Stretch(source, width, height), 0, 0);
+        faces_[c.id] = std::move(face);
+    }
+}
+
+void Artwork::BuildSurface(int dpi, const std::function<bool(ControlId)>& visible,
+                           const std::array<AutoFont, kFontCount>& fonts) {
+    const int width = TwipsToPixels(kClientWidthTwips, dpi);
+    const int height = TwipsToPixels(kClientHeightTwips, dpi);
+    if (surface_.pixels.width != width || surface_.pixels.height != height)
+        surface_ = MakeBitmap(width, height);
+    Fill(surface_.pixels, OpaquePixel(kBlack));
+    for (const Control& c : kControls) {
+        if (c.kind != ControlKind::Image || !visible(c.id))
+            continue;
+        const RECT r = PixelRect(c, dpi);
+        PixelImage& image = stretched_[c.id];
+        if (image.width != r.right - r.left || image.height != r.bottom - r.top)
+            image = Stretch(sources_[c.id], r.right - r.left, r.bottom - r.top);
+        Blend(surface_.pixels, image, r.left, r.top);
+    }
+
+    MemoryDc dc(nullptr, surface_.handle.Get());
+    SetBkMode(dc.Get(), TRANSPARENT);
+    for (const Control& c : kControls) {
+        if (c.kind != ControlKind::Label || !visible(c.id))
+            continue;
+        Selection font(dc.Get(), fonts[static_cast<int>(c.font)].Get());
+        SetTextColor(dc.Get(), ToColorRef(c.textColour));
+        RECT r = PixelRect(c, dpi);
+        const std::wstring text = Widen(std::string(c.text));
+        // Sized to the caption: a substitute font a little wider still shows it whole.
+        DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    }
+    GdiFlush();
 }
 
 } // namespace velmo

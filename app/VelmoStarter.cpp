@@ -8,8 +8,6 @@
 namespace velmo {
 namespace {
 
-constexpr int kErrorBoxStyle = 16; // OK button with the critical-stop icon
-
 // ---- what the edition controls do
 enum class LibraryStep { None, SwitchOff, SwitchOn };
 
@@ -39,7 +37,8 @@ constexpr std::string_view kGame = "\\Velmoria.exe";
 constexpr std::string_view kMapEditor = "\\VelmoriaMapEditor.exe";
 constexpr std::string_view kLibraryOn = "\\LuaDebugger.dll";
 constexpr std::string_view kLibraryOff = "\\LuaDebugger.dll.off";
-constexpr std::string_view kDebugScript = " -debugscript";
+// The game's switch, which the command line gets after a blank.
+constexpr std::string_view kDebugScript = "-debugscript";
 
 // Eisenmark's game gets " -debugscript" in all three modes, Sturmtal's only in Debug.
 constexpr LaunchMode kLaunchModes[] = {
@@ -117,7 +116,7 @@ VelmoStarter::VelmoStarter(Platform& platform) : FileSystem(&platform) {
 template <class F> bool VelmoStarter::Guarded(F&& procedure) {
     auto report = [this](const PlatformError& error) {
         try {
-            FileSystem->MsgBox(ErrorReportText(error), kErrorBoxStyle, std::string(kWindowTitle));
+            FileSystem->MsgBox(ErrorReportText(error), mb::OkCritical, std::string(kWindowTitle));
         } catch (const PlatformError&) {
             // Nothing is left to report with; the procedure has stopped either way.
         }
@@ -224,7 +223,7 @@ void VelmoStarter::Launch(ControlId id) {
                 FileSystem->MoveFile(source, Join(dir, on ? kLibraryOn : kLibraryOff), false);
         }
         FileSystem->StartProcess(Join(dir, mode.program),
-                                 mode.debugScript ? std::string(kDebugScript.substr(1)) : "", dir,
+                                 mode.debugScript ? std::string(kDebugScript) : "", dir,
                                  ShowMaximized);
         return;
     }
@@ -302,7 +301,7 @@ void VelmoStarter::ConvertScript(Direction direction) {
     // text would be changed at random and the file destroyed.
     ScriptDecision decision = DecideScript(*texts.ScriptText, direction);
     if (decision.Refused()) {
-        FileSystem->MsgBox(RefusalText(CommonDialog1.FileName, decision.kind), kErrorBoxStyle,
+        FileSystem->MsgBox(RefusalText(CommonDialog1.FileName, decision.kind), mb::OkCritical,
                            std::string(kWindowTitle));
         return;
     }

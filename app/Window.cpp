@@ -2,12 +2,10 @@
 
 #include "app/ErrorReport.h"
 #include "app/Fonts.h"
-#include "platform/SystemLibrary.h"
+#include "app/Layout.h"
+#include "platform/DynamicCalls.h"
 #include "platform/Win32Error.h"
 #include "platform/Win32Text.h"
-
-#include <commctrl.h>
-#include <uxtheme.h>
 
 #include <algorithm>
 #include <string>
@@ -20,10 +18,6 @@ constexpr wchar_t kPictureBoxClass[] = L"VelmoPictureBox";
 // A tool window with a close box only: no minimise, no maximise, no sizing frame.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
-constexpr int kDefaultDpi = 96;
-// Space between a push button's edge and its caption, at 96 DPI: some systems'
-// own measure of a button allows less, and the caption then touches its frame.
-constexpr int kButtonTextMargin = 3;
 
 // ---- the control kinds as Win32 windows, in this one place
 
@@ -32,7 +26,7 @@ struct ChildClass {
     DWORD style;
 };
 
-ChildClass ChildClassOf(ControlKind kind) {
+constexpr ChildClass ChildClassOf(ControlKind kind) {
     switch (kind) {
     case ControlKind::TextBox:
         return {L"EDIT", ES_MULTILINE | WS_TABSTOP};
@@ -50,48 +44,21 @@ ChildClass ChildClassOf(ControlKind kind) {
     return {nullptr, 0};
 }
 
-bool HasWindow(ControlKind kind) {
-    return ChildClassOf(kind).name != nullptr;
-}
+static_assert([] {
+    for (const Control& c : kControls)
+        if (HasOwnWindow(c.kind) != (ChildClassOf(c.kind).name != nullptr))
+            return false;
+    return true;
+}());
 
-// The windowed controls that take part in Tab navigation, by tab index.
-const std::vector<ControlId>& TabOrder() {
-    static const std::vector<ControlId> order = [] {
-        std::vector<const Control*> list;
-        for (const Control& c : kControls)
-            if (HasWindow(c.kind) && c.tabIndex >= 0)
-                list.push_back(&c);
-        std::sort(list.begin(), list.end(),
-                  [](const Control* a, const Control* b) { return a->tabIndex < b->tabIndex; });
-        std::vector<ControlId> ids;
-        for (const Control* c : list)
-            ids.push_back(c->id);
-        return ids;
-    }();
+const std::vector<ControlId>& Tabs() {
+    static const std::vector<ControlId> order = TabOrder();
     return order;
 }
 
-COLORREF ToColorRef(std::int32_t rgb) {
-    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
-
-// ---- functions that older systems lack, looked up at run time
-
-struct DpiFunctions {
-    decltype(&GetDpiForWindow) getDpiForWindow =
-        VELMO_SYSTEM_FUNCTION(L"user32.dll", GetDpiForWindow);
-    decltype(&AdjustWindowRectExForDpi) adjustWindowRectExForDpi =
-        VELMO_SYSTEM_FUNCTION(L"user32.dll", AdjustWindowRectExForDpi);
-};
-
-const DpiFunctions& Dpi() {
-    static const DpiFunctions functions;
-    return functions;
-}
-
 int DpiOf(HWND hwnd) {
-    if (Dpi().getDpiForWindow)
-        if (UINT dpi = Dpi().getDpiForWindow(hwnd))
+    if (const auto getDpiForWindow = dynamic::GetDpiForWindow())
+        if (UINT dpi = getDpiForWindow(hwnd))
             return static_cast<int>(dpi);
     WindowDc dc(hwnd);
     const int dpi = dc.Get() ? GetDeviceCaps(dc.Get(), LOGPIXELSY) : kDefaultDpi;
@@ -100,9 +67,8 @@ int DpiOf(HWND hwnd) {
 
 RECT WindowRectFor(int clientWidth, int clientHeight, int dpi) {
     RECT rect{0, 0, clientWidth, clientHeight};
-    if (Dpi().adjustWindowRectExForDpi)
-        Dpi().adjustWindowRectExForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle,
-                                       static_cast<UINT>(dpi));
+    if (const auto adjust = dynamic::AdjustWindowRectExForDpi())
+        adjust(&rect, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
     else
         AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
     return rect;
@@ -111,8 +77,7 @@ RECT WindowRectFor(int clientWidth, int clientHeight, int dpi) {
 // Visual styles draw check boxes in the theme's text colour and ignore the one
 // the parent sets; without a theme the control draws in the parent's colours.
 void DrawWithoutTheme(HWND control) {
-    static const auto setWindowTheme = VELMO_SYSTEM_FUNCTION(L"uxtheme.dll", SetWindowTheme);
-    if (setWindowTheme)
+    if (const auto setWindowTheme = dynamic::SetWindowTheme())
         setWindowTheme(control, L"", L"");
 }
 
@@ -137,12 +102,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::Create() {
-    {
-        PictureDecoder decoder(instance_);
-        for (const Control& c : kControls)
-            if (c.picture)
-                sources_[c.id] = decoder.Decode(c.picture);
-    }
+    artwork_.Decode(instance_);
 
     WNDCLASSEXW main{};
     main.cbSize = sizeof main;
@@ -236,9 +196,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnPaint();
         return 0;
     case WM_PRINTCLIENT: {
-        MemoryDc surface(reinterpret_cast<HDC>(wParam), surface_.handle.Get());
-        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, surface_.pixels.width, surface_.pixels.height,
-               surface.Get(), 0, 0, SRCCOPY);
+        const Bitmap& surface = artwork_.Surface();
+        MemoryDc from(reinterpret_cast<HDC>(wParam), surface.handle.Get());
+        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, surface.pixels.width, surface.pixels.height,
+               from.Get(), 0, 0, SRCCOPY);
         return 0;
     }
     case WM_LBUTTONDOWN:
@@ -374,29 +335,19 @@ void MainWindow::CreateChildren() {
                 reinterpret_cast<LONG_PTR>(ChildProc<&MainWindow::HandleTextBox>)));
     }
     // Front to back as the table's stacking ranks say; the tab order is separate.
-    std::vector<const Control*> stack;
-    for (const Control& c : kControls)
-        if (children_[c.id])
-            stack.push_back(&c);
-    std::sort(stack.begin(), stack.end(),
-              [](const Control* a, const Control* b) { return a->stacking < b->stacking; });
     HWND above = HWND_TOP;
-    for (const Control* c : stack) {
-        SetWindowPos(children_[c->id], above, 0, 0, 0, 0,
+    for (ControlId id : StackingOrder()) {
+        if (!children_[id])
+            continue;
+        SetWindowPos(children_[id], above, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
-        above = children_[c->id];
+        above = children_[id];
     }
-}
-
-RECT MainWindow::PixelRect(const Control& c) const {
-    const int left = TwipsToPixels(c.left, dpi_);
-    const int top = TwipsToPixels(c.top, dpi_);
-    return {left, top, left + TwipsToPixels(c.width, dpi_), top + TwipsToPixels(c.height, dpi_)};
 }
 
 void MainWindow::Layout(int dpi, const POINT* topLeft) {
     dpi_ = dpi;
-    BuildPictures();
+    artwork_.BuildFaces(dpi);
 
     const RECT frame = WindowRectFor(TwipsToPixels(kClientWidthTwips, dpi),
                                      TwipsToPixels(kClientHeightTwips, dpi), dpi);
@@ -410,124 +361,22 @@ void MainWindow::Layout(int dpi, const POINT* topLeft) {
         HWND child = children_[c.id];
         if (!child)
             continue;
-        const RECT r = PixelRect(c);
+        const RECT r = PixelRect(c, dpi_);
         SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // The old fonts live until every control has its new one.
     std::array<AutoFont, kFontCount> oldFonts = std::move(fonts_);
-    CreateFonts();
+    fonts_ = FittedFonts(dpi_, children_);
     // The first surface is drawn once start-up has settled what is visible.
-    if (surface_.handle)
+    if (artwork_.Surface().handle)
         BuildSurface();
     RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-// Each font at the size the table gives, or, where a caption in it would not fit
-// its control (a substitute face is wider than the one the layout was made for,
-// and its hinting grows faster than the rectangles), a pixel smaller at a time
-// until every caption in it fits, down to two thirds of that size.
-void MainWindow::CreateFonts() {
-    for (int font = 0; font < kFontCount; ++font) {
-        const FontDef def = FontOf(static_cast<FontId>(font));
-        if (def.hundredthsOfPoint <= 0)
-            continue;
-        const int nominal = PixelHeight(def, dpi_);
-        for (int height = nominal;; --height) {
-            fonts_[font] = MakeFont(def, height);
-            if (CaptionsFit(static_cast<FontId>(font)) || height * 3 <= nominal * 2)
-                break;
-        }
-    }
-}
-
-// Gives the controls in `font` that font and tells whether each caption fits.
-bool MainWindow::CaptionsFit(FontId font) {
-    bool fit = true;
-    WindowDc screen(nullptr);
-    Selection selected(screen.Get(), Font(font));
-    for (const Control& c : kControls) {
-        if (c.font != font)
-            continue;
-        const RECT r = PixelRect(c);
-        const int width = r.right - r.left, height = r.bottom - r.top;
-        const std::wstring text = Widen(std::string(c.text));
-        SIZE extent{};
-        GetTextExtentPoint32W(screen.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
-        int needed = extent.cx;
-        HWND child = children_[c.id];
-        if (child)
-            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(Font(font)), FALSE);
-        if (c.kind == ControlKind::CommandButton)
-            needed += 2 * MulDiv(kButtonTextMargin, dpi_, kDefaultDpi);
-        if (c.kind == ControlKind::CheckBox || c.kind == ControlKind::CommandButton) {
-            // The control's own measure: its caption with the box or the frame and
-            // margins it draws beside it.
-            SIZE ideal{};
-            if (child && SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)))
-                needed = std::max<int>(needed, ideal.cx);
-        }
-        // The notice has its own way to fit its lines (PaintTextBox).
-        if (c.kind != ControlKind::TextBox && (needed > width || extent.cy > height))
-            fit = false;
-    }
-    return fit;
-}
-
-// A picture box shows its picture at the picture's own size (in pixels at 96
-// DPI, so it grows with the DPI like the box) from the top-left corner, on the
-// box's background. Images are stretched to their rectangles by BuildSurface.
-void MainWindow::BuildPictures() {
-    for (const Control& c : kControls) {
-        const PixelImage& source = sources_[c.id];
-        if (source.pixels.empty())
-            continue;
-        const RECT r = PixelRect(c);
-        if (c.kind == ControlKind::Image)
-            continue; // stretched when first drawn: a hidden image never is
-        Bitmap face = MakeBitmap(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
-        Fill(face.pixels, OpaquePixel(c.backColour == kDefaultColour ? kBlack : c.backColour));
-        const int width = MulDiv(source.width, dpi_, kDefaultDpi);
-        const int height = MulDiv(source.height, dpi_, kDefaultDpi);
-        if (width == source.width && height == source.height)
-            Blend(face.pixels, source, 0, 0);
-        else
-            Blend(face.pixels, Stretch(source, width, height), 0, 0);
-        pictures_[c.id] = std::move(face);
-    }
-}
-
-// The window's own surface: black, with the visible images and labels on it.
 void MainWindow::BuildSurface() {
-    const int width = TwipsToPixels(kClientWidthTwips, dpi_);
-    const int height = TwipsToPixels(kClientHeightTwips, dpi_);
-    if (surface_.pixels.width != width || surface_.pixels.height != height)
-        surface_ = MakeBitmap(width, height);
-    Fill(surface_.pixels, OpaquePixel(kBlack));
-    for (const Control& c : kControls) {
-        if (c.kind != ControlKind::Image || !starter_[c.id].visible)
-            continue;
-        const RECT r = PixelRect(c);
-        PixelImage& image = stretched_[c.id];
-        if (image.width != r.right - r.left || image.height != r.bottom - r.top)
-            image = Stretch(sources_[c.id], r.right - r.left, r.bottom - r.top);
-        Blend(surface_.pixels, image, r.left, r.top);
-    }
-
-    MemoryDc dc(nullptr, surface_.handle.Get());
-    SetBkMode(dc.Get(), TRANSPARENT);
-    for (const Control& c : kControls) {
-        if (c.kind != ControlKind::Label || !starter_[c.id].visible)
-            continue;
-        Selection font(dc.Get(), Font(c.font));
-        SetTextColor(dc.Get(), ToColorRef(c.textColour));
-        RECT r = PixelRect(c);
-        const std::wstring text = Widen(std::string(c.text));
-        // Sized to the caption: a substitute font a little wider still shows it whole.
-        DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
-                  DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
-    }
-    GdiFlush();
+    artwork_.BuildSurface(
+        dpi_, [this](ControlId id) { return starter_[id].visible; }, fonts_);
 }
 
 void MainWindow::ApplyControlState() {
@@ -573,10 +422,10 @@ void MainWindow::Show() {
 void MainWindow::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd_, &paint);
-    if (!surface_.handle) {
+    if (!artwork_.Surface().handle) {
         FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     } else {
-        MemoryDc surface(dc, surface_.handle.Get());
+        MemoryDc surface(dc, artwork_.Surface().handle.Get());
         const RECT& r = paint.rcPaint;
         BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, surface.Get(), r.left, r.top,
                SRCCOPY);
@@ -585,98 +434,26 @@ void MainWindow::OnPaint() {
 }
 
 void MainWindow::PaintPictureBox(HWND box, HDC dc) {
-    const Control* c = ControlOfChild(box);
-    if (!c)
-        return;
-    RECT client;
-    GetClientRect(box, &client);
-    const Bitmap& face = pictures_[c->id];
-    if (face.handle) {
-        MemoryDc picture(dc, face.handle.Get());
-        BitBlt(dc, 0, 0, face.pixels.width, face.pixels.height, picture.Get(), 0, 0, SRCCOPY);
-    } else {
-        FillRect(dc, &client, BrushFor(c->backColour));
-    }
-    if (GetFocus() == box && !FocusCuesHidden(box))
-        DrawFocusRect(dc, &client);
+    if (const Control* c = ControlOfChild(box))
+        painter_.PaintPictureBox(box, dc, *c, artwork_.Face(c->id),
+                                 GetFocus() == box && !FocusCuesHidden(box));
 }
 
 void MainWindow::PaintTextBox(HWND box, HDC dc) {
-    const Control* control = ControlOfChild(box);
-    if (!control)
-        return;
-    const Control& c = *control;
-    RECT client;
-    GetClientRect(box, &client);
-    FillRect(dc, &client, BrushFor(c.backColour == kDefaultColour ? kBlack : c.backColour));
-    Selection font(dc, Font(c.font));
-    SetTextColor(dc, ToColorRef(c.textColour == kDefaultColour ? 0xFFFFFF : c.textColour));
-    SetBkMode(dc, TRANSPARENT);
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-
-    // One text line per line of the text, each centred. A line wider than the
-    // box has its letters moved closer together until it fits; the font keeps
-    // its size.
-    const std::wstring text = Widen(std::string(c.text));
-    const int width = client.right - client.left;
-    int y = 0;
-    for (std::size_t begin = 0; begin < text.size();) {
-        std::size_t end = text.find(L"\r\n", begin);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(begin, end - begin);
-        begin = end + 2;
-        while (!line.empty() && line.back() == L' ')
-            line.pop_back();
-        const int length = static_cast<int>(line.size());
-        SIZE size{};
-        SetTextCharacterExtra(dc, 0);
-        GetTextExtentPoint32W(dc, line.c_str(), length, &size);
-        if (size.cx > width && length > 1) {
-            SetTextCharacterExtra(dc, -((size.cx - width + length - 2) / (length - 1)));
-            GetTextExtentPoint32W(dc, line.c_str(), length, &size);
-        }
-        TextOutW(dc, (width - size.cx) / 2, y, line.c_str(), length);
-        y += metrics.tmHeight;
-    }
-    SetTextCharacterExtra(dc, 0);
+    if (const Control* c = ControlOfChild(box))
+        painter_.PaintTextBox(box, dc, *c, Font(c->font));
 }
 
-HBRUSH MainWindow::BrushFor(std::int32_t colour) {
-    if (colour == kDefaultColour)
-        return GetSysColorBrush(COLOR_BTNFACE);
-    for (const auto& [rgb, brush] : brushes_)
-        if (rgb == colour)
-            return brush.Get();
-    AutoBrush brush(CreateSolidBrush(ToColorRef(colour)));
-    if (!brush)
-        throw LastError("");
-    brushes_.emplace_back(colour, std::move(brush));
-    return brushes_.back().second.Get();
-}
-
-// Text and background colours of the windowed controls, from the table. Around a
-// push button the window's own black shows; its face keeps the system colours.
+// Text and background colours of the windowed controls, from the table.
 LRESULT MainWindow::OnCtlColor(HDC dc, HWND child, bool button) {
-    const Control* control = ControlOfChild(child);
-    if (!control)
-        return DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                              reinterpret_cast<LPARAM>(child));
-    const Control& c = *control;
-    if (button)
-        return reinterpret_cast<LRESULT>(BrushFor(kBlack));
-    const UINT message = c.kind == ControlKind::TextBox && IsWindowEnabled(child)
+    const Control* c = ControlOfChild(child);
+    if (HBRUSH brush = c ? painter_.ColoursFor(dc, *c, button) : nullptr)
+        return reinterpret_cast<LRESULT>(brush);
+    const UINT message = c && c->kind == ControlKind::TextBox && IsWindowEnabled(child)
                              ? WM_CTLCOLOREDIT
                              : WM_CTLCOLORSTATIC;
-    if (c.textColour == kDefaultColour && c.backColour == kDefaultColour)
-        return DefWindowProcW(hwnd_, message, reinterpret_cast<WPARAM>(dc),
-                              reinterpret_cast<LPARAM>(child));
-    if (c.textColour != kDefaultColour)
-        SetTextColor(dc, ToColorRef(c.textColour));
-    const std::int32_t back = c.backColour == kDefaultColour ? kBlack : c.backColour;
-    SetBkColor(dc, ToColorRef(back));
-    return reinterpret_cast<LRESULT>(BrushFor(back));
+    return DefWindowProcW(hwnd_, message, reinterpret_cast<WPARAM>(dc),
+                          reinterpret_cast<LPARAM>(child));
 }
 
 // ---- input
@@ -699,7 +476,7 @@ int MainWindow::ImageAt(POINT at) const {
     for (const Control& c : kControls) {
         if (c.kind != ControlKind::Image || !starter_[c.id].visible)
             continue;
-        const RECT r = PixelRect(c);
+        const RECT r = PixelRect(c, dpi_);
         if (PtInRect(&r, at))
             return c.id;
     }
@@ -765,7 +542,7 @@ bool MainWindow::TranslateKeyboard(const MSG& msg) {
 }
 
 void MainWindow::MoveFocus(int step) {
-    const std::vector<ControlId>& order = TabOrder();
+    const std::vector<ControlId>& order = Tabs();
     const int count = static_cast<int>(order.size());
     HWND focus = GetFocus();
     int position = step > 0 ? -1 : count;
@@ -784,7 +561,7 @@ void MainWindow::MoveFocus(int step) {
 }
 
 HWND MainWindow::FirstFocusable() const {
-    for (ControlId id : TabOrder()) {
+    for (ControlId id : Tabs()) {
         HWND candidate = children_[id];
         if (candidate && (GetWindowLongW(candidate, GWL_STYLE) & WS_VISIBLE) &&
             IsWindowEnabled(candidate))

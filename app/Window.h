@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/Controls.h"
+#include "app/Painting.h"
 #include "app/Pictures.h"
 #include "app/Pixels.h"
 #include "app/VelmoStarter.h"
@@ -69,15 +70,10 @@ class MainWindow {
     // ---- building and drawing
     void CreateChildren();
     void Layout(int dpi, const POINT* topLeft);
-    void CreateFonts();
-    bool CaptionsFit(FontId font);
-    void BuildPictures();
     void BuildSurface();
     void PaintPictureBox(HWND box, HDC dc);
     void PaintTextBox(HWND box, HDC dc);
-    RECT PixelRect(const Control& control) const;
     HFONT Font(FontId font) const { return fonts_[static_cast<int>(font)].Get(); }
-    HBRUSH BrushFor(std::int32_t colour);
     // The control whose child window `child` is; null for any other window.
     const Control* ControlOfChild(HWND child) const;
 
@@ -92,12 +88,9 @@ class MainWindow {
     HWND hwnd_ = nullptr;
     int dpi_ = 96;
     std::array<HWND, kControlCount> children_{};
-    std::array<PixelImage, kControlCount> sources_{};   // decoded pictures, by control
-    std::array<PixelImage, kControlCount> stretched_{}; // shown images, at their size
-    std::array<Bitmap, kControlCount> pictures_{};      // picture boxes' faces, likewise
-    std::array<AutoFont, kFontCount> fonts_{};          // by FontId
-    std::vector<std::pair<std::int32_t, AutoBrush>> brushes_;
-    Bitmap surface_; // the client area: background, labels and images
+    Artwork artwork_;                          // picture boxes' faces and the surface
+    std::array<AutoFont, kFontCount> fonts_{}; // by FontId
+    ControlPainter painter_;
     WNDPROC textBoxProc_ = nullptr;
     HWND lastFocus_ = nullptr;
     int pressedImage_ = -1;

@@ -3,20 +3,18 @@
 #include "app/ErrorReport.h"
 #include "app/VelmoStarter.h"
 #include "app/Window.h"
-#include "platform/SystemLibrary.h"
+#include "platform/DynamicCalls.h"
 #include "platform/Win32Platform.h"
 
-#include <commctrl.h>
 #include <objbase.h>
 
 namespace {
 
 // No DLL is ever loaded from the program's folder or the current directory,
 // where a planted copy could stand in for a system one: only System32 is
-// searched. SetDefaultDllDirectories is looked up because Windows 7 has it only
-// with an update.
+// searched.
 void RestrictDllSearch() {
-    if (auto setDefault = VELMO_SYSTEM_FUNCTION(L"kernel32.dll", SetDefaultDllDirectories))
+    if (auto setDefault = velmo::dynamic::SetDefaultDllDirectories())
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
 }
@@ -25,7 +23,7 @@ void RestrictDllSearch() {
 // imported, so the program file's import table names only system DLLs that
 // Windows always takes from System32.
 void InitCommonControlsV6() {
-    if (auto init = VELMO_SYSTEM_FUNCTION(L"comctl32.dll", InitCommonControlsEx)) {
+    if (auto init = velmo::dynamic::InitCommonControlsEx()) {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
         init(&controls);
     }

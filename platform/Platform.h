@@ -30,6 +30,7 @@ inline constexpr std::uint32_t Dword = 4;
 // Message box styles and answers used by the launcher.
 namespace mb {
 inline constexpr int Ok = 0;
+inline constexpr int OkCritical = 16;    // OK button with the critical-stop icon
 inline constexpr int YesNoCritical = 20; // Yes/No buttons (4) + critical-stop icon (16)
 inline constexpr int AnswerOk = 1;
 inline constexpr int AnswerYes = 6;

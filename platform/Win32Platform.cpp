@@ -1,11 +1,9 @@
 #include "platform/Win32Platform.h"
 
+#include "platform/DynamicCalls.h"
 #include "platform/Handle.h"
-#include "platform/SystemLibrary.h"
 #include "platform/Win32Error.h"
 #include "platform/Win32Text.h"
-
-#include <commdlg.h>
 
 #include <algorithm>
 #include <new>
@@ -15,21 +13,6 @@ namespace velmo {
 namespace {
 
 constexpr DWORD kDialogBufferChars = 32768;
-// The common dialog library, loaded from the system folder when the dialog is
-// first needed rather than imported: an imported library is looked up before
-// the program runs, and where the system keeps no list of known libraries
-// (Wine) a copy planted beside the program would be taken.
-struct CommonDialogLibrary {
-    decltype(&GetOpenFileNameW) getOpenFileName =
-        VELMO_SYSTEM_FUNCTION(L"comdlg32.dll", GetOpenFileNameW);
-    decltype(&CommDlgExtendedError) extendedError =
-        VELMO_SYSTEM_FUNCTION(L"comdlg32.dll", CommDlgExtendedError);
-};
-
-const CommonDialogLibrary& CommonDialogs() {
-    static const CommonDialogLibrary library;
-    return library;
-}
 
 } // namespace
 
@@ -93,14 +76,15 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                 OFN_NOCHANGEDIR | OFN_DONTADDTORECENT;
 
-    const CommonDialogLibrary& dialogs = CommonDialogs();
-    if (!dialogs.getOpenFileName || !dialogs.extendedError)
+    const auto getOpenFileName = dynamic::GetOpenFileNameW();
+    const auto extendedError = dynamic::CommDlgExtendedError();
+    if (!getOpenFileName || !extendedError)
         throw LastError("comdlg32.dll");
     dialog.FileName.clear();
-    if (dialogs.getOpenFileName(&ofn)) {
+    if (getOpenFileName(&ofn)) {
         dialog.FileName = Narrow(file.data(), static_cast<int>(wcslen(file.data())));
         dialog.FilterIndex = static_cast<int>(ofn.nFilterIndex);
-    } else if (DWORD code = dialogs.extendedError()) {
+    } else if (DWORD code = extendedError()) {
         throw PlatformError(code, "Der Dateiauswahl-Dialog konnte nicht angezeigt werden.");
     }
 }

@@ -68,6 +68,19 @@ TEST(Controls, TabAndStackingOrders) {
     EXPECT_EQ(stackNames, (std::vector<std::string_view>{
                               "Nixda", "Picture3", "Sturmtal", "Eisenmark", "Sicherung", "Meldung",
                               "UmlauteZurueck", "UmlauteWeg", "Picture7", "Command1"}));
+
+    // What the window walks with Tab and stacks: only controls with a window.
+    auto names = [](const std::vector<ControlId>& ids) {
+        std::vector<std::string_view> list;
+        for (ControlId id : ids)
+            list.push_back(ControlOf(id).name);
+        return list;
+    };
+    EXPECT_EQ(names(TabOrder()),
+              (std::vector<std::string_view>{"Command1", "Picture7", "UmlauteWeg", "UmlauteZurueck",
+                                             "Meldung", "Sicherung", "Eisenmark", "Sturmtal",
+                                             "Picture3", "Nixda"}));
+    EXPECT_EQ(names(StackingOrder()), stackNames);
 }
 
 } // namespace
