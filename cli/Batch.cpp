@@ -1,14 +1,12 @@
 #include "cli/Batch.h"
 
 #include "convert/ScriptFile.h"
+#include "velmo_version.h"
 
 #include <algorithm>
 #include <new>
 #include <set>
 
-#ifndef VELMO_VERSION_TEXT
-#define VELMO_VERSION_TEXT "0"
-#endif
 
 namespace velmo::cli {
 namespace {
@@ -287,7 +285,7 @@ std::string UsageHint() {
 }
 
 std::string HelpText() {
-    return "velmo-umlaute " VELMO_VERSION_TEXT R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
+    return "velmo-umlaute " VELMO_VERSION_STRING R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
 
 Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
         velmo-umlaute fuer-mich  [OPTIONEN] PFAD...

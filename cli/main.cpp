@@ -2,6 +2,7 @@
 // command line of Windows and Linux.
 #include "cli/Batch.h"
 #include "platform/Console.h"
+#include "velmo_version.h"
 
 #ifdef _WIN32
 #include "platform/Win32Files.h"
@@ -89,7 +90,7 @@ int Main(const std::vector<std::string>& arguments) {
         console::Write(console::Stream::Out, HelpText());
         return kDone;
     case Arguments::Action::Version:
-        console::Write(console::Stream::Out, "velmo-umlaute " VELMO_VERSION_TEXT "\n");
+        console::Write(console::Stream::Out, "velmo-umlaute " VELMO_VERSION_STRING "\n");
         return kDone;
     case Arguments::Action::Usage:
         console::Write(console::Stream::Err, kProgram + parsed.error + "\n" + UsageHint() + "\n");

@@ -57,19 +57,59 @@ bool IsUmlautByte(unsigned char byte) {
                        [byte](const UmlautBytes& u) { return u.single == byte; });
 }
 
+namespace {
+
+// Whether the byte at `i` begins a UTF-8 character that "für Velmo" keeps: E4
+// with two bytes 80-BF behind it, C4 or D6 with one, DF or DC with one in a
+// text that is all UTF-8 (as Windows' own decoder judges it).
+bool KeptAsUtf8(std::string_view bytes, std::size_t i, bool utf8) {
+    auto continuation = [&](std::size_t at) {
+        return at < bytes.size() && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80;
+    };
+    switch (static_cast<unsigned char>(bytes[i])) {
+    case 0xE4:
+        return continuation(i + 1) && continuation(i + 2);
+    case 0xC4:
+    case 0xD6:
+        return continuation(i + 1);
+    case 0xDF:
+    case 0xDC:
+        return utf8 && continuation(i + 1);
+    }
+    return false;
+}
+
+bool IsUtf8(std::string_view bytes) {
+    return bytes.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+} // namespace
+
 std::string WithUmlautPairs(std::string_view bytes) {
     const char* pairs[256] = {};
     for (const UmlautBytes& u : kUmlautBytes)
         pairs[u.single] = u.pair;
+    const bool utf8 = IsUtf8(bytes);
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
-    for (char c : bytes) {
-        if (const char* pair = pairs[static_cast<unsigned char>(c)])
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (const char* pair = pairs[static_cast<unsigned char>(c)];
+            pair && !KeptAsUtf8(bytes, i, utf8))
             out.append(pair, 2);
         else
             out += c;
     }
     return out;
+}
+
+std::size_t KeptAsUtf8Count(std::string_view bytes) {
+    const bool utf8 = IsUtf8(bytes);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        kept += KeptAsUtf8(bytes, i, utf8);
+    return kept;
 }
 
 std::uint64_t Fingerprint(std::string_view bytes) {

@@ -27,8 +27,11 @@ inline constexpr UmlautBytes kUmlautBytes[] = {
     {0xC4, "\xC3\x84"}, {0xD6, "\xC3\x96"}, {0xDC, "\xC3\x9C"},
 };
 bool IsUmlautByte(unsigned char byte);
-// Each single byte of the table replaced by its pair; everything else kept.
+// The bytes after "Umlaute für Velmo umwandeln": each of the seven as its pair,
+// except where it begins a UTF-8 character the conversion keeps.
 std::string WithUmlautPairs(std::string_view bytes);
+// How many bytes of the seven that conversion keeps.
+std::size_t KeptAsUtf8Count(std::string_view bytes);
 
 // FNV-1a, 64 bit: a short fingerprint of large contents for failure messages.
 std::uint64_t Fingerprint(std::string_view bytes);

@@ -7,6 +7,7 @@
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
 #include "platform/Win32Text.h"
+#include "velmo_version.h"
 
 #include <gtest/gtest.h>
 
@@ -571,7 +572,7 @@ TEST(Umlaute, HelpAndVersionInUtf8) {
           "\nR\xC3\xBC"
           "ckgabewert:\n"}},
         {{"fuer-velmo", "-h"}, 0, true, {"Aufruf:"}},
-        {{"--version"}, 0, true, {"velmo-umlaute " VELMO_VERSION_TEXT "\n"}},
+        {{"--version"}, 0, true, {"velmo-umlaute " VELMO_VERSION_STRING "\n"}},
         {{"--gibtsnicht"}, 2, false, {"Aufruf: velmo-umlaute fuer-velmo|fuer-mich"}},
     };
     for (const auto& c : cases) {
