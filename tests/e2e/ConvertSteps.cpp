@@ -153,10 +153,12 @@ std::optional<ShownBox> NextMessageBox(const Launcher& launcher, Duration limit)
         // The launcher's one thread answers a sent message only from a message
         // loop: its own once the action has ended, or that of a modal box or
         // dialog, which disables the main window first. So an answer while the
-        // window is enabled and nothing is open means the action is over.
+        // window is enabled and no dialog exists means the action is over. A
+        // box still being made or a dialog being taken down exists hidden, and
+        // Wine may answer while it makes one: hidden ones count too.
         DWORD_PTR ignored = 0;
         if (SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 250, &ignored) &&
-            IsWindowEnabled(main) && launcher.Dialogs().empty())
+            IsWindowEnabled(main) && launcher.AllDialogs().empty())
             return std::nullopt;
         if (std::chrono::steady_clock::now() >= end)
             throw HarnessError("the launcher neither showed a message box nor finished within " +

@@ -896,6 +896,10 @@ std::vector<HWND> Launcher::Dialogs() const {
     return TopLevelWindows(processId_, L"#32770", true);
 }
 
+std::vector<HWND> Launcher::AllDialogs() const {
+    return TopLevelWindows(processId_, L"#32770", false);
+}
+
 HWND Launcher::WaitForMessageBox(Duration limit) const {
     HWND found = nullptr;
     if (WaitUntil(

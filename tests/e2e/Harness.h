@@ -348,6 +348,9 @@ class Launcher {
     void WaitForNoDialog(Duration limit = kDefaultWait) const;
     // All visible "#32770" windows of the launcher's process.
     std::vector<HWND> Dialogs() const;
+    // The same, also those not (or no longer) shown: a box being made, a
+    // dialog being taken down.
+    std::vector<HWND> AllDialogs() const;
 
     // ---- pictures
     // The main window's client area as it is on the screen.
