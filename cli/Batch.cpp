@@ -1,12 +1,10 @@
 #include "cli/Batch.h"
 
 #include "convert/ScriptFile.h"
-#include "velmo_version.h"
 
 #include <algorithm>
 #include <new>
 #include <set>
-
 
 namespace velmo::cli {
 namespace {
@@ -225,121 +223,6 @@ class Batch {
 std::string ErrorLine(const PlatformError& error, const std::string& path) {
     const std::string& subject = error.Subject().empty() ? path : error.Subject();
     return subject + ": Fehler " + std::to_string(error.Code()) + ": " + error.Text();
-}
-
-Arguments ParseArguments(const std::vector<std::string>& arguments) {
-    Arguments result;
-    auto usage = [&](std::string error) {
-        result.action = Arguments::Action::Usage;
-        result.error = std::move(error);
-        return result;
-    };
-    bool haveCommand = false, optionsEnded = false;
-    for (const std::string& argument : arguments) {
-        if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            if (argument == "--")
-                optionsEnded = true;
-            else if (argument == "-h" || argument == "--help" || argument == "--hilfe") {
-                result.action = Arguments::Action::Help;
-                return result;
-            } else if (argument == "--version") {
-                result.action = Arguments::Action::Version;
-                return result;
-            } else if (argument == "--pruefen" || argument == "--prüfen")
-                result.options.check = true;
-            else if (argument == "--ohne-sicherung")
-                result.options.backup = false;
-            else if (argument == "--trotzdem")
-                result.options.anyway = true;
-            else if (argument == "-q" || argument == "--leise")
-                result.options.quiet = true;
-            else
-                return usage("unbekannte Option \xE2\x80\x9E" + argument + "\xE2\x80\x9C");
-        } else if (!haveCommand) {
-            haveCommand = true;
-            if (argument == "fuer-velmo" || argument == "für-velmo")
-                result.options.direction = Direction::ToTwoCharacterForm;
-            else if (argument == "fuer-mich" || argument == "für-mich")
-                result.options.direction = Direction::ToSingleCharacter;
-            else
-                return usage("unbekannter Befehl \xE2\x80\x9E" + argument +
-                             "\xE2\x80\x9C (fuer-velmo oder fuer-mich)");
-        } else {
-            result.options.paths.push_back(argument);
-        }
-    }
-    if (!haveCommand)
-        return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
-    if (result.options.paths.empty())
-        return usage("keine Datei und kein Ordner angegeben");
-    const bool filter = std::find(result.options.paths.begin(), result.options.paths.end(), "-") !=
-                        result.options.paths.end();
-    if (filter && result.options.paths.size() > 1)
-        return usage("\xE2\x80\x9E-\xE2\x80\x9C (Standardeingabe) geht nur allein");
-    result.action = Arguments::Action::Run;
-    return result;
-}
-
-std::string UsageHint() {
-    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich [OPTIONEN] PFAD... (Hilfe mit --help)";
-}
-
-std::string HelpText() {
-    return "velmo-umlaute " VELMO_VERSION_STRING R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
-
-Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
-        velmo-umlaute fuer-mich  [OPTIONEN] PFAD...
-
-  fuer-velmo   ä ö ü ß Ä Ö Ü werden zu ihrer Zwei-Zeichen-Form (UTF-8),
-               wie „Umlaute für Velmo umwandeln“ im Velmo-Starter.
-  fuer-mich    die Zwei-Zeichen-Formen werden wieder zu einzelnen Zeichen
-               (Windows-1252), wie „Umlaute für mich umwandeln“.
-  Auch „für-velmo“ und „für-mich“ werden verstanden.
-
-PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
-*.lua durchsucht; versteckte Ordner wie .git bleiben außen vor. Eine
-ausdrücklich genannte Datei wird umgewandelt, wie auch immer sie heißt.
-„-“ allein liest die Standardeingabe und schreibt auf die Standardausgabe
-(als Filter, etwa für git); dabei wird keine Datei angefasst.
-
-Optionen:
-  --pruefen         nichts ändern, nur die Dateien nennen, die sich ändern
-                    würden
-  --ohne-sicherung  keine Sicherungskopie anlegen
-  --trotzdem        auch Dateien umwandeln, die das Wort „UMLAUTE“ enthalten
-  -q, --leise       nur Fehler ausgeben
-  -h, --help        diese Hilfe zeigen
-  --version         die Versionsnummer zeigen
-  --                alles Weitere sind Pfade
-
-Jede geänderte Datei bekommt ihre Sicherung neben sich, benannt wie im
-Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak. Eine Datei wird erst
-ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
-und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
-unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
-Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
-symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
-„UMLAUTE“ werden mit einem Hinweis übersprungen.
-
-Text, der schon UTF-8 ist (polnisch ą, tschechisch č, chinesisch 中 …),
-bleibt bei fuer-velmo, wie er ist; stehen Umlaute in Windows-1252 daneben,
-werden nur sie umgewandelt. Ein Hinweis nennt, wie viele Zeichen so
-geblieben sind, und das erste mit seiner Zeile. Nicht zu unterscheiden sind
-ß oder Ü direkt vor „…“ oder anderen Satzzeichen von Windows-1252 und
-seltene UTF-8-Zeichen (NKo, Syrisch): ist die ganze Datei UTF-8, gilt sie
-als UTF-8, sonst als Windows-1252.
-
-Rückgabewert:
-  0  fertig; mit --pruefen: nichts würde sich ändern
-  1  nur mit --pruefen: mindestens eine Datei würde sich ändern
-  2  Fehler: falscher Aufruf, oder eine Datei ließ sich nicht lesen
-     oder schreiben (die übrigen werden trotzdem bearbeitet)
-
-Beispiele:
-  velmo-umlaute fuer-velmo karten/
-  velmo-umlaute fuer-velmo --pruefen karten/
-  git config filter.velmo.clean "velmo-umlaute fuer-velmo -"
-)";
 }
 
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,

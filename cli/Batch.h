@@ -1,9 +1,9 @@
-// The command-line companion's logic, portable: reading its arguments, finding
-// the scripts below the paths given, deciding for each what to do, converting
-// and saving them with the launcher's own save, and telling what happened.
+// The command-line companion's logic, portable: finding the scripts below the
+// paths given, deciding for each what to do, converting and saving them with
+// the launcher's own save, and telling what happened.
 #pragma once
 
-#include "convert/ScriptDecision.h"
+#include "cli/Arguments.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -11,30 +11,6 @@
 #include <vector>
 
 namespace velmo::cli {
-
-// "fuer-velmo" and "fuer-mich": the window's two conversions.
-using velmo::Direction;
-
-struct Options {
-    Direction direction = Direction::ToTwoCharacterForm;
-    bool check = false;             // --pruefen: change nothing, tell what would change
-    bool backup = true;             // off with --ohne-sicherung
-    bool anyway = false;            // --trotzdem: also files holding the word "UMLAUTE"
-    bool quiet = false;             // -q, --leise: errors only
-    std::vector<std::string> paths; // "-" alone: standard input to standard output
-};
-
-struct Arguments {
-    enum class Action { Run, Help, Version, Usage } action = Action::Usage;
-    Options options;
-    std::string error; // for Usage: what was wrong
-};
-
-// Reads the arguments that follow the program's name.
-Arguments ParseArguments(const std::vector<std::string>& arguments);
-
-std::string HelpText();
-std::string UsageHint(); // the short line after a usage error
 
 // Where the batch's words go. The console implementation decides what --leise
 // keeps and when a progress line is worth showing.

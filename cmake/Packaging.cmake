@@ -66,6 +66,8 @@ elseif(TARGET velmo-umlaute AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   # The man page, written once in German; its header carries the version.
   # gzip -n keeps the name and time of the file out of the compressed page.
   set(velmo_man ${PROJECT_BINARY_DIR}/man/velmo-umlaute.1)
+  include(${PROJECT_SOURCE_DIR}/cmake/ManOptions.cmake)
+  velmo_man_options(${PROJECT_SOURCE_DIR}/cli/Flags.def VELMO_MAN_OPTIONS)
   configure_file(${PROJECT_SOURCE_DIR}/resources/velmo-umlaute.1.in ${velmo_man} @ONLY)
   add_custom_command(OUTPUT ${velmo_man}.gz
                      COMMAND gzip -9 -n -f -k ${velmo_man}

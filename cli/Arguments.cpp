@@ -1,0 +1,220 @@
+#include "cli/Arguments.h"
+
+#include "velmo_version.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace velmo::cli {
+namespace {
+
+enum class FlagAction { Check, NoBackup, Anyway, Quiet, Help, Version, EndOfOptions };
+
+struct Flag {
+    FlagAction action;
+    std::string_view shown; // the spellings --help shows, separated by |
+    std::string_view also;  // a further spelling that is understood; may be empty
+    std::string_view help;
+};
+
+constexpr Flag kFlags[] = {
+#define VELMO_FLAG(action, shown, also, help, more) {FlagAction::action, shown, also, help},
+#include "cli/Flags.def"
+#undef VELMO_FLAG
+};
+
+struct Command {
+    Direction direction;
+    std::string_view name;
+    std::string_view also;
+};
+
+constexpr Command kCommands[] = {
+    {Direction::ToTwoCharacterForm, "fuer-velmo", "für-velmo"},
+    {Direction::ToSingleCharacter, "fuer-mich", "für-mich"},
+};
+
+// Calls `each` with every spelling of a row ("-q|--leise" and its further one).
+template <class Each>
+void ForEachSpelling(std::string_view shown, std::string_view also, Each each) {
+    for (std::size_t begin = 0; begin <= shown.size();) {
+        const std::size_t end = std::min(shown.find('|', begin), shown.size());
+        each(shown.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    if (!also.empty())
+        each(also);
+}
+
+const Flag* FlagNamed(std::string_view argument) {
+    for (const Flag& flag : kFlags) {
+        bool named = false;
+        ForEachSpelling(flag.shown, flag.also,
+                        [&](std::string_view spelling) { named = named || spelling == argument; });
+        if (named)
+            return &flag;
+    }
+    return nullptr;
+}
+
+const Command* CommandNamed(std::string_view argument) {
+    for (const Command& command : kCommands)
+        if (argument == command.name || argument == command.also)
+            return &command;
+    return nullptr;
+}
+
+std::string Quoted(std::string_view text) {
+    return "\xE2\x80\x9E" + std::string(text) + "\xE2\x80\x9C";
+}
+
+// Characters, not bytes: the help is aligned as a terminal shows it.
+std::size_t Columns(std::string_view text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The options block of --help: each row's spellings, then its help from column
+// 21, words wrapped before column 79.
+std::string OptionLines() {
+    constexpr std::size_t kHelpColumn = 20, kWidth = 78;
+    std::string lines;
+    for (const Flag& flag : kFlags) {
+        std::string line = "  ";
+        ForEachSpelling(flag.shown, {}, [&](std::string_view spelling) {
+            line += (line.size() > 2 ? ", " : "") + std::string(spelling);
+        });
+        for (std::size_t begin = 0; begin < flag.help.size();) {
+            line.append(kHelpColumn > Columns(line) ? kHelpColumn - Columns(line) : 1, ' ');
+            std::size_t end = flag.help.size();
+            while (Columns(line) + Columns(flag.help.substr(begin, end - begin)) > kWidth &&
+                   flag.help.rfind(' ', end - 1) > begin)
+                end = flag.help.rfind(' ', end - 1);
+            line += flag.help.substr(begin, end - begin);
+            lines += line + "\n";
+            line.clear();
+            begin = end + (end < flag.help.size());
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+Arguments ParseArguments(const std::vector<std::string>& arguments) {
+    Arguments result;
+    auto usage = [&](std::string error) {
+        result.action = Arguments::Action::Usage;
+        result.error = std::move(error);
+        return result;
+    };
+    bool haveCommand = false, optionsEnded = false;
+    for (const std::string& argument : arguments) {
+        if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
+            const Flag* flag = FlagNamed(argument);
+            if (!flag)
+                return usage("unbekannte Option " + Quoted(argument));
+            switch (flag->action) {
+            case FlagAction::Check:
+                result.options.check = true;
+                break;
+            case FlagAction::NoBackup:
+                result.options.backup = false;
+                break;
+            case FlagAction::Anyway:
+                result.options.anyway = true;
+                break;
+            case FlagAction::Quiet:
+                result.options.quiet = true;
+                break;
+            case FlagAction::Help:
+                result.action = Arguments::Action::Help;
+                return result;
+            case FlagAction::Version:
+                result.action = Arguments::Action::Version;
+                return result;
+            case FlagAction::EndOfOptions:
+                optionsEnded = true;
+                break;
+            }
+        } else if (!haveCommand) {
+            haveCommand = true;
+            const Command* command = CommandNamed(argument);
+            if (!command)
+                return usage("unbekannter Befehl " + Quoted(argument) +
+                             " (fuer-velmo oder fuer-mich)");
+            result.options.direction = command->direction;
+        } else {
+            result.options.paths.push_back(argument);
+        }
+    }
+    if (!haveCommand)
+        return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
+    if (result.options.paths.empty())
+        return usage("keine Datei und kein Ordner angegeben");
+    const bool filter = std::find(result.options.paths.begin(), result.options.paths.end(), "-") !=
+                        result.options.paths.end();
+    if (filter && result.options.paths.size() > 1)
+        return usage(Quoted("-") + " (Standardeingabe) geht nur allein");
+    result.action = Arguments::Action::Run;
+    return result;
+}
+
+std::string UsageHint() {
+    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich [OPTIONEN] PFAD... (Hilfe mit --help)";
+}
+
+std::string HelpText() {
+    return "velmo-umlaute " VELMO_VERSION_STRING
+           R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
+
+Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
+        velmo-umlaute fuer-mich  [OPTIONEN] PFAD...
+
+  fuer-velmo   ä ö ü ß Ä Ö Ü werden zu ihrer Zwei-Zeichen-Form (UTF-8),
+               wie „Umlaute für Velmo umwandeln“ im Velmo-Starter.
+  fuer-mich    die Zwei-Zeichen-Formen werden wieder zu einzelnen Zeichen
+               (Windows-1252), wie „Umlaute für mich umwandeln“.
+  Auch )" + Quoted(kCommands[0].also) +
+           " und " + Quoted(kCommands[1].also) + R"( werden verstanden.
+
+PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
+*.lua durchsucht; versteckte Ordner wie .git bleiben außen vor. Eine
+ausdrücklich genannte Datei wird umgewandelt, wie auch immer sie heißt.
+„-“ allein liest die Standardeingabe und schreibt auf die Standardausgabe
+(als Filter, etwa für git); dabei wird keine Datei angefasst.
+
+Optionen:
+)" + OptionLines() +
+           R"(
+Jede geänderte Datei bekommt ihre Sicherung neben sich, benannt wie im
+Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak. Eine Datei wird erst
+ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
+und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
+unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
+Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
+symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
+„UMLAUTE“ werden mit einem Hinweis übersprungen.
+
+Text, der schon UTF-8 ist (polnisch ą, tschechisch č, chinesisch 中 …),
+bleibt bei fuer-velmo, wie er ist; stehen Umlaute in Windows-1252 daneben,
+werden nur sie umgewandelt. Ein Hinweis nennt, wie viele Zeichen so
+geblieben sind, und das erste mit seiner Zeile. Nicht zu unterscheiden sind
+ß oder Ü direkt vor „…“ oder anderen Satzzeichen von Windows-1252 und
+seltene UTF-8-Zeichen (NKo, Syrisch): ist die ganze Datei UTF-8, gilt sie
+als UTF-8, sonst als Windows-1252.
+
+Rückgabewert:
+  0  fertig; mit --pruefen: nichts würde sich ändern
+  1  nur mit --pruefen: mindestens eine Datei würde sich ändern
+  2  Fehler: falscher Aufruf, oder eine Datei ließ sich nicht lesen
+     oder schreiben (die übrigen werden trotzdem bearbeitet)
+
+Beispiele:
+  velmo-umlaute fuer-velmo karten/
+  velmo-umlaute fuer-velmo --pruefen karten/
+  git config filter.velmo.clean "velmo-umlaute fuer-velmo -"
+)";
+}
+
+} // namespace velmo::cli
