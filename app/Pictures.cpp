@@ -1,12 +1,10 @@
 #include "app/Pictures.h"
 
-#include "app/Bitmap24.h"
+#include "app/BitmapFile.h"
 #include "app/Layout.h"
 #include "platform/Win32Error.h"
 #include "platform/Win32Text.h"
 #include "resources/resource_ids.h"
-
-#include <wincodec.h>
 
 #include <algorithm>
 #include <optional>
@@ -17,89 +15,29 @@
 namespace velmo {
 namespace {
 
-template <class T> class ComPtr {
-  public:
-    ComPtr() = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ~ComPtr() {
-        if (p_)
-            p_->Release();
-    }
-    T** operator&() noexcept { return &p_; }
-    T* operator->() const noexcept { return p_; }
-    T* Get() const noexcept { return p_; }
-
-  private:
-    T* p_ = nullptr;
-};
-
 std::string PictureSubject(int resource) {
     return "Bild " + std::to_string(resource);
 }
 
-void Check(HRESULT result, int resource) {
-    if (FAILED(result))
-        throw MakeError(static_cast<DWORD>(result), PictureSubject(resource));
+// A picture resource of the program file, as pixels. Throws PlatformError naming
+// the picture.
+PixelImage DecodePicture(HINSTANCE instance, int resource) {
+    HRSRC found =
+        FindResourceW(instance, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(RT_PICTURE_FILE));
+    if (!found)
+        throw LastError(PictureSubject(resource));
+    HGLOBAL loaded = LoadResource(instance, found);
+    const DWORD size = SizeofResource(instance, found);
+    const auto* bytes = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
+    if (!bytes || size == 0)
+        throw LastError(PictureSubject(resource));
+    std::optional<PixelImage> image = DecodeBitmapFile(std::string_view(bytes, size));
+    if (!image)
+        throw MakeError(ERROR_INVALID_DATA, PictureSubject(resource));
+    return std::move(*image);
 }
 
 } // namespace
-
-PictureDecoder::~PictureDecoder() {
-    if (factory_)
-        factory_->Release();
-}
-
-PixelImage PictureDecoder::Decode(int resource) {
-    HRSRC found =
-        FindResourceW(instance_, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(RT_PICTURE_FILE));
-    if (!found)
-        throw LastError(PictureSubject(resource));
-    HGLOBAL loaded = LoadResource(instance_, found);
-    const DWORD size = SizeofResource(instance_, found);
-    auto* bytes = static_cast<BYTE*>(loaded ? LockResource(loaded) : nullptr);
-    if (!bytes || size == 0)
-        throw LastError(PictureSubject(resource));
-
-    // The portraits' 24-bit bitmaps need no imaging component.
-    if (std::optional<PixelImage> bitmap =
-            DecodeBitmap24(std::string_view(reinterpret_cast<const char*>(bytes), size)))
-        return std::move(*bitmap);
-
-    if (!factory_) {
-        const HRESULT result =
-            CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IWICImagingFactory, reinterpret_cast<void**>(&factory_));
-        if (FAILED(result))
-            throw MakeError(static_cast<DWORD>(result), "WIC");
-    }
-    IWICImagingFactory* factory = factory_;
-    ComPtr<IWICStream> stream;
-    Check(factory->CreateStream(&stream), resource);
-    Check(stream->InitializeFromMemory(bytes, size), resource);
-    ComPtr<IWICBitmapDecoder> decoder;
-    Check(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnLoad,
-                                           &decoder),
-          resource);
-    ComPtr<IWICBitmapFrameDecode> frame;
-    Check(decoder->GetFrame(0, &frame), resource);
-    // Premultiplied BGRA keeps a GIF's transparent colour transparent.
-    ComPtr<IWICFormatConverter> converter;
-    Check(factory->CreateFormatConverter(&converter), resource);
-    Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
-                                nullptr, 0.0, WICBitmapPaletteTypeCustom),
-          resource);
-    UINT width = 0, height = 0;
-    Check(converter->GetSize(&width, &height), resource);
-    PixelImage image;
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(height);
-    image.pixels.resize(static_cast<std::size_t>(width) * height);
-    Check(converter->CopyPixels(nullptr, width * 4, width * height * 4,
-                                reinterpret_cast<BYTE*>(image.pixels.data())),
-          resource);
-    return image;
-}
 
 Bitmap MakeBitmap(int width, int height) {
     BITMAPINFO info{};
@@ -119,10 +57,9 @@ Bitmap MakeBitmap(int width, int height) {
 }
 
 void Artwork::Decode(HINSTANCE instance) {
-    PictureDecoder decoder(instance);
     for (const Control& c : kControls)
         if (c.picture)
-            sources_[c.id] = decoder.Decode(c.picture);
+            sources_[c.id] = DecodePicture(instance, c.picture);
 }
 
 void Artwork::BuildFaces(int dpi) {

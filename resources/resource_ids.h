@@ -18,7 +18,7 @@
 #define IDP_STURMTAL_EDITOR 118
 #define IDP_NOTEPAD 120
 
-/* Custom resource type holding an encoded picture (GIF, JPEG or BMP file bytes). */
+/* Custom resource type holding a picture as a BMP file (24 or 32 bits, uncompressed). */
 #define RT_PICTURE_FILE 256
 
 #endif

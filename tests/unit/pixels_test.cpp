@@ -2,7 +2,7 @@
 // pictures for the window's DPI, and laying them over the background. What only screenshots showed
 // before: the average colour survives resizing, transparent stays transparent, and no edge moves by
 // a pixel.
-#include "app/Bitmap24.h"
+#include "app/BitmapFile.h"
 #include "app/Controls.h"
 #include "app/Pixels.h"
 
@@ -228,19 +228,20 @@ TEST(Fill, SetsEveryPixelAndNoMore) {
     EXPECT_EQ(pixels[35], 0u);
 }
 
-// ---- 24-bit bitmap files
+// ---- bitmap files
 
 void Put(std::string& bytes, std::size_t at, std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i)
         bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// A BMP file of `rows` (top row first) in 24 bits, stored bottom-up unless
+// A BMP file of `rows` (top row first) in 24 or 32 bits, stored bottom-up unless
 // `topDown`; each row padded to four bytes, as the format wants.
 std::string BmpFile(const std::vector<std::vector<std::uint32_t>>& rows, bool topDown = false,
                     int bits = 24, int compression = 0) {
     const int width = static_cast<int>(rows[0].size()), height = static_cast<int>(rows.size());
-    const std::size_t stride = (width * 3 + 3) / 4 * 4;
+    const int bytesPerPixel = bits == 32 ? 4 : 3;
+    const std::size_t stride = (width * bytesPerPixel + 3) / 4 * 4;
     std::string bytes(54 + stride * height, '\x7F'); // padding bytes left non-zero
     bytes[0] = 'B';
     bytes[1] = 'M';
@@ -254,16 +255,17 @@ std::string BmpFile(const std::vector<std::vector<std::uint32_t>>& rows, bool to
     Put(bytes, 30, compression, 4);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            Put(bytes, 54 + stride * (topDown ? y : height - 1 - y) + x * 3, rows[y][x], 3);
+            Put(bytes, 54 + stride * (topDown ? y : height - 1 - y) + x * bytesPerPixel, rows[y][x],
+                bytesPerPixel);
     return bytes;
 }
 
-TEST(Bitmap24, DecodesRowsInOrderWithTheirPadding) {
+TEST(BitmapFile, DecodesRowsInOrderWithTheirPadding) {
     // Three pixels a row: nine bytes and three of padding.
     const std::vector<std::vector<std::uint32_t>> rows = {{0x102030, 0x405060, 0x708090},
                                                           {0xA0B0C0, 0xD0E0F0, 0x0A0B0C}};
     for (bool topDown : {false, true}) {
-        const std::optional<PixelImage> image = DecodeBitmap24(BmpFile(rows, topDown));
+        const std::optional<PixelImage> image = DecodeBitmapFile(BmpFile(rows, topDown));
         ASSERT_TRUE(image) << "top-down " << topDown;
         EXPECT_EQ(image->width, 3);
         EXPECT_EQ(image->height, 2);
@@ -273,7 +275,18 @@ TEST(Bitmap24, DecodesRowsInOrderWithTheirPadding) {
     }
 }
 
-TEST(Bitmap24, LeavesEveryOtherFileToTheImagingComponent) {
+// 32 bits carry premultiplied alpha, taken as it is: a transparent pixel, a
+// half-covered one, an opaque one.
+TEST(BitmapFile, ThirtyTwoBitsKeepTheirAlpha) {
+    const std::vector<std::vector<std::uint32_t>> rows = {{0x00000000, 0x80402010, 0xFF123456}};
+    for (bool topDown : {false, true}) {
+        const std::optional<PixelImage> image = DecodeBitmapFile(BmpFile(rows, topDown, 32));
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->pixels, rows[0]);
+    }
+}
+
+TEST(BitmapFile, RefusesEveryOtherFile) {
     const std::vector<std::vector<std::uint32_t>> rows = {{1, 2}, {3, 4}};
     const std::string good = BmpFile(rows);
     struct Case {
@@ -281,16 +294,16 @@ TEST(Bitmap24, LeavesEveryOtherFileToTheImagingComponent) {
         std::string file;
     };
     const Case cases[] = {
-        {"32 bits per pixel", BmpFile(rows, false, 32)},
+        {"16 bits per pixel", BmpFile(rows, false, 16)},
         {"compressed", BmpFile(rows, false, 24, 1)},
         {"a row missing", good.substr(0, good.size() - 8)},
         {"no header", good.substr(0, 30)},
         {"a GIF", "GIF89a" + good.substr(6)},
         {"empty", ""},
     };
-    ASSERT_TRUE(DecodeBitmap24(good));
+    ASSERT_TRUE(DecodeBitmapFile(good));
     for (const Case& c : cases)
-        EXPECT_FALSE(DecodeBitmap24(c.file)) << c.what;
+        EXPECT_FALSE(DecodeBitmapFile(c.file)) << c.what;
 }
 
 } // namespace
