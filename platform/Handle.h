@@ -51,16 +51,6 @@ template <class Handle> struct GdiObjectTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::DeleteObject(h); }
 };
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyIcon(h); }
-};
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
 
 struct FindHandleTraits {
     using Type = HANDLE;
@@ -74,8 +64,6 @@ using AutoHandle = UniqueHandle<KernelHandleTraits>; // processes, threads, even
 using AutoFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using AutoBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using AutoBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-using AutoIcon = UniqueHandle<IconTraits>;
-using AutoModule = UniqueHandle<ModuleTraits>;
 
 // ---- device contexts, which are given back rather than closed
 

@@ -128,16 +128,9 @@ HKEY Win32Platform::KeyOf(RegKey key) const {
 }
 
 namespace {
+// The registry's narrow functions take text in the system's ANSI code page.
 std::string ToAnsi(const std::string& utf8) {
-    const std::wstring wide = Widen(utf8);
-    if (wide.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
-                        nullptr, nullptr);
-    return ansi;
+    return Narrow(Widen(utf8), CP_ACP);
 }
 } // namespace
 
@@ -176,13 +169,7 @@ std::int32_t Win32Platform::RegCloseKey(RegKey key) {
 }
 
 std::string Win32Platform::FromAnsi(const std::string& bytes) {
-    if (bytes.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
-    return Narrow(wide);
+    return Narrow(Widen(bytes, CP_ACP));
 }
 
 } // namespace velmo

@@ -1,30 +1,28 @@
 #include "platform/Win32Text.h"
 
-#include "platform/WinApi.h"
-
 namespace velmo {
 
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty())
+std::wstring Widen(const std::string& text, UINT codePage) {
+    if (text.empty())
         return {};
     const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
 }
 
-std::string Narrow(const wchar_t* wide, int length) {
+std::string Narrow(const wchar_t* wide, int length, UINT codePage) {
     if (length <= 0)
         return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
-    return utf8;
+    const int n = WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, wide, length, text.data(), n, nullptr, nullptr);
+    return text;
 }
 
-std::string Narrow(const std::wstring& wide) {
-    return Narrow(wide.data(), static_cast<int>(wide.size()));
+std::string Narrow(const std::wstring& wide, UINT codePage) {
+    return Narrow(wide.data(), static_cast<int>(wide.size()), codePage);
 }
 
 std::wstring FilePath(const std::string& utf8) {

@@ -2,13 +2,17 @@
 // functions, and paths as the wide file functions take them.
 #pragma once
 
+#include "platform/WinApi.h"
+
 #include <string>
 
 namespace velmo {
 
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& wide);
-std::string Narrow(const wchar_t* wide, int length);
+// Text in a code page (UTF-8 unless another is named, such as the system's
+// ANSI code page CP_ACP) to UTF-16 and back.
+std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8);
+std::string Narrow(const std::wstring& wide, UINT codePage = CP_UTF8);
+std::string Narrow(const wchar_t* wide, int length, UINT codePage = CP_UTF8);
 
 // A path as the wide file functions take it: long paths get the "\\?\" prefix
 // so files beyond 260 characters can be read and written too.
