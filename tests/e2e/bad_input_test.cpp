@@ -304,31 +304,32 @@ void ScriptOpenForReading(BadInputE2E& t) {
                         : ", OTHER FILES LEFT"));
 }
 
-// What luac writes: the signature, a header and instructions and numbers whose
-// bytes include the seven umlaut bytes and their pairs. Converting it would
-// destroy it for good. The folder and file name carry umlauts of their own.
-void CompiledChunk(BadInputE2E& t) {
-    const std::wstring script = t.temp / L"Skripte\\\u00dcbersetzt\\Br\u00fccke.lua";
-    std::string chunk("\x1BLuaQ\0\x01\x04\x08\x04\x08\0", 12);
+// A compiled chunk: its header, then 64 times a piece of instructions and
+// numbers whose bytes include the seven umlaut bytes and their pairs.
+// Converting it would destroy it for good.
+void ExpectChunkRefused(BadInputE2E& t, ControlId button, const std::wstring& script,
+                        std::string_view header, std::string_view piece) {
+    std::string chunk(header);
     for (int i = 0; i < 64; ++i)
-        chunk += std::string("\x0A\0\0\0\xE4\xC3\xA4\x1E\0\x80\0\xDF", 12);
+        chunk += piece;
     WriteFileBytes(script, chunk);
-    t.ExpectRefusal(UmlauteZurueck, script,
+    t.ExpectRefusal(button, script,
                     L"Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht "
                     L"umgewandelt.");
 }
 
-// What luajit -b writes: ESC "LJ", its version and flags, then bytecode whose
-// bytes include the seven umlaut bytes.
+// What luac writes; the folder and file name carry umlauts of their own.
+void CompiledChunk(BadInputE2E& t) {
+    ExpectChunkRefused(t, UmlauteZurueck, t.temp / L"Skripte\\\u00dcbersetzt\\Br\u00fccke.lua",
+                       std::string_view("\x1BLuaQ\0\x01\x04\x08\x04\x08\0", 12),
+                       std::string_view("\x0A\0\0\0\xE4\xC3\xA4\x1E\0\x80\0\xDF", 12));
+}
+
+// What luajit -b writes: ESC "LJ", its version and flags, then bytecode.
 void LuaJitChunk(BadInputE2E& t) {
-    const std::wstring script = t.temp / L"Skripte\\jit.lua";
-    std::string chunk("\x1BLJ\x02\x0A", 5);
-    for (int i = 0; i < 64; ++i)
-        chunk += std::string("\x01\xE4\x00\xDF\xC3\xA4\x02\xFC", 8);
-    WriteFileBytes(script, chunk);
-    t.ExpectRefusal(UmlauteWeg, script,
-                    L"Die Datei ist ein kompiliertes Lua-Skript (Bytecode) und wird nicht "
-                    L"umgewandelt.");
+    ExpectChunkRefused(t, UmlauteWeg, t.temp / L"Skripte\\jit.lua",
+                       std::string_view("\x1BLJ\x02\x0A", 5),
+                       std::string_view("\x01\xE4\x00\xDF\xC3\xA4\x02\xFC", 8));
 }
 
 // A script already in UTF-8 with Chinese and Polish text beside German: every
