@@ -155,9 +155,6 @@ std::wstring StandinExe() {
 std::wstring PlantedDll() {
     return FromBuildPath(VELMO_PLANTED_DLL);
 }
-std::wstring Launcher32Exe() {
-    return FromBuildPath(VELMO_STARTER_EXE_32);
-}
 
 std::wstring FileNameOf(const std::wstring& path) {
     const auto slash = path.find_last_of(L"\\/");

@@ -56,8 +56,6 @@ std::wstring WindowsPath(std::string_view path);
 std::wstring LauncherExe();
 std::wstring StandinExe();
 std::wstring PlantedDll();
-// The shipped 32-bit build, which may be missing (it is a different preset).
-std::wstring Launcher32Exe();
 
 // The part of a full path after its last backslash, and the part before it.
 std::wstring FileNameOf(const std::wstring& path);

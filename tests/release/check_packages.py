@@ -25,6 +25,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pe_version  # noqa: E402
+import pe  # noqa: E402  (tools/lib, put on the path by pe_version)
 
 GUIDE = "LIESMICH.txt"
 # Notepad does not wrap lines unless told to: a line must fit a normal window.
@@ -123,6 +124,8 @@ def check_zip(checks, folder, build, version, source_guide):
                              sha256(data) == sha256(built))
                 path = os.path.join(unpacked, program)
                 open(path, "wb").write(data)
+                for what, ok in pe.program_checks(pe.PeFile(data)):
+                    checks.check(f"{program}: {what}", ok)
                 try:
                     record = pe_version.read_record(path)
                 except ValueError as error:

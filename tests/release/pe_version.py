@@ -7,62 +7,22 @@ shown for them, the translation entry, the product and the file's own name.
     pe_version.py FILE.exe --expect 1.0.0        check it (exit status 1 if it differs)
 """
 import argparse
+import os
 import re
 import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                                "lib"))
+import pe  # noqa: E402
 
 RT_VERSION = 16
 RT_MANIFEST = 24
 
 
-def _sections(data):
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("not a PE file")
-    count, opt_size = struct.unpack_from("<H12xH", data, pe + 6)
-    opt = pe + 24
-    magic = struct.unpack_from("<H", data, opt)[0]
-    dirs = opt + (96 if magic == 0x10B else 112)
-    rsrc_rva = struct.unpack_from("<I", data, dirs + 2 * 8)[0]
-    table = opt + opt_size
-    secs = [struct.unpack_from("<8xIIII", data, table + 40 * i) for i in range(count)]
-    return rsrc_rva, secs
-
-
-def _offset(secs, rva):
-    for vsize, vaddr, rsize, raw in secs:
-        if vaddr <= rva < vaddr + max(vsize, rsize):
-            return rva - vaddr + raw
-    raise ValueError("address outside the sections")
-
-
-def _entries(data, base, directory):
-    named, ids = struct.unpack_from("<12xHH", data, base + directory)
-    for i in range(named + ids):
-        name, target = struct.unpack_from("<II", data, base + directory + 16 + 8 * i)
-        yield name, target
-
-
-def resource(data, wanted_type):
-    """The first resource of a type, as raw bytes, and its language id; None if there is none."""
-    rsrc_rva, secs = _sections(data)
-    if not rsrc_rva:
-        return None
-    base = _offset(secs, rsrc_rva)
-    for type_id, type_dir in _entries(data, base, 0):
-        if type_id != wanted_type:
-            continue
-        for _, name_dir in _entries(data, base, type_dir & 0x7FFFFFFF):
-            for lang, leaf in _entries(data, base, name_dir & 0x7FFFFFFF):
-                rva, size = struct.unpack_from("<II", data, base + leaf)
-                start = _offset(secs, rva)
-                return data[start:start + size], lang
-    return None
-
-
-def version_resource(data):
+def version_resource(program):
     """The raw VS_VERSIONINFO block and its language id."""
-    found = resource(data, RT_VERSION)
+    found = program.resource(RT_VERSION)
     if found is None:
         raise ValueError("no version record")
     return found
@@ -87,8 +47,8 @@ def _blocks(buf, pos, end):
 
 
 def read_record(path):
-    data = open(path, "rb").read()
-    raw, lang = version_resource(data)
+    program = pe.read(path)
+    raw, lang = version_resource(program)
     (key, fixed, _, (child, end)), = list(_blocks(raw, 0, len(raw)))
     assert key == "VS_VERSION_INFO", key
     sig, _, file_ms, file_ls, prod_ms, prod_ls = struct.unpack_from("<IIIIII", fixed, 0)
@@ -111,7 +71,7 @@ def read_record(path):
                 if k == "Translation":
                     record["translation"] = struct.unpack_from("<HH", v, 0)
     # The program's own identity is the manifest's first assemblyIdentity.
-    manifest = resource(data, RT_MANIFEST)
+    manifest = program.resource(RT_MANIFEST)
     if manifest is not None:
         found = re.search(rb"<assemblyIdentity[^>]*?\sversion=\"([^\"]*)\"", manifest[0])
         record["manifest"] = found.group(1).decode() if found else ""
