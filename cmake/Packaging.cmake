@@ -23,7 +23,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # No source package: the sources are the git repository.
 set(CPACK_SOURCE_GENERATOR "")
 
-# Release builds ship without symbols.
+# Release builds ship without symbols: set here, once, for the shipped programs.
 foreach(program IN ITEMS Velmo-Starter velmo-umlaute)
   if(TARGET ${program})
     target_link_options(${program} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
