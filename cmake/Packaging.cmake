@@ -15,8 +15,10 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Velmo-Starter")
-# Whoever publishes the packages puts their name and address here.
-set(VELMO_PACKAGE_MAINTAINER "Velmo-Starter" CACHE STRING "Maintainer named in the Debian package")
+# Whoever publishes the packages puts their name and address here
+# (-DVELMO_PACKAGE_MAINTAINER="Name <address>").
+set(VELMO_PACKAGE_MAINTAINER "Velmo-Starter <velmo-starter@example.org>" CACHE STRING
+    "Maintainer named in the Debian package: Name <address>")
 set(CPACK_PACKAGE_CONTACT "${VELMO_PACKAGE_MAINTAINER}")
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -75,6 +77,22 @@ elseif(TARGET velmo-umlaute AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
                      COMMENT "Compressing the man page")
   add_custom_target(velmo_man_page ALL DEPENDS ${velmo_man}.gz)
   install(FILES ${velmo_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # Debian's documentation files: the machine-readable copyright, and the
+  # changelog of this native package, dated by the release's commit
+  # (SOURCE_DATE_EPOCH, which string(TIMESTAMP) follows), compressed without
+  # name or time.
+  string(TIMESTAMP VELMO_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(velmo_changelog ${PROJECT_BINARY_DIR}/debian/changelog)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/debian/changelog.in ${velmo_changelog} @ONLY)
+  add_custom_command(OUTPUT ${velmo_changelog}.gz
+                     COMMAND gzip -9 -n -f -k ${velmo_changelog}
+                     DEPENDS ${velmo_changelog}
+                     COMMENT "Compressing the changelog")
+  add_custom_target(velmo_changelog ALL DEPENDS ${velmo_changelog}.gz)
+  set(velmo_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmo-umlaute)
+  install(FILES ${velmo_changelog}.gz ${PROJECT_SOURCE_DIR}/resources/debian/copyright
+          DESTINATION ${velmo_doc})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME velmo-umlaute)

@@ -2,10 +2,14 @@
 """Checks the packages tools/release made, as a user would receive them:
 
 - SHA256SUMS names every package in the folder, with its right hash;
-- the zip holds exactly Velmo-Starter.exe, velmo-umlaute.exe and LIESMICH.txt,
-  the programs byte-identical to the ones just built, their version records
-  showing the CMake version, and the guide readable in Windows' Notepad
-  (UTF-8 with byte-order mark, CRLF line ends, lines that fit the window);
+- each zip (win64, the main download, and win32) holds exactly
+  Velmo-Starter.exe, velmo-umlaute.exe and LIESMICH.txt, the programs
+  byte-identical to the ones just built and, where the Wine tests ran them
+  (their build folder's tested-programs.sha256), to the ones they ran; the
+  programs for the zip's machine, with ASLR, DEP and Windows' own libraries
+  (tools/lib/pe.py), their version records showing the CMake version, and the
+  guide readable in Windows' Notepad (UTF-8 with byte-order mark, CRLF line
+  ends, lines that fit the window);
 - the Debian package unpacks into a temporary root, and the velmo-umlaute in it
   is the one just built, answers --version with the CMake version and --help in
   German, and its man page names every option --help names.
@@ -100,11 +104,27 @@ def check_sums(checks, folder):
         checks.check(f"SHA256SUMS has the hash of {name}", listed.get(name) == sha256(data))
 
 
-def check_zip(checks, folder, build, version, source_guide):
-    names = [n for n in os.listdir(folder) if n.endswith(".zip")]
-    wanted = f"Velmo-Starter-{version}-win32.zip"
-    if not checks.check(f"the zip is named {wanted}", names == [wanted], f"found {names}"):
+MACHINE_OF = {"win64": "x86-64", "win32": "i386"}
+
+
+def tested_hashes(build):
+    """The hashes of the programs the Wine tests ran in this build folder, by name."""
+    record = os.path.join(build, "tested-programs.sha256")
+    if not os.path.isfile(record):
+        return None
+    return {name: digest for digest, name in
+            (line.split() for line in open(record, encoding="utf-8") if line.strip())}
+
+
+def check_zip(checks, folder, platform, build, version, source_guide):
+    wanted = f"Velmo-Starter-{version}-{platform}.zip"
+    if not checks.check(f"the {platform} zip is named {wanted}",
+                        os.path.isfile(os.path.join(folder, wanted))):
         return
+    tested = tested_hashes(build)
+    if tested is None:
+        Checks.skip(f"{wanted}: the Wine tests did not run its programs on this host "
+                    "(built and checked only)")
     companion_built = os.path.isfile(os.path.join(build, "velmo-umlaute.exe"))
     expected = sorted(["LIESMICH.txt", "Velmo-Starter.exe"]
                       + (["velmo-umlaute.exe"] if companion_built else []))
@@ -112,7 +132,7 @@ def check_zip(checks, folder, build, version, source_guide):
         Checks.skip("velmo-umlaute.exe: the Windows build has no velmo-umlaute target yet")
     with zipfile.ZipFile(os.path.join(folder, wanted)) as archive:
         listed = sorted(archive.namelist())
-        checks.check("the zip holds exactly " + ", ".join(expected), listed == expected,
+        checks.check(f"the {platform} zip holds exactly " + ", ".join(expected), listed == expected,
                      f"holds {listed}")
         with tempfile.TemporaryDirectory() as unpacked:
             for program in ("Velmo-Starter.exe", "velmo-umlaute.exe"):
@@ -120,19 +140,22 @@ def check_zip(checks, folder, build, version, source_guide):
                     continue
                 data = archive.read(program)
                 built = open(os.path.join(build, program), "rb").read()
-                checks.check(f"{program} in the zip is the one just built",
+                checks.check(f"{platform}: {program} in the zip is the one just built",
                              sha256(data) == sha256(built))
+                if tested is not None:
+                    checks.check(f"{platform}: {program} in the zip is the one the Wine tests ran",
+                                 tested.get(program) == sha256(data))
                 path = os.path.join(unpacked, program)
                 open(path, "wb").write(data)
-                for what, ok in pe.program_checks(pe.PeFile(data)):
-                    checks.check(f"{program}: {what}", ok)
+                for what, ok in pe.program_checks(pe.PeFile(data), MACHINE_OF[platform]):
+                    checks.check(f"{platform}: {program}: {what}", ok)
                 try:
                     record = pe_version.read_record(path)
                 except ValueError as error:
                     checks.check(f"{program} has a version record", False, str(error))
                     continue
                 for what, ok in pe_version.check(record, version, program):
-                    checks.check(f"{program}: {what}", ok)
+                    checks.check(f"{platform}: {program}: {what}", ok)
             if GUIDE in listed:
                 data = archive.read(GUIDE)
                 checks.check("LIESMICH.txt in the zip is resources/LIESMICH.txt",
@@ -201,17 +224,23 @@ def check_deb(checks, folder, build, version):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--packages", required=True, help="the folder tools/release filled")
-    parser.add_argument("--windows-build", required=True, help="the win32 build folder")
+    parser.add_argument("--windows-build", required=True, action="append",
+                        metavar="PLATFORM=DIR", help="a Windows build folder: win64=DIR, win32=DIR")
     parser.add_argument("--linux-build", required=True, help="the native release build folder")
     args = parser.parse_args()
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    version = cmake_version(args.windows_build)
+    windows = dict(build.split("=", 1) for build in args.windows_build)
+    version = cmake_version(args.linux_build)
     checks = Checks()
-    checks.check(f"both builds have version {version}",
-                 cmake_version(args.linux_build) == version)
+    checks.check(f"every build has version {version}",
+                 all(cmake_version(build) == version for build in windows.values()))
     check_sums(checks, args.packages)
-    check_zip(checks, args.packages, args.windows_build, version,
-              os.path.join(source, "resources", GUIDE))
+    zips = sorted(n for n in os.listdir(args.packages) if n.endswith(".zip"))
+    wanted = sorted(f"Velmo-Starter-{version}-{platform}.zip" for platform in windows)
+    checks.check("the zips are " + ", ".join(wanted), zips == wanted, f"found {zips}")
+    for platform, build in sorted(windows.items(), reverse=True):
+        check_zip(checks, args.packages, platform, build, version,
+                  os.path.join(source, "resources", GUIDE))
     check_deb(checks, args.packages, args.linux_build, version)
     print(f"check_packages: {'FAILED' if checks.failed else 'all passed'}"
           + (f" ({checks.failed} failed)" if checks.failed else ""))

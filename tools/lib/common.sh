@@ -27,6 +27,7 @@ declare -A NEEDED=(
   [/usr/include/benchmark/benchmark.h]=libbenchmark-dev
   [dpkg-shlibdeps]=dpkg-dev
   [/usr/bin/time]=time
+  [lintian]=lintian
 )
 
 ensure_packages() {
@@ -57,21 +58,22 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 XVFB_PID=""
 
-# The Wine loader and the matching Windows build to test with. Where the host can
-# run 32-bit programs, the shipped 32-bit build is tested; where it cannot (some
-# sandboxes and kernels without 32-bit support), the same sources built for
-# 64-bit Windows are.
-pick_wine() {
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    VELMO_WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver WIN_PRESET=win32
-  elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
-    VELMO_WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WIN_PRESET=win64
-    say "this host cannot run 32-bit programs: testing the 64-bit build of the same sources under Wine"
-  else
-    die "Wine does not run here"
-  fi
+# The Wine loader for a Windows build (win64, the main download, or win32);
+# false where this host cannot run it (many cannot execute 32-bit programs).
+use_wine() {
+  case $1 in
+    win64) VELMO_WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 ;;
+    win32) VELMO_WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver ;;
+  esac
+  "$VELMO_WINE" --version >/dev/null 2>&1 || return 1
   [[ -x $WINESERVER ]] || WINESERVER=wineserver
+  WIN_PRESET=$1
   export VELMO_WINE WINESERVER WIN_PRESET
+}
+
+# The Windows build to run here: the 64-bit one, which is the main download.
+pick_wine() {
+  use_wine win64 || use_wine win32 || die "Wine does not run here"
 }
 TWM_PID=""
 
