@@ -28,6 +28,7 @@ declare -A NEEDED=(
   [dpkg-shlibdeps]=dpkg-dev
   [/usr/bin/time]=time
   [lintian]=lintian
+  [pre-commit]=pre-commit
 )
 
 ensure_packages() {
