@@ -1,9 +1,11 @@
-// The command-line companion's logic, portable: finding the scripts below the
-// paths given, deciding for each what to do, converting and saving them with
-// the launcher's own save, and telling what happened.
+// The command-line companion's logic, portable: a run over the scripts found
+// (cli/Walk), each decided on as the window decides (convert/ScriptDecision)
+// and saved in rounds (cli/Rounds) with the launcher's own save, told in the
+// words of cli/Report; and the filter from standard input to standard output.
 #pragma once
 
 #include "cli/Arguments.h"
+#include "cli/Report.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -11,23 +13,6 @@
 #include <vector>
 
 namespace velmo::cli {
-
-// Where the batch's words go. The console implementation decides what --leise
-// keeps and when a progress line is worth showing.
-class Reporter {
-  public:
-    virtual ~Reporter() = default;
-    // A script changed (or, with --pruefen, would change): one line on stdout.
-    virtual void Changed(const std::string& line) = 0;
-    // A file left alone and why: a notice on stderr.
-    virtual void Notice(const std::string& line) = 0;
-    // An error: always on stderr.
-    virtual void Failure(const std::string& line) = 0;
-    // `done` of `total` files decided.
-    virtual void Progress(std::size_t done, std::size_t total) = 0;
-    // The closing line on stderr.
-    virtual void Summary(const std::string& line) = 0;
-};
 
 // Exit statuses.
 inline constexpr int kDone = 0;
@@ -42,8 +27,5 @@ int RunBatch(FileServices& files, DirectoryServices& directories, const Options&
 // converted passes through unchanged, with a notice.
 int RunFilter(const std::string& input, std::string& output, const Options& options,
               Reporter& reporter);
-
-// The text of an error line: path, Windows error number and the system's text.
-std::string ErrorLine(const PlatformError& error, const std::string& path);
 
 } // namespace velmo::cli

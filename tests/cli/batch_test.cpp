@@ -82,6 +82,19 @@ std::vector<std::string> BackupsIn(const FakePlatform& fake) {
     return names;
 }
 
+// The lines of a run, singular and plural right.
+TEST(CliReport, LinesInBothNumbers) {
+    EXPECT_EQ(ChangedLine("a.lua", 1, true), "a.lua: 1 Zeichen würde umgewandelt");
+    EXPECT_EQ(ChangedLine("a.lua", 2, true), "a.lua: 2 Zeichen würden umgewandelt");
+    EXPECT_EQ(ChangedLine("a.lua", 1, false), "a.lua: 1 Zeichen umgewandelt");
+    EXPECT_EQ(SummaryLine({1, 0, 0, 0}, true),
+              "1 Datei würde umgewandelt, 0 unverändert, 0 übersprungen, 0 Fehler");
+    EXPECT_EQ(SummaryLine({2, 1, 3, 4}, false),
+              "2 Dateien umgewandelt, 1 unverändert, 3 übersprungen, 4 Fehler");
+    EXPECT_EQ(SkippedLine("b.lua", "symbolische Verknüpfung"),
+              "b.lua: übersprungen, symbolische Verknüpfung");
+}
+
 TEST(CliArguments, Table) {
     using A = Arguments::Action;
     struct Case {

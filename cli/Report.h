@@ -1,0 +1,49 @@
+// The companion's words: where they go (the Reporter the console implements)
+// and how each line reads. The batch and the filter say what happened; this
+// file says it in German.
+#pragma once
+
+#include "platform/FileServices.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmo::cli {
+
+// Where the batch's words go. The console implementation decides what --leise
+// keeps and when a progress line is worth showing.
+class Reporter {
+  public:
+    virtual ~Reporter() = default;
+    // A script changed (or, with --pruefen, would change): one line on stdout.
+    virtual void Changed(const std::string& line) = 0;
+    // A file left alone and why: a notice on stderr.
+    virtual void Notice(const std::string& line) = 0;
+    // An error: always on stderr.
+    virtual void Failure(const std::string& line) = 0;
+    // `done` of `total` files decided.
+    virtual void Progress(std::size_t done, std::size_t total) = 0;
+    // The closing line on stderr.
+    virtual void Summary(const std::string& line) = 0;
+};
+
+// What became of the files of a run.
+struct Tally {
+    std::size_t changed = 0, unchanged = 0, skipped = 0, failed = 0;
+};
+
+// "karte.lua: 3 Zeichen umgewandelt", with --pruefen "… würden umgewandelt".
+std::string ChangedLine(const std::string& path, std::size_t characters, bool check);
+// "karte.lua: übersprungen, <why>".
+std::string SkippedLine(const std::string& path, std::string_view why);
+// The text of an error line: path, Windows error number and the system's text.
+std::string ErrorLine(const PlatformError& error, const std::string& path);
+// "2 Dateien umgewandelt, 1 unverändert, 0 übersprungen, 0 Fehler".
+std::string SummaryLine(const Tally& tally, bool check);
+
+// Why a script holding the guard word is left alone.
+inline constexpr std::string_view kGuardNotice = "enthält das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C "
+                                                 "(umwandeln mit --trotzdem)";
+
+} // namespace velmo::cli

@@ -1,0 +1,120 @@
+#include "cli/Walk.h"
+
+#include <algorithm>
+#include <set>
+
+namespace velmo::cli {
+namespace {
+
+bool EndsWithLua(const std::string& name) {
+    if (name.size() < 4)
+        return false;
+    std::string tail = name.substr(name.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    });
+    return tail == ".lua";
+}
+
+class Walk {
+  public:
+    Walk(FileServices& files, DirectoryServices& directories, const WalkEvents& events)
+        : files_(files), directories_(directories), events_(events) {}
+
+    std::vector<std::string> Found() && { return std::move(scripts_); }
+
+    // A path from the command line: a file is taken whatever its name.
+    void Collect(const std::string& path) {
+        try {
+            switch (directories_.KindOf(path)) {
+            case PathKind::Missing:
+                throw files_.Error(win_error::FileNotFound, path);
+            case PathKind::File:
+                Take(path);
+                break;
+            case PathKind::Directory:
+                Folder(path);
+                break;
+            case PathKind::Link:
+                events_.skipped(path, "symbolische Verknüpfung");
+                break;
+            case PathKind::Other:
+                events_.skipped(path, "keine gewöhnliche Datei");
+                break;
+            }
+        } catch (const PlatformError& error) {
+            events_.failed(error, path);
+        }
+    }
+
+  private:
+    std::string Join(const std::string& directory, const std::string& name) const {
+        const char last = directory.empty() ? '\0' : directory.back();
+        if (last == directories_.Separator() || last == '/')
+            return directory + name;
+        return directory + directories_.Separator() + name;
+    }
+
+    void Take(const std::string& path) {
+        // The same file named twice (or inside a folder also named), in the same
+        // spelling up to letter case and slashes where the system ignores them,
+        // is done once.
+        if (taken_.insert(directories_.Canonical(path)).second)
+            scripts_.push_back(path);
+    }
+
+    // A folder: every *.lua below it, in name order, hidden folders left out.
+    void Folder(const std::string& directory) {
+        std::vector<std::string> names;
+        try {
+            names = directories_.ListDirectory(directory);
+        } catch (const PlatformError& error) {
+            events_.failed(error, directory);
+            return;
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string path = Join(directory, name);
+            try {
+                switch (directories_.KindOf(path)) {
+                case PathKind::Directory:
+                    if (name.front() != '.' && !directories_.IsHidden(path))
+                        Folder(path);
+                    break;
+                case PathKind::File:
+                    if (EndsWithLua(name))
+                        Take(path);
+                    break;
+                case PathKind::Link:
+                    if (EndsWithLua(name))
+                        events_.skipped(path, "symbolische Verknüpfung");
+                    break;
+                case PathKind::Missing: // gone meanwhile
+                case PathKind::Other:
+                    break;
+                }
+            } catch (const PlatformError& error) {
+                events_.failed(error, path);
+            }
+        }
+    }
+
+    FileServices& files_;
+    DirectoryServices& directories_;
+    const WalkEvents& events_;
+    std::vector<std::string> scripts_;
+    std::set<std::string> taken_;
+};
+
+} // namespace
+
+std::vector<std::string> FindScripts(FileServices& files, DirectoryServices& directories,
+                                     const std::vector<std::string>& paths,
+                                     const WalkEvents& events) {
+    Walk walk(files, directories, events);
+    for (const std::string& path : paths)
+        walk.Collect(path);
+    return std::move(walk).Found();
+}
+
+} // namespace velmo::cli

@@ -1,0 +1,29 @@
+// Finding the scripts a run of the companion works on.
+#pragma once
+
+#include "platform/FileServices.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmo::cli {
+
+// What the walk tells as it goes: a path left out and why, and a path it could
+// not look at.
+struct WalkEvents {
+    std::function<void(const std::string& path, std::string_view why)> skipped;
+    std::function<void(const PlatformError& error, const std::string& path)> failed;
+};
+
+// The scripts named by `paths`: a file named is taken whatever its name, a
+// folder gives every *.lua below it (any letter case), in name order, hidden
+// folders left out. Symbolic links and what is no regular file are skipped.
+// A file reached twice (also in another spelling the system takes as the same)
+// is taken once.
+std::vector<std::string> FindScripts(FileServices& files, DirectoryServices& directories,
+                                     const std::vector<std::string>& paths,
+                                     const WalkEvents& events);
+
+} // namespace velmo::cli
