@@ -2,6 +2,7 @@
 // both directions, the skip rules, exit statuses, the filter on standard input
 // (also against iconv, and as a git filter), permissions, owners and times.
 #include "convert/Umlaute.h"
+#include "tests/cli/ExitScenarios.h"
 
 #include <gtest/gtest.h>
 
@@ -191,28 +192,33 @@ TEST_F(Folder, ConvertsAMapFolderBothWaysAndLeavesAloneWhatItMust) {
 }
 
 TEST_F(Folder, ExitStatuses) {
-    Write(root_ / "karten" / "a.lua", kSingle);
-    Write(root_ / "karten" / "insel.lua", "x = 1\n");
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        int status;
-    };
-    const Case cases[] = {
-        {"check finds work", {"fuer-velmo", "--pruefen", "karten/"}, 1},
-        {"check, other direction: nothing", {"fuer-mich", "--pruefen", "karten/"}, 0},
-        {"unknown option", {"fuer-velmo", "--sofort", "karten/"}, 2},
-        {"no command", {"karten/"}, 2},
-        {"missing path", {"fuer-velmo", "--pruefen", "fehlt"}, 2},
-        {"help", {"--help"}, 0},
-        {"version", {"--version"}, 0},
-        {"convert", {"fuer-velmo", "karten/"}, 0},
-        {"and back, one file", {"fuer-mich", "karten/insel.lua"}, 0},
-        {"check after converting", {"fuer-velmo", "--pruefen", "karten/"}, 0},
-    };
-    for (const Case& c : cases) {
-        const Result r = Umlaute(c.args, root_);
-        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out << r.err;
+    for (const cli::test::ExitScenario& c : cli::test::ExitScenarios()) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = root_ / "karten";
+        fs::remove_all(dir);
+        Write(dir / "eins.lua", kSingle);
+        Write(dir / "zwei.lua", kSingle);
+        Write(dir / "rein.lua", "print(1)\r\n");
+        if (!c.readOnly.empty())
+            fs::permissions(dir / c.readOnly, fs::perms::owner_write, fs::perm_options::remove);
+        std::vector<std::string> arguments;
+        for (std::string argument : c.arguments) {
+            if (argument.rfind("{}", 0) == 0)
+                argument.replace(0, 2, dir.string());
+            arguments.push_back(argument);
+        }
+        const Result r = Umlaute(arguments, root_);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        for (const char* name : {"eins.lua", "zwei.lua"}) {
+            const bool changed =
+                std::find(c.changed.begin(), c.changed.end(), name) != c.changed.end();
+            EXPECT_EQ(Read(dir / name), changed ? kPairs : kSingle) << name;
+        }
+        EXPECT_EQ(Backups(dir).size(), c.changed.size());
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        if (!c.readOnly.empty())
+            fs::permissions(dir / c.readOnly, fs::perms::owner_write, fs::perm_options::add);
     }
     EXPECT_NE(Umlaute({"--help"}, root_).out.find("Aufruf: velmo-umlaute fuer-velmo"),
               std::string::npos);

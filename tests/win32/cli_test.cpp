@@ -7,6 +7,7 @@
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
 #include "platform/Win32Text.h"
+#include "tests/cli/ExitScenarios.h"
 #include "velmo_version.h"
 
 #include <gtest/gtest.h>
@@ -425,49 +426,7 @@ TEST(Umlaute, UnicodePathsOnTheCommandLineAndInTheOutput) {
 // Exit statuses
 
 TEST(Umlaute, ExitStatuses) {
-    const struct {
-        const char* name;
-        std::vector<std::string> arguments; // "{}" stands for the test folder
-        std::string readOnly;               // a file made read-only first
-        DWORD status;
-        std::vector<std::string> changed; // the scripts converted afterwards
-        std::string err;                  // in standard error
-    } cases[] = {
-        {"converted", {"fuer-velmo", "{}"}, "", 0, {"eins.lua", "zwei.lua"}, Summary(2, 1, 0, 0)},
-        {"--pruefen, some would change",
-         {"fuer-velmo", "--pruefen", "{}"},
-         "",
-         1,
-         {},
-         Summary(2, 1, 0, 0, true)},
-        {"--pruefen, nothing would change",
-         {"fuer-velmo", "--pruefen", "{}\\rein.lua"},
-         "",
-         0,
-         {},
-         Summary(0, 1, 0, 0, true)},
-        {"unknown option",
-         {"fuer-velmo", "--schnell", "{}"},
-         "",
-         2,
-         {},
-         "unbekannte Option \xE2\x80\x9E--schnell\xE2\x80\x9C"},
-        {"unknown command", {"umwandeln", "{}"}, "", 2, {}, "Aufruf: velmo-umlaute"},
-        {"no path", {"fuer-velmo"}, "", 2, {}, "keine Datei und kein Ordner angegeben"},
-        {"a missing path among others",
-         {"fuer-velmo", "{}\\" + kKaertchen + "\\fehlt.lua", "{}"},
-         "",
-         2,
-         {"eins.lua", "zwei.lua"},
-         "\\" + kKaertchen + "\\fehlt.lua: Fehler 2: "},
-        {"a read-only file among others",
-         {"fuer-velmo", "{}"},
-         "eins.lua",
-         2,
-         {"zwei.lua"},
-         "\\eins.lua: Fehler 5: "},
-    };
-    for (const auto& c : cases) {
+    for (const cli::test::ExitScenario& c : cli::test::ExitScenarios()) {
         SCOPED_TRACE(c.name);
         TempDir dir("cli-status");
         const std::map<std::string, std::string> tree = {
@@ -479,10 +438,11 @@ TEST(Umlaute, ExitStatuses) {
         for (std::string argument : c.arguments) {
             if (argument.rfind("{}", 0) == 0)
                 argument.replace(0, 2, dir.Path());
+            std::replace(argument.begin(), argument.end(), '/', '\\');
             arguments.push_back(argument);
         }
         const Outcome run = RunUmlaute(arguments);
-        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.status, static_cast<DWORD>(c.status)) << run.err;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         std::map<std::string, std::string> expected = tree;
         for (const std::string& name : c.changed)
