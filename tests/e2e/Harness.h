@@ -3,7 +3,8 @@
 //
 // What is here:
 //   - where the programs under test are (LauncherExe, StandinExe, PlantedDll);
-//   - a temporary directory per test and small file helpers;
+//   - a temporary directory per test and small file helpers (from the Win32
+//     test-support library);
 //   - the registry values the launcher reads at start-up, set for one test;
 //   - a fake game installation and a fake Notepad++ made of stand-in copies;
 //   - the log the stand-ins write, telling what was started and how;
@@ -17,6 +18,7 @@
 // HarnessError; GoogleTest reports it as a failed test with its message.
 #pragma once
 
+#include "TestSupport.h"
 #include "app/Controls.h"
 #include "platform/WinApi.h"
 
@@ -37,11 +39,20 @@ using Duration = std::chrono::milliseconds;
 // How long waits last unless the caller says otherwise.
 inline constexpr Duration kDefaultWait = 10s;
 
-// Something the harness was asked for did not happen (in time).
-class HarnessError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+// Temporary folders, raw file access and HarnessError come from the one Win32
+// test-support library (tests/win32/TestSupport.h).
+using test::CopyFileTo;
+using test::CreateDirectories;
+using test::DirectoryExists;
+using test::DirectoryOf;
+using test::FileExists;
+using test::FileNameOf;
+using test::HarnessError;
+using test::ReadFileBytes;
+using test::RemoveFile;
+using test::RemoveTree;
+using test::TempDir;
+using test::WriteFileBytes;
 
 // ---- text and paths
 
@@ -57,41 +68,10 @@ std::wstring LauncherExe();
 std::wstring StandinExe();
 std::wstring PlantedDll();
 
-// The part of a full path after its last backslash, and the part before it.
-std::wstring FileNameOf(const std::wstring& path);
-std::wstring DirectoryOf(const std::wstring& path);
-
 // Windows compares paths without regard to letter case.
 bool SamePath(const std::wstring& a, const std::wstring& b);
 
 // ---- files
-
-// A directory of its own under %TEMP%, removed with everything in it at the end.
-class TempDir {
-  public:
-    explicit TempDir(std::wstring_view tag = L"velmo-e2e");
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::wstring& Path() const { return path_; }
-    // Path of `relative` inside the directory ("a\\b.txt").
-    std::wstring operator/(std::wstring_view relative) const;
-
-  private:
-    std::wstring path_;
-};
-
-// Writes the bytes into a new or existing file, creating missing directories.
-void WriteFileBytes(const std::wstring& path, std::string_view bytes);
-std::string ReadFileBytes(const std::wstring& path);
-bool FileExists(const std::wstring& path); // a file, not a directory
-bool DirectoryExists(const std::wstring& path);
-void CreateDirectories(const std::wstring& path);
-void CopyFileTo(const std::wstring& from, const std::wstring& to); // creates the directory
-void RemoveFile(const std::wstring& path); // no error when it is already gone
-// Removes a directory tree, retrying a little while files are still in use.
-void RemoveTree(const std::wstring& path);
 
 // Sets an environment variable of the test process (and so of the launcher it
 // starts, and of whatever that starts) for the object's lifetime.

@@ -432,7 +432,7 @@ class DialogAnswered : public Win32Platform {
 };
 
 void LongPath(BadInputE2E& t) {
-    std::wstring dir = t.temp.Path();
+    std::wstring dir = t.temp.WidePath();
     for (int i = 1; dir.size() < 300; ++i)
         dir += L"\\ein_ordner_mit_einem_langen_namen_" + std::to_wstring(i);
     const std::wstring script = dir + L"\\skript.lua";

@@ -190,7 +190,7 @@ TEST_F(ConvertE2E, CheckBoxesDecideMessageAndBackup) {
         SetCheck(launcher, Sicherung, c.sicherung);
         const std::wstring dir = temp / (L"Fall" + std::to_wstring(++n));
         const std::wstring script =
-            Script(dir.substr(temp.Path().size() + 1) + L"\\s.lua", "\xD6l und \xDC");
+            Script(dir.substr(temp.WidePath().size() + 1) + L"\\s.lua", "\xD6l und \xDC");
         RunConversion(launcher, UmlauteWeg, script, c.meldung);
         EXPECT_EQ(ReadFileBytes(script), "\xC3\x96l und \xC3\x9C");
         EXPECT_EQ(Entries(dir).size(), c.sicherung ? 2u : 1u);
@@ -204,7 +204,7 @@ TEST_F(ConvertE2E, CheckBoxesDecideMessageAndBackup) {
 TEST_F(ConvertE2E, BackupIsNamedByDateAndTimeBesideTheScript) {
     const std::string original = "-- \xE4 \xF6 \xFC\r\n";
     const std::wstring script = Script(L"Skripte.alt\\karte.v2.lua", original);
-    const auto siblings = Entries(temp.Path());
+    const auto siblings = Entries(temp.WidePath());
 
     const HWND dialog = OpenConversionDialog(launcher, UmlauteWeg);
     const SYSTEMTIME from = LocalNow();
@@ -221,7 +221,7 @@ TEST_F(ConvertE2E, BackupIsNamedByDateAndTimeBesideTheScript) {
         << "backup " << Narrow(backups[0]) << ", expected one of " << Narrow(expected.front())
         << " ... " << Narrow(expected.back());
     EXPECT_EQ(ReadFileBytes(temp / (L"Skripte.alt\\" + backups[0])), original);
-    EXPECT_EQ(Entries(temp.Path()), siblings);
+    EXPECT_EQ(Entries(temp.WidePath()), siblings);
     RecordProperty("backup_name", Narrow(backups[0]));
 }
 

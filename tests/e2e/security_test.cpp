@@ -72,7 +72,7 @@ TEST_P(PlantedLibraryTest, IsNeverLoaded) {
         CopyFileTo(StandinExe(), careless);
         StandinLog log(temp / L"careless.log");
         ScopedEnvironment load(L"VELMO_STANDIN_LOAD", Widen(dllName));
-        RunToEnd(careless, L"\"" + careless + L"\"", temp.Path());
+        RunToEnd(careless, L"\"" + careless + L"\"", temp.WidePath());
         ASSERT_TRUE(FileExists(marker))
             << "a program loading " << dllName << " by name did not get the planted copy";
         RemoveFile(marker);
@@ -85,7 +85,7 @@ TEST_P(PlantedLibraryTest, IsNeverLoaded) {
     LauncherRegistry registry(game.GamePath(), notepadDir);
     {
         // Started in its own folder, so the current directory holds the library too.
-        Launcher launcher(program, temp.Path());
+        Launcher launcher(program, temp.WidePath());
         launcher.StartAndWaitForWindow();
         // The conversion's open-file dialog loads the most libraries.
         launcher.ClickButton(UmlauteWeg);

@@ -50,8 +50,129 @@ TempDir::TempDir(const std::string& name) : path_(TempRoot() + "\\velmo-" + Uniq
     MakeDirs(path_);
 }
 
+TempDir::TempDir(std::wstring_view name) : TempDir(Narrow(std::wstring(name))) {}
+
 TempDir::~TempDir() {
     RemoveTree(path_);
+}
+
+std::wstring TempDir::WidePath() const {
+    return Widen(path_);
+}
+
+std::wstring TempDir::operator/(std::wstring_view relative) const {
+    return WidePath() + L"\\" + std::wstring(relative);
+}
+
+// ---- files by wide paths
+
+namespace {
+
+[[noreturn]] void FailWithLastError(const std::string& what, const std::wstring& subject) {
+    const DWORD code = GetLastError();
+    throw HarnessError(what + " (" + Narrow(subject) + "): Windows error " + std::to_string(code));
+}
+
+// One pass over the tree; false when something could not be removed.
+bool RemoveTreeOnce(const std::wstring& path) {
+    bool ok = true;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                ok = RemoveTreeOnce(child) && ok;
+            else
+                ok = DeleteFileW(child.c_str()) && ok;
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return RemoveDirectoryW(path.c_str()) && ok;
+}
+
+} // namespace
+
+std::wstring FileNameOf(const std::wstring& path) {
+    const auto slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring DirectoryOf(const std::wstring& path) {
+    const auto slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+void CreateDirectories(const std::wstring& path) {
+    if (path.empty() || DirectoryExists(path))
+        return;
+    CreateDirectories(DirectoryOf(path));
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        FailWithLastError("CreateDirectoryW", path);
+}
+
+void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
+    CreateDirectories(DirectoryOf(path));
+    AutoFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        FailWithLastError("CreateFileW for writing", path);
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
+        FailWithLastError("WriteFile", path);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    AutoFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        FailWithLastError("CreateFileW for reading", path);
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CopyFileTo(const std::wstring& from, const std::wstring& to) {
+    CreateDirectories(DirectoryOf(to));
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
+        FailWithLastError("CopyFileW", from + L" -> " + to);
+}
+
+void RemoveFile(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+        GetLastError() != ERROR_PATH_NOT_FOUND)
+        FailWithLastError("DeleteFileW", path);
+}
+
+void RemoveTree(const std::wstring& path) {
+    if (path.empty() || !DirectoryExists(path))
+        return;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (RemoveTreeOnce(path) || !DirectoryExists(path))
+            return;
+        Sleep(25);
+    }
+    throw HarnessError("could not remove " + Narrow(path));
 }
 
 void MakeDirs(const std::string& path) {

@@ -1,7 +1,9 @@
-// Helpers shared by the tests that run against the real Windows services:
-// private temporary folders, raw file access that does not go through the code
-// under test, the helper programs next to the test program, and waiting for
-// the modal windows of this process.
+// Helpers shared by every test that runs against the real Windows services, the
+// platform tests and the end-to-end tests alike: private temporary folders, raw
+// file access that does not go through the code under test (by UTF-8 paths,
+// reporting to GoogleTest, and by wide paths, throwing HarnessError), the
+// helper programs next to the test program, and waiting for the modal windows
+// of this process.
 #pragma once
 
 #include "platform/FileServices.h"
@@ -12,30 +14,59 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo::test {
 
+// Something a helper was asked for did not happen (in time). GoogleTest reports
+// it as a failed test with its message.
+class HarnessError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 // The "\\?\" form of a full path, for raw calls on paths of any length.
 std::wstring Extended(const std::wstring& path);
 
-// A new, empty folder below the system's temporary folder, removed with
-// everything in it when the object goes. `name` becomes part of the folder name.
+// A new, empty folder below the system's temporary folder (in its long form, as
+// programs started in it report their paths), removed with everything in it
+// when the object goes. `name` becomes part of the folder name.
 class TempDir {
   public:
     explicit TempDir(const std::string& name = "t");
+    explicit TempDir(std::wstring_view name);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return path_; }
+    std::wstring WidePath() const;
     // The full path of `relative` (which may hold backslashes) in this folder.
     std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
+    std::wstring operator/(std::wstring_view relative) const;
 
   private:
     std::string path_;
 };
+
+// ---- files by wide paths; a failure throws HarnessError
+
+// The part of a full path after its last backslash, and the part before it.
+std::wstring FileNameOf(const std::wstring& path);
+std::wstring DirectoryOf(const std::wstring& path);
+// Writes the bytes into a new or existing file, creating missing directories.
+void WriteFileBytes(const std::wstring& path, std::string_view bytes);
+std::string ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path); // a file, not a directory
+bool DirectoryExists(const std::wstring& path);
+void CreateDirectories(const std::wstring& path);
+void CopyFileTo(const std::wstring& from, const std::wstring& to); // creates the directory
+void RemoveFile(const std::wstring& path); // no error when it is already gone
+// Removes a directory tree, retrying a little while files are still in use.
+void RemoveTree(const std::wstring& path);
 
 // Creates the folder and every missing parent (also beyond 260 characters).
 void MakeDirs(const std::string& path);
