@@ -25,6 +25,28 @@ std::wstring Raw(const std::string& path) {
     return Extended(Widen(path));
 }
 
+// One pass over the tree; false when something could not be removed.
+bool RemoveTreeOnce(const std::wstring& path) {
+    bool ok = true;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                ok = RemoveTreeOnce(child) && ok;
+            else
+                ok = DeleteFileW(child.c_str()) && ok;
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return RemoveDirectoryW(path.c_str()) && ok;
+}
+
 std::string TempRoot() {
     wchar_t buffer[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
@@ -71,28 +93,6 @@ namespace {
 [[noreturn]] void FailWithLastError(const std::string& what, const std::wstring& subject) {
     const DWORD code = GetLastError();
     throw HarnessError(what + " (" + Narrow(subject) + "): Windows error " + std::to_string(code));
-}
-
-// One pass over the tree; false when something could not be removed.
-bool RemoveTreeOnce(const std::wstring& path) {
-    bool ok = true;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                ok = RemoveTreeOnce(child) && ok;
-            else
-                ok = DeleteFileW(child.c_str()) && ok;
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    return RemoveDirectoryW(path.c_str()) && ok;
 }
 
 } // namespace
@@ -189,24 +189,7 @@ void MakeDirs(const std::string& path) {
 }
 
 void RemoveTree(const std::string& path) {
-    const std::wstring dir = Raw(path);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = dir + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(Narrow(child));
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(dir.c_str());
+    RemoveTreeOnce(Raw(path));
 }
 
 void WriteRaw(const std::string& path, const std::string& bytes) {
