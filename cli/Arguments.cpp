@@ -188,7 +188,10 @@ Optionen:
 )" + OptionLines() +
            R"(
 Jede geänderte Datei bekommt ihre Sicherung neben sich, benannt wie im
-Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak. Eine Datei wird erst
+Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak, etwa
+karte_lua_10_12_2026_18_37_27.bak. Das Datum folgt der Spracheinstellung;
+wo sie keine eigene Reihenfolge kennt (C, POSIX), steht es wie in einem
+deutschen Windows: Tag, Monat, Jahr mit vier Ziffern. Eine Datei wird erst
 ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
 und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
 unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte

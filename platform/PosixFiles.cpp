@@ -1,6 +1,7 @@
 #include "platform/PosixFiles.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <map>
+#include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -298,10 +300,16 @@ DateTimeTexts PosixFiles::Now() {
     if (!::localtime_r(&now, &local))
         throw LastError("");
     // The regional settings' own short date and time, as LC_TIME sets them.
+    // The C and POSIX locales (CI, containers, cron, hooks run by GUIs) name no
+    // order of their own; their month-first, two-digit year would make backup
+    // names ambiguous, so they get the window's German form: day, month, year.
+    const char* locale = std::setlocale(LC_TIME, nullptr);
+    const std::string_view name = locale ? locale : "C";
+    const bool plain = name == "C" || name == "POSIX" || name.starts_with("C.");
     char date[128] = {};
     char time[128] = {};
-    std::strftime(date, sizeof date, ::nl_langinfo(D_FMT), &local);
-    std::strftime(time, sizeof time, ::nl_langinfo(T_FMT), &local);
+    std::strftime(date, sizeof date, plain ? "%d.%m.%Y" : ::nl_langinfo(D_FMT), &local);
+    std::strftime(time, sizeof time, plain ? "%H:%M:%S" : ::nl_langinfo(T_FMT), &local);
     return {date, time};
 }
 

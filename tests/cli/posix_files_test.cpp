@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,12 +116,27 @@ TEST_F(PosixFilesTest, PermissionsAttributesAndKinds) {
     EXPECT_EQ(names, (std::vector<std::string>{"alt", "link", "neu", "sub"}));
 }
 
+// The locales that name no date order of their own (C, POSIX, C.UTF-8) give
+// day, month and four-digit year, as the window writes them on a German
+// Windows: 10.12.2026 and 16:40:12, so backup names are never ambiguous.
 TEST_F(PosixFilesTest, DateAndTimeFollowTheRegionalSettings) {
-    const DateTimeTexts now = files_.Now();
-    // The C locale writes 12/10/26 and 16:40:12.
-    EXPECT_EQ(now.date.size(), 8u) << now.date;
-    EXPECT_EQ(now.time.size(), 8u) << now.time;
-    EXPECT_EQ(now.time[2], ':');
+    const std::string before = std::setlocale(LC_TIME, nullptr);
+    for (const char* locale : {"C", "POSIX", "C.UTF-8"}) {
+        if (!std::setlocale(LC_TIME, locale))
+            continue;
+        const DateTimeTexts now = files_.Now();
+        EXPECT_EQ(now.date.size(), 10u) << locale << ": " << now.date;
+        EXPECT_EQ(now.date[2], '.') << locale;
+        EXPECT_EQ(now.date[5], '.') << locale;
+        EXPECT_EQ(now.time.size(), 8u) << locale << ": " << now.time;
+        EXPECT_EQ(now.time[2], ':') << locale;
+    }
+    // A locale with an order of its own keeps it (where one is installed).
+    if (std::setlocale(LC_TIME, "en_US.UTF-8")) {
+        const DateTimeTexts now = files_.Now();
+        EXPECT_EQ(now.date[2], '/') << now.date;
+    }
+    std::setlocale(LC_TIME, before.c_str());
 }
 
 } // namespace

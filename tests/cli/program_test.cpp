@@ -252,6 +252,30 @@ TEST_F(Folder, Utf8TextStaysAndIsNamed) {
     EXPECT_EQ(r.out, "b.lua: 1 Zeichen umgewandelt\n");
 }
 
+// In the C locale, as in CI, cron and hooks run by GUIs, a backup is named with
+// day, month and four-digit year, as the window names it on a German Windows.
+TEST_F(Folder, BackupNamesInTheCLocale) {
+    Write(root_ / "karte.lua", kSingle);
+    const char* before = std::getenv("LC_ALL");
+    const std::string saved = before ? before : "";
+    setenv("LC_ALL", "C", 1);
+    const Result r = Umlaute({"fuer-velmo", "karte.lua"}, root_);
+    if (before)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> backups = Backups(root_);
+    ASSERT_EQ(backups.size(), 1u);
+    // karte_lua_10_12_2026_18_37_27.bak
+    const std::string& name = backups[0];
+    ASSERT_EQ(name.size(), std::string("karte_lua_10_12_2026_18_37_27.bak").size()) << name;
+    EXPECT_EQ(name.substr(0, 10), "karte_lua_");
+    for (std::size_t at : {12u, 15u, 20u, 23u, 26u})
+        EXPECT_EQ(name[at], '_') << name;
+    EXPECT_TRUE(name.substr(16, 2) == "20") << name; // the year's first two digits
+}
+
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     const fs::path map = root_ / "karte";
     for (const char* name : {"1.lua", "2-nurlesen.lua", "3-gesperrt.lua", "4.lua"})
