@@ -140,7 +140,15 @@ void WriteFileSafely(FileServices& files, const std::string& target, const std::
         const bool removed = Discard(files, temporary);
         throw PlatformError(e.Code(), e.Text(), removed ? target : temporary);
     }
-    files.SyncDirectories({DirectoryOf(target)});
+    try {
+        files.SyncDirectories({DirectoryOf(target)});
+    } catch (const PlatformError&) {
+        // A new file whose name may not survive a power failure is taken back:
+        // the call leaves nothing it was not sure to make.
+        if (!replaceExisting)
+            Discard(files, target);
+        throw;
+    }
 }
 
 StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
@@ -158,12 +166,22 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
     if (backup)
         staged.backup = MakeBackup(files, path, oldText, method, exists ? path : std::string(),
                                    staged.backupShared);
-    staged.temporary = WriteTemporary(files, path, newText, attributes);
+    try {
+        staged.temporary = WriteTemporary(files, path, newText, attributes);
+    } catch (const PlatformError&) {
+        // The script stays as it is: the backup made for it only takes room
+        // (on a full disk, too), and it holds the same bytes as the script.
+        if (!staged.backup.empty())
+            Discard(files, staged.backup);
+        throw;
+    }
     if (exists) {
         try {
             files.KeepPermissions(path, staged.temporary);
         } catch (const PlatformError& e) {
             const bool removed = Discard(files, staged.temporary);
+            if (!staged.backup.empty())
+                Discard(files, staged.backup);
             throw PlatformError(e.Code(), e.Text(), removed ? path : staged.temporary);
         }
     }
@@ -192,8 +210,12 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
     std::sort(directories.begin(), directories.end());
     directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
 
+    // A script that is not replaced keeps its old bytes, so the backup made for
+    // it in this run goes with its temporary file.
     auto fail = [&](std::size_t i, const PlatformError& e) {
         const bool removed = Discard(files, staged[i].temporary);
+        if (!staged[i].backup.empty())
+            Discard(files, staged[i].backup);
         failures.push_back(
             {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
     };

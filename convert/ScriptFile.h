@@ -26,7 +26,8 @@ void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts
 // Writes ScriptText over the file (see StageScript and CommitScripts): with
 // `backup`, OriginalText goes to a new backup file beside the script first; if
 // that fails the script is left untouched. A read-only script is refused. Every
-// failure leaves the script with its old or its new bytes and no temporary file.
+// failure leaves the script with its old or its new bytes and no temporary
+// file, and a script left with its old bytes no backup made for it.
 void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
                 bool backup);
 
@@ -58,7 +59,7 @@ struct StagedScript {
 // script (error 5), makes the backup of `oldText` when asked (complete under its
 // final name), and writes `newText` to a temporary file with the script's
 // attributes and permissions. The script itself is not touched. On failure no
-// temporary file is left; a backup already made stays.
+// temporary file is left, and no backup made by this call.
 StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
                          const std::string& newText, bool backup, BackupBy method);
 
@@ -69,8 +70,9 @@ struct CommitFailure {
 
 // Makes the staged texts and backup names durable, replaces each script by its
 // temporary file in one step, and makes the renames durable. A script that
-// cannot be replaced keeps its old bytes and loses its temporary file; the
-// others go on. Returns the failures in the order of the list.
+// cannot be replaced keeps its old bytes and loses its temporary file and the
+// backup staged with it; the others go on. Returns the failures in the order
+// of the list.
 std::vector<CommitFailure> CommitScripts(FileServices& files,
                                          const std::vector<StagedScript>& staged);
 
@@ -92,7 +94,8 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
 // Writes `bytes` to `target` through a temporary file that is flushed and then
 // moved into place in one step (replacing an existing target only with
 // `replaceExisting`); the rename is made durable. With `permissionsFrom`, the
-// new file gets that file's owner and permissions first.
+// new file gets that file's owner and permissions first. A new target whose
+// rename could not be made durable is removed again.
 void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
                      std::uint32_t attributes, bool replaceExisting,
                      const std::string& permissionsFrom = {});
