@@ -12,9 +12,72 @@ std::string SkippedLine(const std::string& path, std::string_view why) {
     return path + ": übersprungen, " + std::string(why);
 }
 
+#ifndef _WIN32
+namespace {
+
+// The cause in German words where it is known and the system's text alone would
+// not say it.
+std::string_view CauseWords(ErrorCause cause) {
+    switch (cause) {
+    case ErrorCause::FolderNotWritable:
+        return "Ordner nicht beschreibbar";
+    case ErrorCause::NameTooLong:
+        return "Name zu lang für Sicherung oder Zwischendatei";
+    case ErrorCause::NotAFolder:
+        return "kein Ordner";
+    case ErrorCause::DiskFull:
+        return "Datenträger voll";
+    case ErrorCause::Unknown:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+#endif
+
 std::string ErrorLine(const PlatformError& error, const std::string& path) {
     const std::string& subject = error.Subject().empty() ? path : error.Subject();
+#ifdef _WIN32
+    // As the window reports errors: Windows' number and text.
     return subject + ": Fehler " + std::to_string(error.Code()) + ": " + error.Text();
+#else
+    // The cause in words and the system's own text in the user's language; the
+    // Windows number would mean nothing here.
+    const std::string_view cause = CauseWords(error.Cause());
+    return subject + ": " + (cause.empty() ? "" : std::string(cause) + ": ") + error.Text();
+#endif
+}
+
+std::string ForTerminal(std::string_view line) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\n':
+            shown += "\\n";
+            break;
+        case '\t':
+            shown += "\\t";
+            break;
+        case '\r':
+            shown += "\\r";
+            break;
+        case '\x1B':
+            shown += "\\e";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7F) {
+                shown += "\\x";
+                shown += kHex[byte >> 4];
+                shown += kHex[byte & 0xF];
+            } else {
+                shown += c;
+            }
+        }
+    }
+    return shown;
 }
 
 std::string SummaryLine(const Tally& tally, bool check) {

@@ -37,8 +37,14 @@ struct Tally {
 std::string ChangedLine(const std::string& path, std::size_t characters, bool check);
 // "karte.lua: übersprungen, <why>".
 std::string SkippedLine(const std::string& path, std::string_view why);
-// The text of an error line: path, Windows error number and the system's text.
+// The text of an error line, of the path the user knows: on Windows "Fehler",
+// the number and the system's text, as the window reports; elsewhere the cause
+// in German words where it is known and the system's text.
 std::string ErrorLine(const PlatformError& error, const std::string& path);
+// A line for a terminal: control characters (a newline or ESC in a file name)
+// shown escaped, as ls shows them, so that they neither break the line nor
+// reach the terminal. Into a pipe or file lines go unchanged.
+std::string ForTerminal(std::string_view line);
 // "2 Dateien umgewandelt, 1 unverändert, 0 übersprungen, 0 Fehler".
 std::string SummaryLine(const Tally& tally, bool check);
 

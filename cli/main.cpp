@@ -29,24 +29,26 @@ constexpr const char* kProgram = "velmo-umlaute: ";
 class ConsoleReporter final : public Reporter {
   public:
     explicit ConsoleReporter(bool quiet)
-        : quiet_(quiet), showProgress_(!quiet && console::IsTerminal(console::Stream::Err)) {}
+        : quiet_(quiet), showProgress_(!quiet && console::IsTerminal(console::Stream::Err)),
+          outIsTerminal_(console::IsTerminal(console::Stream::Out)),
+          errIsTerminal_(console::IsTerminal(console::Stream::Err)) {}
     ~ConsoleReporter() override { ClearProgress(); }
 
     void Changed(const std::string& line) override {
         if (quiet_)
             return;
         ClearProgress();
-        console::Write(console::Stream::Out, line + "\n");
+        console::Write(console::Stream::Out, (outIsTerminal_ ? ForTerminal(line) : line) + "\n");
     }
     void Notice(const std::string& line) override {
         if (quiet_)
             return;
         ClearProgress();
-        console::Write(console::Stream::Err, kProgram + line + "\n");
+        ToErr(line);
     }
     void Failure(const std::string& line) override {
         ClearProgress();
-        console::Write(console::Stream::Err, kProgram + line + "\n");
+        ToErr(line);
     }
     void Progress(std::size_t done, std::size_t total) override {
         if (!showProgress_)
@@ -70,6 +72,12 @@ class ConsoleReporter final : public Reporter {
 
   private:
     using Clock = std::chrono::steady_clock;
+
+    // A notice or error on stderr, its names escaped for a terminal.
+    void ToErr(const std::string& line) {
+        console::Write(console::Stream::Err,
+                       kProgram + (errIsTerminal_ ? ForTerminal(line) : line) + "\n");
+    }
     void ClearProgress() {
         if (progressWidth_ == 0)
             return;
@@ -78,6 +86,8 @@ class ConsoleReporter final : public Reporter {
     }
     bool quiet_;
     bool showProgress_;
+    bool outIsTerminal_;
+    bool errIsTerminal_;
     Clock::time_point started_ = Clock::now();
     Clock::time_point shown_{};
     std::size_t progressWidth_ = 0;

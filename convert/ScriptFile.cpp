@@ -38,6 +38,19 @@ bool NameTaken(const PlatformError& error) {
     return error.Code() == win_error::FileExists || error.Code() == win_error::AlreadyExists;
 }
 
+// Why a new file beside a script could not be made, where the number alone does
+// not say it.
+ErrorCause CauseOfNewFile(const PlatformError& error) {
+    switch (error.Code()) {
+    case win_error::AccessDenied:
+        return ErrorCause::FolderNotWritable;
+    case win_error::FilenameTooLong:
+        return ErrorCause::NameTooLong;
+    default:
+        return error.Cause();
+    }
+}
+
 // Removes a temporary file after a failure; false when it could not be removed.
 bool Discard(FileServices& files, const std::string& temporary) {
     try {
@@ -73,7 +86,12 @@ std::string MakeBackup(FileServices& files, const std::string& path, const std::
         }
         if (files.FileExists(name))
             continue;
-        WriteFileSafely(files, name, oldText, file_attr::Normal, false, permissionsFrom);
+        try {
+            WriteFileSafely(files, name, oldText, file_attr::Normal, false, permissionsFrom);
+        } catch (const PlatformError& e) {
+            // The backup is the script's: told of the script.
+            throw e.About(path, CauseOfNewFile(e));
+        }
         return name;
     }
 }
@@ -120,8 +138,10 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
             return temporary;
         } catch (const PlatformError& e) {
             // Another temporary file of that name (left by a killed run): take the next.
-            if (!NameTaken(e) || attempt >= kMaxNameTries)
-                throw;
+            if (NameTaken(e) && attempt < kMaxNameTries)
+                continue;
+            // Told of the file the user knows, never of the temporary one.
+            throw e.About(target, CauseOfNewFile(e));
         }
     }
 }

@@ -19,26 +19,40 @@ inline constexpr std::uint32_t AccessDenied = 5;
 inline constexpr std::uint32_t NotEnoughMemory = 8;
 inline constexpr std::uint32_t SharingViolation = 32;
 inline constexpr std::uint32_t FileExists = 80;
+inline constexpr std::uint32_t FilenameTooLong = 206;
 inline constexpr std::uint32_t AlreadyExists = 183;
 inline constexpr std::uint32_t MoreData = 234;
 } // namespace win_error
 
+// What is known of an error's cause beyond its number, where the number alone
+// would mislead: access denied while making a backup or temporary file means
+// the folder is not writable, a name too long there is that file's name.
+enum class ErrorCause { Unknown, FolderNotWritable, NameTooLong, NotAFolder, DiskFull };
+
 // A failed platform operation: the Windows error number, the system's text for
-// it and, where one is known, the path it concerned. Event procedures never catch
-// it; the top-level handler around event dispatch reports it.
+// it and, where one is known, the path it concerned and its cause. Event
+// procedures never catch it; the top-level handler around event dispatch
+// reports it.
 class PlatformError : public std::runtime_error {
   public:
-    PlatformError(std::uint32_t code, std::string text, std::string subject = {})
+    PlatformError(std::uint32_t code, std::string text, std::string subject = {},
+                  ErrorCause cause = ErrorCause::Unknown)
         : std::runtime_error(text), code_(code), text_(std::move(text)),
-          subject_(std::move(subject)) {}
+          subject_(std::move(subject)), cause_(cause) {}
     std::uint32_t Code() const noexcept { return code_; }
     const std::string& Text() const noexcept { return text_; }
     const std::string& Subject() const noexcept { return subject_; }
+    ErrorCause Cause() const noexcept { return cause_; }
+    // The same error told of `subject`, the path the user knows, with its cause.
+    PlatformError About(std::string subject, ErrorCause cause) const {
+        return PlatformError(code_, text_, std::move(subject), cause);
+    }
 
   private:
     std::uint32_t code_;
     std::string text_;
     std::string subject_;
+    ErrorCause cause_;
 };
 
 // File attribute bits as Windows defines them.

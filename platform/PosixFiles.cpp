@@ -129,7 +129,10 @@ PlatformError PosixFiles::Error(std::uint32_t code, const std::string& subject) 
 namespace {
 PlatformError LastError(const std::string& subject) {
     const int error = errno;
-    return PlatformError(WindowsCode(error), std::strerror(error), subject);
+    const ErrorCause cause = error == ENOSPC    ? ErrorCause::DiskFull
+                             : error == ENOTDIR ? ErrorCause::NotAFolder
+                                                : ErrorCause::Unknown;
+    return PlatformError(WindowsCode(error), std::strerror(error), subject, cause);
 }
 
 // A large buffer not yet touched: backed by huge pages where the system allows,
@@ -235,7 +238,8 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
         if (put <= 0) {
             const int error = put < 0 ? errno : ENOSPC;
             ::unlink(path.c_str());
-            throw PlatformError(WindowsCode(error), std::strerror(error), path);
+            errno = error;
+            throw LastError(path);
         }
         done += static_cast<std::size_t>(put);
     }
@@ -316,7 +320,8 @@ DateTimeTexts PosixFiles::Now() {
 PathKind PosixFiles::KindOf(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
+        // "datei.lua/" is there, but no folder: ENOTDIR, reported as such.
+        if (errno == ENOENT)
             return PathKind::Missing;
         throw LastError(path);
     }

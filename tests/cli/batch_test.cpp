@@ -282,7 +282,11 @@ TEST(CliBatch, ErrorsEndWithStatusTwoAfterTheOthersAreDone) {
     EXPECT_EQ(m.Bytes("C:\\karte\\nurlesen.lua"), kSingle);
     EXPECT_EQ(m.Bytes("C:\\karte\\offen.lua"), kSingle);
     ASSERT_EQ(recorder.errors.size(), 3u);
+#ifdef _WIN32
     EXPECT_EQ(recorder.errors[0], "C:\\fehlt: Fehler 2: Systemfehler 2");
+#else
+    EXPECT_EQ(recorder.errors[0], "C:\\fehlt: Systemfehler 2"); // no Windows numbers here
+#endif
     EXPECT_EQ(recorder.summary, "2 Dateien umgewandelt, 1 unverändert, 3 übersprungen, 3 Fehler");
 }
 
@@ -299,9 +303,13 @@ TEST(CliBatch, AnUnflushableBackupHoldsBackOnlyItsScript) {
     EXPECT_EQ(m.Bytes("C:\\karte\\a.lua"), kSingle);
     EXPECT_EQ(m.Bytes("C:\\karte\\sub\\b.LUA"), kPairs + "x");
     ASSERT_EQ(recorder.errors.size(), 1u);
-    EXPECT_EQ(recorder.errors[0].rfind("C:\\karte\\a.lua: Fehler 32", 0), 0u) << recorder.errors[0];
-    for (const auto& [key, name] : m.fake.displayNames)
+    EXPECT_EQ(recorder.errors[0].rfind("C:\\karte\\a.lua: ", 0), 0u) << recorder.errors[0];
+    EXPECT_NE(recorder.errors[0].find("32"), std::string::npos) << recorder.errors[0];
+    for (const auto& [key, name] : m.fake.displayNames) {
         EXPECT_EQ(name.find("velmo-tmp"), std::string::npos) << "left behind: " << name;
+        // a.lua kept its old bytes: the backup made for it went again.
+        EXPECT_EQ(name.find("a_lua_"), std::string::npos) << "left behind: " << name;
+    }
 }
 
 // Every file-service call of a batch failing in turn: each script keeps its old
