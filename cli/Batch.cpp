@@ -29,9 +29,19 @@ class Batch {
             [this](const PlatformError& error, const std::string& path) { Fail(error, path); }};
         const std::vector<std::string> scripts =
             FindScripts(files_, directories_, options_.paths, events);
-        for (std::size_t i = 0; i < scripts.size(); ++i) {
+        // Between two scripts is a safe point: a stop there leaves the scripts
+        // of earlier rounds replaced and takes back the round being staged.
+        int signal = 0;
+        for (std::size_t i = 0; i < scripts.size() && !(signal = reporter_.Interruption()); ++i) {
             Process(scripts[i]);
             reporter_.Progress(i + 1, scripts.size());
+        }
+        if (!signal)
+            signal = reporter_.Interruption();
+        if (signal) {
+            rounds_.Discard();
+            reporter_.Summary(InterruptedLine(tally_, scripts.size(), options_.check));
+            return kInterrupted + signal;
         }
         rounds_.Commit();
         reporter_.Summary(SummaryLine(tally_, options_.check));

@@ -80,6 +80,14 @@ std::string ForTerminal(std::string_view line) {
     return shown;
 }
 
+std::string InterruptedLine(const Tally& tally, std::size_t total, bool check) {
+    return "abgebrochen: " + std::to_string(tally.changed) + " von " + std::to_string(total) +
+           (total == 1 ? " Datei " : " Dateien ") +
+           (check ? (tally.changed == 1 ? "würde umgewandelt" : "würden umgewandelt")
+                  : "umgewandelt") +
+           ", die übrigen unverändert (" + std::to_string(tally.failed) + " Fehler)";
+}
+
 std::string SummaryLine(const Tally& tally, bool check) {
     return std::to_string(tally.changed) + (tally.changed == 1 ? " Datei" : " Dateien") +
            (check ? (tally.changed == 1 ? " würde" : " würden") : "") + " umgewandelt, " +

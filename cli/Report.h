@@ -26,6 +26,9 @@ class Reporter {
     virtual void Progress(std::size_t done, std::size_t total) = 0;
     // The closing line on stderr.
     virtual void Summary(const std::string& line) = 0;
+    // 0 while the run may go on; else the number of the signal that asked it
+    // to stop (Ctrl+C, SIGTERM, SIGHUP), at its next safe point.
+    virtual int Interruption() { return 0; }
 };
 
 // What became of the files of a run.
@@ -47,6 +50,9 @@ std::string ErrorLine(const PlatformError& error, const std::string& path);
 std::string ForTerminal(std::string_view line);
 // "2 Dateien umgewandelt, 1 unverändert, 0 übersprungen, 0 Fehler".
 std::string SummaryLine(const Tally& tally, bool check);
+// The closing line of a run asked to stop after `done` of `total` files:
+// "abgebrochen: 37 von 100 Dateien umgewandelt, die übrigen unverändert".
+std::string InterruptedLine(const Tally& tally, std::size_t total, bool check);
 
 // Why a script holding the guard word is left alone.
 inline constexpr std::string_view kGuardNotice = "enthält das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C "

@@ -10,6 +10,14 @@ void CommitRounds::Add(StagedScript staged, std::size_t characters, std::size_t 
         Commit();
 }
 
+void CommitRounds::Discard() {
+    for (const StagedScript& staged : staged_)
+        DiscardStagedScript(files_, staged);
+    staged_.clear();
+    characters_.clear();
+    bytes_ = 0;
+}
+
 void CommitRounds::Commit() {
     if (staged_.empty())
         return;

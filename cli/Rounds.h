@@ -32,6 +32,9 @@ class CommitRounds {
     void Add(StagedScript staged, std::size_t characters, std::size_t bytes);
     // Commits what the round holds.
     void Commit();
+    // Takes back what the round holds: no temporary file, no backup of a
+    // script that was not replaced.
+    void Discard();
 
   private:
     FileServices& files_;

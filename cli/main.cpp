@@ -11,6 +11,9 @@
 #endif
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 
 namespace velmo::cli {
@@ -51,6 +54,11 @@ class ConsoleReporter final : public Reporter {
         ToErr(line);
     }
     void Progress(std::size_t done, std::size_t total) override {
+#ifndef _WIN32
+        // For the tests: a signal in the middle of a run, at a known place.
+        if (interruptAfter_ != 0 && done == interruptAfter_)
+            std::raise(interruptSignal_);
+#endif
         if (!showProgress_)
             return;
         const auto now = Clock::now();
@@ -64,10 +72,13 @@ class ConsoleReporter final : public Reporter {
         console::Write(console::Stream::Err, line);
     }
     void Summary(const std::string& line) override {
-        if (quiet_)
+        if (quiet_ && !console::Interruption())
             return;
         ClearProgress();
         console::Write(console::Stream::Err, line + "\n");
+    }
+    int Interruption() override {
+        return console::Interruption();
     }
 
   private:
@@ -88,6 +99,18 @@ class ConsoleReporter final : public Reporter {
     bool showProgress_;
     bool outIsTerminal_;
     bool errIsTerminal_;
+#ifndef _WIN32
+    // VELMO_INTERRUPT_AFTER=N[:SIGNAL] raises SIGNAL (default SIGTERM) after N files.
+    std::size_t interruptAfter_ = [] {
+        const char* after = std::getenv("VELMO_INTERRUPT_AFTER");
+        return after ? static_cast<std::size_t>(std::strtoul(after, nullptr, 10)) : 0u;
+    }();
+    int interruptSignal_ = [] {
+        const char* after = std::getenv("VELMO_INTERRUPT_AFTER");
+        const char* colon = after ? std::strchr(after, ':') : nullptr;
+        return colon ? std::atoi(colon + 1) : SIGTERM;
+    }();
+#endif
     Clock::time_point started_ = Clock::now();
     Clock::time_point shown_{};
     std::size_t progressWidth_ = 0;
@@ -109,6 +132,7 @@ int Main(const std::vector<std::string>& arguments) {
         break;
     }
     const Options& options = parsed.options;
+    console::CatchInterruptions();
     ConsoleReporter reporter(options.quiet);
     try {
         if (options.paths.front() == "-") {
@@ -119,7 +143,9 @@ int Main(const std::vector<std::string>& arguments) {
             return status;
         }
         SystemFiles files;
-        return RunBatch(files, files, options, reporter);
+        const int status = RunBatch(files, files, options, reporter);
+        console::Stopped();
+        return status;
     } catch (const PlatformError& error) {
         reporter.Failure(ErrorLine(error, ""));
         return kFailed;

@@ -296,6 +296,12 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
     return failures;
 }
 
+void DiscardStagedScript(FileServices& files, const StagedScript& staged) {
+    Discard(files, staged.temporary);
+    if (!staged.backup.empty())
+        Discard(files, staged.backup);
+}
+
 void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
                 bool backup) {
     const StagedScript staged =

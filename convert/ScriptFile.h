@@ -63,6 +63,11 @@ struct StagedScript {
 StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
                          const std::string& newText, bool backup, BackupBy method);
 
+// Takes back a staged script that will not be committed (the run was asked to
+// stop): its temporary file and the backup made for it go; the script itself
+// was never touched. Never throws: what cannot be removed stays.
+void DiscardStagedScript(FileServices& files, const StagedScript& staged);
+
 struct CommitFailure {
     std::size_t index; // into the staged list
     PlatformError error;

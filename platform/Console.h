@@ -18,6 +18,17 @@ std::vector<std::string> Start(int argc, char** argv);
 std::vector<std::string> Start(int argc, wchar_t** argv);
 #endif
 
+// From now on Ctrl+C, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break, closing
+// the console window) only ask the run to stop: Interruption() then names what
+// asked, until which the run goes on to its next safe point. A second Ctrl+C
+// ends the program at once.
+void CatchInterruptions();
+// 0 while nothing asked the run to stop; else the signal's number (Windows: 2
+// for Ctrl+C, 21 for Ctrl+Break, 1 for closing the console).
+int Interruption();
+// Tells a console being closed that the run has reached its safe point.
+void Stopped();
+
 // True when the stream is a console or terminal rather than a file or pipe.
 bool IsTerminal(Stream stream);
 // UTF-8 text: on a Windows console as characters, elsewhere as UTF-8 bytes.

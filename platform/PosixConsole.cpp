@@ -2,8 +2,10 @@
 
 #include "platform/PosixFiles.h"
 
+#include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstring>
 #include <unistd.h>
 
@@ -25,7 +27,34 @@ void WriteAll(int fd, std::string_view bytes, const char* name) {
     }
 }
 
+volatile std::sig_atomic_t g_interruption = 0;
+
+extern "C" void OnSignal(int signal) {
+    // A second Ctrl+C ends the program at once, as the default action does.
+    if (signal == SIGINT && g_interruption == SIGINT) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+        return;
+    }
+    g_interruption = signal;
+}
+
 } // namespace
+
+void CatchInterruptions() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART needed: every read and write here goes on after EINTR.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+int Interruption() {
+    return g_interruption;
+}
+
+void Stopped() {}
 
 std::vector<std::string> Start(int argc, char** argv) {
     std::setlocale(LC_ALL, "");

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstdio>
 
@@ -26,7 +27,45 @@ void WriteAll(HANDLE handle, std::string_view bytes, const char* name) {
     }
 }
 
+std::atomic<int> g_interruption{0};
+HANDLE g_stopped = nullptr; // set once the run has reached its safe point
+
+BOOL WINAPI OnControl(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+        // A second Ctrl+C ends the program at once.
+        if (g_interruption.exchange(2) == 2)
+            return FALSE;
+        return TRUE;
+    case CTRL_BREAK_EVENT:
+        g_interruption = 21;
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+        // Windows ends the program when this returns (after at most 5 s): wait
+        // for the run to reach its safe point first.
+        g_interruption = 1;
+        if (g_stopped)
+            WaitForSingleObject(g_stopped, 4500);
+        return TRUE;
+    }
+    return FALSE;
+}
+
 } // namespace
+
+void CatchInterruptions() {
+    g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+int Interruption() {
+    return g_interruption;
+}
+
+void Stopped() {
+    if (g_stopped)
+        SetEvent(g_stopped);
+}
 
 std::vector<std::string> Start(int argc, wchar_t** argv) {
     // Stdin and stdout carry script bytes unchanged: no CR/LF translation.
