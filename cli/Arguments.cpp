@@ -212,6 +212,9 @@ Rückgabewert:
   1  nur mit --pruefen: mindestens eine Datei würde sich ändern
   2  Fehler: falscher Aufruf, oder eine Datei ließ sich nicht lesen
      oder schreiben (die übrigen werden trotzdem bearbeitet)
+  130 abgebrochen mit Strg+C (143: SIGTERM, 129: SIGHUP oder Konsole
+     geschlossen): bis dahin ersetzte Dateien bleiben umgewandelt, keine
+     halbe Arbeit bleibt zurück
 
 Beispiele:
   velmo-umlaute fuer-velmo karten/
