@@ -132,7 +132,6 @@ int Main(const std::vector<std::string>& arguments) {
         break;
     }
     const Options& options = parsed.options;
-    console::CatchInterruptions();
     ConsoleReporter reporter(options.quiet);
     try {
         if (options.paths.front() == "-") {
@@ -142,6 +141,9 @@ int Main(const std::vector<std::string>& arguments) {
                 console::WriteOutput(output);
             return status;
         }
+        // Over files a stop waits for a safe point; the filter, which touches no
+        // file, ends at once as any filter does.
+        console::CatchInterruptions();
         SystemFiles files;
         const int status = RunBatch(files, files, options, reporter);
         console::Stopped();
