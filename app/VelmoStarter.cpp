@@ -102,6 +102,9 @@ std::string RefusalText(const std::string& path, ScriptKind kind) {
 }
 
 std::string ErrorReportText(const PlatformError& error) {
+    // Not the system's error, so no number: the script and what happened.
+    if (error.Cause() == ErrorCause::ChangedMeanwhile)
+        return error.Subject() + "\r\r" + error.Text() + ".";
     std::string text = "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
     if (!error.Subject().empty())
         text += "\r\r" + error.Subject();

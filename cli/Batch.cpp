@@ -3,7 +3,9 @@
 #include "cli/Rounds.h"
 #include "cli/Walk.h"
 
+#include <map>
 #include <new>
+#include <utility>
 
 namespace velmo::cli {
 namespace {
@@ -62,7 +64,16 @@ class Batch {
 
     void Process(const std::string& path) {
         try {
-            const std::string text = files_.ReadWholeFile(path);
+            StampedBytes read = files_.ReadStampedFile(path);
+            // One file reached by two names (hard links, a second spelling) is
+            // converted once.
+            const auto [first, isNew] =
+                seen_.try_emplace({read.stamp.device, read.stamp.file}, path);
+            if (!isNew) {
+                Skip(path, "dieselbe Datei wie " + first->second);
+                return;
+            }
+            const std::string& text = read.bytes;
             const ScriptDecision decision = DecideScript(text, options_.direction);
             if (decision.Refused()) {
                 Skip(path, CompanionRefusal(decision.kind));
@@ -83,11 +94,22 @@ class Batch {
                 reporter_.Changed(ChangedLine(path, decision.converted, true));
                 return;
             }
-            rounds_.Add(StageScript(files_, path, text, decision.text, options_.backup,
-                                    BackupBy::LinkOrCopy),
-                        decision.converted, decision.text.size());
+            StagedScript staged = StageScript(files_, path, text, decision.text, options_.backup,
+                                              BackupBy::LinkOrCopy, read.stamp);
+            if (staged.leftoversRemoved > 0)
+                reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
+            if (read.stamp.links > 1)
+                reporter_.Notice(OtherNamesLine(path, read.stamp.links - 1));
+            rounds_.Add(std::move(staged), decision.converted, decision.text.size());
         } catch (const PlatformError& error) {
-            Fail(error, path);
+            // Swapped for a link or something else since the walk: skipped as
+            // the walk skips it.
+            if (error.Cause() == ErrorCause::IsALink)
+                Skip(path, kLinkNotice);
+            else if (error.Cause() == ErrorCause::NotAFile)
+                Skip(path, kNotAFileNotice);
+            else
+                Fail(error, path);
         } catch (const std::bad_alloc&) {
             Fail(files_.Error(win_error::NotEnoughMemory, path), path);
         }
@@ -99,6 +121,7 @@ class Batch {
     Reporter& reporter_;
     CommitRounds rounds_;
     Tally tally_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_; // file -> first name
 };
 
 } // namespace

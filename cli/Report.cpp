@@ -12,6 +12,20 @@ std::string SkippedLine(const std::string& path, std::string_view why) {
     return path + ": übersprungen, " + std::string(why);
 }
 
+std::string LeftoversLine(const std::string& path, std::size_t removed) {
+    return path + ": " + std::to_string(removed) +
+           (removed == 1 ? " Zwischendatei eines abgebrochenen Laufs entfernt"
+                         : " Zwischendateien abgebrochener Läufe entfernt");
+}
+
+std::string OtherNamesLine(const std::string& path, std::size_t others) {
+    // A safe replace gives the script a new file; its other names keep the old one.
+    return path + ": hat " +
+           (others == 1 ? "1 weiteren Namen (harte Verknüpfung), der"
+                        : std::to_string(others) + " weitere Namen (harte Verknüpfungen), die") +
+           " den alten Text " + (others == 1 ? "behält" : "behalten");
+}
+
 #ifndef _WIN32
 namespace {
 
@@ -28,6 +42,9 @@ std::string_view CauseWords(ErrorCause cause) {
     case ErrorCause::DiskFull:
         return "Datenträger voll";
     case ErrorCause::Unknown:
+    case ErrorCause::IsALink:
+    case ErrorCause::NotAFile:
+    case ErrorCause::ChangedMeanwhile:
         break;
     }
     return {};
@@ -38,6 +55,9 @@ std::string_view CauseWords(ErrorCause cause) {
 
 std::string ErrorLine(const PlatformError& error, const std::string& path) {
     const std::string& subject = error.Subject().empty() ? path : error.Subject();
+    // Not the system's error: said in words on both systems.
+    if (error.Cause() == ErrorCause::ChangedMeanwhile)
+        return subject + ": " + error.Text();
 #ifdef _WIN32
     // As the window reports errors: Windows' number and text.
     return subject + ": Fehler " + std::to_string(error.Code()) + ": " + error.Text();

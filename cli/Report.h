@@ -54,6 +54,14 @@ std::string SummaryLine(const Tally& tally, bool check);
 // "abgebrochen: 37 von 100 Dateien umgewandelt, die übrigen unverändert".
 std::string InterruptedLine(const Tally& tally, std::size_t total, bool check);
 
+// "karte.lua: 2 Zwischendateien abgebrochener Läufe entfernt".
+std::string LeftoversLine(const std::string& path, std::size_t removed);
+// "karte.lua: hat 1 weiteren Namen (harte Verknüpfung), der den alten Text behält".
+std::string OtherNamesLine(const std::string& path, std::size_t others);
+
+// Why a symbolic link, or what is no regular file, is left alone.
+inline constexpr std::string_view kLinkNotice = "symbolische Verknüpfung";
+inline constexpr std::string_view kNotAFileNotice = "keine gewöhnliche Datei";
 // Why a script holding the guard word is left alone.
 inline constexpr std::string_view kGuardNotice = "enthält das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C "
                                                  "(umwandeln mit --trotzdem)";

@@ -1,5 +1,7 @@
 #include "cli/Walk.h"
 
+#include "cli/Report.h"
+
 #include <algorithm>
 #include <set>
 
@@ -36,10 +38,10 @@ class Walk {
                 Folder(path);
                 break;
             case PathKind::Link:
-                events_.skipped(path, "symbolische Verknüpfung");
+                events_.skipped(path, kLinkNotice);
                 break;
             case PathKind::Other:
-                events_.skipped(path, "keine gewöhnliche Datei");
+                events_.skipped(path, kNotAFileNotice);
                 break;
             }
         } catch (const PlatformError& error) {
@@ -87,7 +89,7 @@ class Walk {
                     break;
                 case PathKind::Link:
                     if (EndsWithLua(name))
-                        events_.skipped(path, "symbolische Verknüpfung");
+                        events_.skipped(path, kLinkNotice);
                     break;
                 case PathKind::Missing: // gone meanwhile
                 case PathKind::Other:

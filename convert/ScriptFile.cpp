@@ -51,6 +51,17 @@ ErrorCause CauseOfNewFile(const PlatformError& error) {
     }
 }
 
+// The stamp of what is at the path now; none when nothing is.
+std::optional<FileStamp> StampIfThere(FileServices& files, const std::string& path) {
+    try {
+        return files.StampOf(path);
+    } catch (const PlatformError& e) {
+        if (e.Code() == win_error::FileNotFound)
+            return std::nullopt;
+        throw;
+    }
+}
+
 // Removes a temporary file after a failure; false when it could not be removed.
 bool Discard(FileServices& files, const std::string& temporary) {
     try {
@@ -111,9 +122,11 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts) {
-    auto text = std::make_shared<const std::string>(files.ReadWholeFile(path));
+    StampedBytes read = files.ReadStampedFile(path);
+    auto text = std::make_shared<const std::string>(std::move(read.bytes));
     texts.ScriptText = text;
     texts.OriginalText = std::move(text);
+    texts.Stamp = read.stamp;
 }
 
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter) {
@@ -128,22 +141,48 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
 }
 
 std::string WriteTemporary(FileServices& files, const std::string& target, const std::string& bytes,
-                           std::uint32_t attributes) {
+                           std::uint32_t attributes, std::size_t* leftoversRemoved) {
     const std::size_t nameStart = FileNameStart(target);
     const std::string stem = target.substr(0, nameStart) + "~" + target.substr(nameStart);
-    for (int attempt = 1;; ++attempt) {
-        std::string temporary = stem + "." + std::to_string(attempt) + ".velmo-tmp";
+    auto nameOf = [&stem](int n) { return stem + "." + std::to_string(n) + ".velmo-tmp"; };
+    std::size_t removed = 0;
+    int n = 1;
+    std::string temporary;
+    for (int tries = 1;; ++tries) {
+        temporary = nameOf(n);
         try {
             files.WriteNewFile(temporary, bytes, attributes & ~file_attr::ReadOnly);
-            return temporary;
+            break;
         } catch (const PlatformError& e) {
-            // Another temporary file of that name (left by a killed run): take the next.
-            if (NameTaken(e) && attempt < kMaxNameTries)
-                continue;
             // Told of the file the user knows, never of the temporary one.
-            throw e.About(target, CauseOfNewFile(e));
+            if (!NameTaken(e) || tries >= kMaxNameTries)
+                throw e.About(target, CauseOfNewFile(e));
+        }
+        // The name is taken: by a leftover of a run that could not clean up
+        // (killed, a power failure), which goes and frees it, or by the
+        // temporary file of another running program, which stays.
+        switch (files.RemoveLeftover(temporary)) {
+        case Leftover::Removed:
+            ++removed;
+            break;
+        case Leftover::None: // gone meanwhile: the name is free again
+            break;
+        case Leftover::InUse:
+            ++n;
+            break;
         }
     }
+    // Leftovers of further runs follow on the next numbers: swept up to the
+    // first free one.
+    for (int next = n + 1; next < n + kMaxNameTries; ++next) {
+        const Leftover found = files.RemoveLeftover(nameOf(next));
+        if (found == Leftover::None)
+            break;
+        removed += found == Leftover::Removed;
+    }
+    if (leftoversRemoved)
+        *leftoversRemoved = removed;
+    return temporary;
 }
 
 void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
@@ -158,7 +197,7 @@ void WriteFileSafely(FileServices& files, const std::string& target, const std::
     } catch (const PlatformError& e) {
         // The report names the file the user knows, or the temporary one left behind.
         const bool removed = Discard(files, temporary);
-        throw PlatformError(e.Code(), e.Text(), removed ? target : temporary);
+        throw e.About(removed ? target : temporary, e.Cause());
     }
     try {
         files.SyncDirectories({DirectoryOf(target)});
@@ -172,7 +211,8 @@ void WriteFileSafely(FileServices& files, const std::string& target, const std::
 }
 
 StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
-                         const std::string& newText, bool backup, BackupBy method) {
+                         const std::string& newText, bool backup, BackupBy method,
+                         const std::optional<FileStamp>& asRead) {
     std::uint32_t attributes = file_attr::Normal;
     const bool exists = files.FileExists(path);
     if (exists) {
@@ -182,12 +222,32 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
         if (attributes & file_attr::ReadOnly)
             throw files.Error(win_error::AccessDenied, path);
     }
-    StagedScript staged{path, {}, {}};
-    if (backup)
+    StagedScript staged;
+    staged.path = path;
+    staged.expected = asRead;
+    if (backup) {
         staged.backup = MakeBackup(files, path, oldText, method, exists ? path : std::string(),
                                    staged.backupShared);
+        if (staged.backupShared && asRead) {
+            // A link keeps whatever the script holds now, which must still be
+            // the text as read. The new name itself moved the change time.
+            std::optional<FileStamp> now;
+            try {
+                now = StampIfThere(files, path);
+            } catch (const PlatformError&) {
+                Discard(files, staged.backup);
+                throw;
+            }
+            if (!now || !now->SameContents(*asRead)) {
+                Discard(files, staged.backup);
+                throw ChangedMeanwhile(path);
+            }
+            staged.expected = now;
+        }
+    }
     try {
-        staged.temporary = WriteTemporary(files, path, newText, attributes);
+        staged.temporary =
+            WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
     } catch (const PlatformError&) {
         // The script stays as it is: the backup made for it only takes room
         // (on a full disk, too), and it holds the same bytes as the script.
@@ -202,7 +262,7 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
             const bool removed = Discard(files, staged.temporary);
             if (!staged.backup.empty())
                 Discard(files, staged.backup);
-            throw PlatformError(e.Code(), e.Text(), removed ? path : staged.temporary);
+            throw e.About(removed ? path : staged.temporary, e.Cause());
         }
     }
     return staged;
@@ -236,8 +296,7 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
         const bool removed = Discard(files, staged[i].temporary);
         if (!staged[i].backup.empty())
             Discard(files, staged[i].backup);
-        failures.push_back(
-            {i, PlatformError(e.Code(), e.Text(), removed ? staged[i].path : staged[i].temporary)});
+        failures.push_back({i, e.About(removed ? staged[i].path : staged[i].temporary, e.Cause())});
     };
     // Nothing is replaced before its new text and its backup are durable. When
     // the flush of all together fails, each script's files are flushed on their
@@ -270,11 +329,18 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
         return failures;
     }
 
+    // Right before its replace, each script is checked to be the file as read:
+    // what another program wrote meanwhile stays. A write can still slip in
+    // between this look and the rename, two system calls apart.
     std::vector<std::size_t> replaced;
     for (std::size_t i = 0; i < staged.size(); ++i) {
         if (!ready[i])
             continue;
         try {
+            if (staged[i].expected && StampIfThere(files, staged[i].path) != staged[i].expected) {
+                fail(i, ChangedMeanwhile(staged[i].path));
+                continue;
+            }
             files.MoveFile(staged[i].temporary, staged[i].path, true);
             replaced.push_back(i);
         } catch (const PlatformError& e) {
@@ -289,7 +355,7 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
         // The scripts hold their new bytes, but that is not yet certain to survive
         // a power failure: say so for each.
         for (std::size_t i : replaced)
-            failures.push_back({i, PlatformError(e.Code(), e.Text(), staged[i].path)});
+            failures.push_back({i, e.About(staged[i].path, e.Cause())});
     }
     std::sort(failures.begin(), failures.end(),
               [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
@@ -304,8 +370,8 @@ void DiscardStagedScript(FileServices& files, const StagedScript& staged) {
 
 void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
                 bool backup) {
-    const StagedScript staged =
-        StageScript(files, path, *texts.OriginalText, *texts.ScriptText, backup, BackupBy::Copy);
+    const StagedScript staged = StageScript(files, path, *texts.OriginalText, *texts.ScriptText,
+                                            backup, BackupBy::Copy, texts.Stamp);
     std::vector<CommitFailure> failures = CommitScripts(files, {staged});
     if (!failures.empty())
         throw failures.front().error;

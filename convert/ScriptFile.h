@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,18 @@ using SharedText = std::shared_ptr<const std::string>;
 struct ScriptTexts {
     SharedText ScriptText = std::make_shared<const std::string>();
     SharedText OriginalText = std::make_shared<const std::string>();
+    // The file as it was read: a save replaces it only if nobody wrote it since.
+    std::optional<FileStamp> Stamp;
 };
 
-// Reads the whole file into ScriptText and OriginalText. On failure both stay as they were.
+// Reads the whole file into ScriptText and OriginalText, with its stamp. On
+// failure all stay as they were.
 void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts);
 
 // Writes ScriptText over the file (see StageScript and CommitScripts): with
 // `backup`, OriginalText goes to a new backup file beside the script first; if
-// that fails the script is left untouched. A read-only script is refused. Every
+// that fails the script is left untouched. A read-only script is refused, and
+// one written by another program since it was read keeps what it holds. Every
 // failure leaves the script with its old or its new bytes and no temporary
 // file, and a script left with its old bytes no backup made for it.
 void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
@@ -53,15 +58,23 @@ struct StagedScript {
     // The backup is a second name for the script's old file: its bytes are
     // whatever the script's last writer left, perhaps never flushed.
     bool backupShared = false;
+    // What the script must still be when it is replaced; none for a new file.
+    std::optional<FileStamp> expected;
+    // Temporary files of this script left by runs that ended without cleaning
+    // up, removed while staging.
+    std::size_t leftoversRemoved = 0;
 };
 
 // Prepares replacing the script at `path` by `newText`: refuses a read-only
 // script (error 5), makes the backup of `oldText` when asked (complete under its
 // final name), and writes `newText` to a temporary file with the script's
-// attributes and permissions. The script itself is not touched. On failure no
+// attributes and permissions. `asRead` is the script's stamp when `oldText` was
+// read: a script changed since then is refused (ErrorCause::ChangedMeanwhile),
+// now or when it is committed. The script itself is not touched. On failure no
 // temporary file is left, and no backup made by this call.
 StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
-                         const std::string& newText, bool backup, BackupBy method);
+                         const std::string& newText, bool backup, BackupBy method,
+                         const std::optional<FileStamp>& asRead = std::nullopt);
 
 // Takes back a staged script that will not be committed (the run was asked to
 // stop): its temporary file and the backup made for it go; the script itself
@@ -74,10 +87,10 @@ struct CommitFailure {
 };
 
 // Makes the staged texts and backup names durable, replaces each script by its
-// temporary file in one step, and makes the renames durable. A script that
-// cannot be replaced keeps its old bytes and loses its temporary file and the
-// backup staged with it; the others go on. Returns the failures in the order
-// of the list.
+// temporary file in one step, and makes the renames durable. A script another
+// program has written since it was read is not replaced. A script that is not
+// replaced keeps its bytes and loses its temporary file and the backup staged
+// with it; the others go on. Returns the failures in the order of the list.
 std::vector<CommitFailure> CommitScripts(FileServices& files,
                                          const std::vector<StagedScript>& staged);
 
@@ -92,9 +105,11 @@ std::string DirectoryOf(const std::string& path);
 
 // Writes `bytes` to a new file in the same directory as `target`, named
 // "~<name>.<n>.velmo-tmp" with the first free n, and returns its name. The file
-// is not yet durable.
+// is not yet durable. Temporary files of `target` that runs which ended without
+// cleaning up have left are removed on the way (those of running programs
+// stay); `leftoversRemoved`, where given, counts them.
 std::string WriteTemporary(FileServices& files, const std::string& target, const std::string& bytes,
-                           std::uint32_t attributes);
+                           std::uint32_t attributes, std::size_t* leftoversRemoved = nullptr);
 
 // Writes `bytes` to `target` through a temporary file that is flushed and then
 // moved into place in one step (replacing an existing target only with

@@ -20,7 +20,7 @@ constexpr std::int32_t ErrorInvalidHandle = 6;
 } // namespace
 
 void FakePlatform::AddFile(const std::string& path, std::string bytes, std::uint32_t attributes) {
-    files[Lower(path)] = File{std::move(bytes), attributes, false};
+    files[Lower(path)] = File{std::move(bytes), attributes, false, false, nextFileId_++};
     displayNames[Lower(path)] = path;
 }
 
@@ -65,14 +65,46 @@ bool FakePlatform::FileExists(const std::string& path) {
     return FindFile(path) != nullptr;
 }
 
-std::string FakePlatform::ReadWholeFile(const std::string& path) {
+namespace {
+FileStamp StampOfFake(const FakePlatform::File& file) {
+    FileStamp stamp;
+    stamp.file = file.id;
+    stamp.size = file.bytes.size();
+    stamp.modified = stamp.changed = static_cast<std::int64_t>(file.id);
+    return stamp;
+}
+} // namespace
+
+StampedBytes FakePlatform::ReadStampedFile(const std::string& path) {
     Check("ReadWholeFile", path, path);
     const File* file = FindFile(path);
     if (!file)
         throw Error(win_error::FileNotFound, path);
     if (file->locked)
         throw Error(win_error::SharingViolation, path);
-    return file->bytes;
+    return {file->bytes, StampOfFake(*file)};
+}
+
+FileStamp FakePlatform::StampOf(const std::string& path) {
+    Check("StampOf", path, path);
+    const File* file = FindFile(path);
+    if (!file)
+        throw Error(win_error::FileNotFound, path);
+    return StampOfFake(*file);
+}
+
+Leftover FakePlatform::RemoveLeftover(const std::string& path) {
+    // Like the real one it never fails: an injected fault reads as "in use".
+    if (Record("RemoveLeftover", path))
+        return Leftover::InUse;
+    const auto found = files.find(Lower(path));
+    if (found == files.end())
+        return Leftover::None;
+    if (found->second.live || found->second.locked)
+        return Leftover::InUse;
+    files.erase(found);
+    displayNames.erase(Lower(path));
+    return Leftover::Removed;
 }
 
 std::uint32_t FakePlatform::FileAttributes(const std::string& path) {
@@ -89,6 +121,7 @@ void FakePlatform::WriteNewFile(const std::string& path, const std::string& byte
     if (FindFile(path))
         throw Error(win_error::FileExists, path);
     AddFile(path, bytes, attributes);
+    files[Lower(path)].live = true;
 }
 
 void FakePlatform::KeepPermissions(const std::string& original, const std::string& copy) {
@@ -120,7 +153,9 @@ void FakePlatform::LinkFile(const std::string& existing, const std::string& newN
     if (FindFile(newName))
         throw Error(win_error::AlreadyExists, newName);
     // Links share the file; the fake's files are never changed in place, so a copy behaves alike.
-    AddFile(newName, file->bytes, file->attributes);
+    File link = *file;
+    files[Lower(newName)] = std::move(link);
+    displayNames[Lower(newName)] = newName;
 }
 
 void FakePlatform::SyncDirectories(const std::vector<std::string>& directories) {
@@ -147,6 +182,7 @@ void FakePlatform::MoveFile(const std::string& from, const std::string& to, bool
             throw Error(win_error::SharingViolation, to);
     }
     File moved = source->second;
+    moved.live = false;
     files.erase(source);
     displayNames.erase(Lower(from));
     files[Lower(to)] = std::move(moved);

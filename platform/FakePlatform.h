@@ -21,6 +21,12 @@ class FakePlatform : public Platform {
         std::string bytes;
         std::uint32_t attributes = file_attr::Normal;
         bool locked = false; // held open by another program without sharing
+        // A temporary file a running program still writes: RemoveLeftover leaves
+        // it. Set for files this fake's WriteNewFile made until they are moved.
+        bool live = false;
+        // Which file this is; every AddFile makes a new one, so a test that
+        // writes a file with AddFile during a run changes its stamp.
+        std::uint64_t id = 0;
     };
     struct RegValue {
         std::uint32_t type = reg::Sz;
@@ -78,7 +84,9 @@ class FakePlatform : public Platform {
 
     // ---- Platform
     bool FileExists(const std::string& path) override;
-    std::string ReadWholeFile(const std::string& path) override;
+    StampedBytes ReadStampedFile(const std::string& path) override;
+    FileStamp StampOf(const std::string& path) override;
+    Leftover RemoveLeftover(const std::string& path) override;
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
@@ -119,6 +127,7 @@ class FakePlatform : public Platform {
     };
     std::map<RegKey, OpenKey> handles_;
     RegKey nextHandle_ = 0x100;
+    std::uint64_t nextFileId_ = 1;
 };
 
 } // namespace velmo

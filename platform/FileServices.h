@@ -27,7 +27,19 @@ inline constexpr std::uint32_t MoreData = 234;
 // What is known of an error's cause beyond its number, where the number alone
 // would mislead: access denied while making a backup or temporary file means
 // the folder is not writable, a name too long there is that file's name.
-enum class ErrorCause { Unknown, FolderNotWritable, NameTooLong, NotAFolder, DiskFull };
+// A script found, when it is opened, to be a link or no regular file is
+// skipped as the folder walk skips it; one written by another program while it
+// was converted keeps what that program wrote.
+enum class ErrorCause {
+    Unknown,
+    FolderNotWritable,
+    NameTooLong,
+    NotAFolder,
+    DiskFull,
+    IsALink,
+    NotAFile,
+    ChangedMeanwhile
+};
 
 // A failed platform operation: the Windows error number, the system's text for
 // it and, where one is known, the path it concerned and its cause. Event
@@ -55,11 +67,54 @@ class PlatformError : public std::runtime_error {
     ErrorCause cause_;
 };
 
+// The error of a script another program wrote, replaced or removed while it was
+// being converted: it keeps what that program left.
+inline PlatformError ChangedMeanwhile(const std::string& subject) {
+    return PlatformError(win_error::SharingViolation,
+                         "wurde während des Umwandelns von einem anderen Programm geändert und "
+                         "bleibt, wie es ist",
+                         subject, ErrorCause::ChangedMeanwhile);
+}
+
 // File attribute bits as Windows defines them.
 namespace file_attr {
 inline constexpr std::uint32_t ReadOnly = 0x1;
 inline constexpr std::uint32_t Normal = 0x80;
 } // namespace file_attr
+
+// What identifies a file and the state of its contents at one moment: which
+// file it is (volume and file number) and its size, modification and change
+// time at the full precision the system keeps. Two equal stamps of one name
+// mean nobody replaced or wrote the file in between.
+struct FileStamp {
+    std::uint64_t device = 0; // Windows: the volume's serial number
+    std::uint64_t file = 0;   // inode; Windows: the file ID
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds on POSIX, 100 ns on Windows
+    std::int64_t changed = 0;  // also moves with a change of owner, mode or links
+    std::uint32_t links = 1;   // how many names the file has
+    bool SameFile(const FileStamp& other) const {
+        return device == other.device && file == other.file;
+    }
+    // The same file with the same bytes, even if a name was added to it since.
+    bool SameContents(const FileStamp& other) const {
+        return SameFile(other) && size == other.size && modified == other.modified;
+    }
+    bool operator==(const FileStamp&) const = default;
+};
+
+struct StampedBytes {
+    std::string bytes;
+    FileStamp stamp; // taken before the first byte was read
+};
+
+// What RemoveLeftover found at a temporary file's name.
+enum class Leftover {
+    None,    // nothing: the name is free
+    Removed, // a leftover of a run that ended without cleaning up, now gone
+    InUse    // a temporary file another running program is still writing, or
+             // something that is not a temporary file at all: left alone
+};
 
 struct DateTimeTexts {
     std::string date; // the user's short date format
@@ -73,9 +128,16 @@ class FileServices {
     // ---- reading (paths are full or relative to the working directory)
     // True when a file (not a directory) exists at the path; never throws.
     virtual bool FileExists(const std::string& path) = 0;
-    // The file's whole content, byte for byte.
-    virtual std::string ReadWholeFile(const std::string& path) = 0;
-    // The file's attribute bits. On POSIX: ReadOnly when its owner may not write it.
+    // The file's whole content, byte for byte, and its stamp. Opens without
+    // following a symbolic link and without waiting on a pipe or device: a link
+    // fails with ErrorCause::IsALink, anything but a regular file with NotAFile.
+    virtual StampedBytes ReadStampedFile(const std::string& path) = 0;
+    std::string ReadWholeFile(const std::string& path) { return ReadStampedFile(path).bytes; }
+    // The stamp of what is at the path now, without following a link.
+    virtual FileStamp StampOf(const std::string& path) = 0;
+    // The file's attribute bits, with ReadOnly also where the user running the
+    // program may not write it (POSIX: its owner may not, or the system says no
+    // to this user; Windows: the file's access check).
     virtual std::uint32_t FileAttributes(const std::string& path) = 0;
 
     // ---- writing. Nothing written is durable until flushed: FlushFiles makes
@@ -83,14 +145,22 @@ class FileServices {
     // durable through SyncDirectories, or on Windows with the next rename, which
     // is written through.
     //
-    // Creates a file that must not exist yet, writes all bytes and gives it the
-    // attributes. On failure nothing is left behind.
+    // Creates a file that must not exist yet (never through a link found at the
+    // name), writes all bytes and gives it the attributes. On failure nothing is
+    // left behind. The file stays open, and so recognisably in use (see
+    // RemoveLeftover), until it is moved, deleted or the program ends; every
+    // later call on it works on what was created, and fails where another
+    // program has put something else at its name meanwhile.
     virtual void WriteNewFile(const std::string& path, const std::string& bytes,
                               std::uint32_t attributes) = 0;
-    // Gives a file just written the owner and permissions of `original`, where
-    // the system keeps them apart from the attributes (POSIX); as far as the
-    // user running the program may.
+    // Gives a file just written the owner, permissions and extended attributes
+    // (ACL entries included) of `original`, as far as the user running the
+    // program may; it never gains a permission `original` does not grant.
     virtual void KeepPermissions(const std::string& original, const std::string& copy) = 0;
+    // Removes the temporary file at `path` if it is a leftover: a regular file
+    // no running program holds open as its own temporary. Never throws: what
+    // cannot be removed counts as in use.
+    virtual Leftover RemoveLeftover(const std::string& path) = 0;
     // Makes the contents of these files durable.
     virtual void FlushFiles(const std::vector<std::string>& paths) = 0;
     // A second name for an existing file (a hard link): the same bytes at no

@@ -16,9 +16,10 @@ template <class Files, class Base = Platform> class PlatformOnFiles : public Bas
         : files_(std::forward<Arguments>(arguments)...) {}
 
     bool FileExists(const std::string& path) override { return files_.FileExists(path); }
-    std::string ReadWholeFile(const std::string& path) override {
-        return files_.ReadWholeFile(path);
+    StampedBytes ReadStampedFile(const std::string& path) override {
+        return files_.ReadStampedFile(path);
     }
+    FileStamp StampOf(const std::string& path) override { return files_.StampOf(path); }
     std::uint32_t FileAttributes(const std::string& path) override {
         return files_.FileAttributes(path);
     }
@@ -28,6 +29,9 @@ template <class Files, class Base = Platform> class PlatformOnFiles : public Bas
     }
     void KeepPermissions(const std::string& original, const std::string& copy) override {
         files_.KeepPermissions(original, copy);
+    }
+    Leftover RemoveLeftover(const std::string& path) override {
+        return files_.RemoveLeftover(path);
     }
     void FlushFiles(const std::vector<std::string>& paths) override { files_.FlushFiles(paths); }
     void LinkFile(const std::string& existing, const std::string& newName) override {

@@ -7,11 +7,15 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <langinfo.h>
 #include <map>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace velmo {
@@ -25,23 +29,6 @@ constexpr std::size_t kWholeFileSystemFlush = 8;
 // fsync of one still waits for a flush of the disk's write cache of its own
 // (about 4 ms on the machine measured), where one syncfs waits for one.
 constexpr std::size_t kWholeFileSystemDirectories = 3;
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int Get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 class Directory {
   public:
@@ -84,6 +71,20 @@ int PosixNumber(std::uint32_t code) {
     }
 }
 
+FileStamp StampFrom(const struct stat& info) {
+    constexpr std::int64_t kBillion = 1000000000;
+    return {static_cast<std::uint64_t>(info.st_dev),
+            static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * kBillion + info.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(info.st_ctim.tv_sec) * kBillion + info.st_ctim.tv_nsec,
+            static_cast<std::uint32_t>(info.st_nlink)};
+}
+
+bool SameInode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 void Fsync(int fd, const std::string& path) {
     while (::fsync(fd) != 0)
         if (errno != EINTR)
@@ -91,6 +92,21 @@ void Fsync(int fd, const std::string& path) {
 }
 
 } // namespace
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+Descriptor::~Descriptor() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 std::uint32_t WindowsCode(int error) {
     switch (error) {
@@ -151,48 +167,107 @@ void AskForHugePages(char* data, std::size_t size) {
 // Makes the files or directories at `paths` durable. Those of one file system
 // that number at least `wholeFrom` are flushed together with one syncfs, which
 // also writes out their directory entries; the rest, or all where syncfs fails,
-// one fsync each, opened with `openFlags`.
+// one fsync each. `open` gives each path's descriptor: one held already, or one
+// it opens into `opened`.
 void FlushByFileSystem(const std::vector<std::string>& paths, std::size_t wholeFrom,
-                       int openFlags) {
-    std::map<dev_t, std::vector<const std::string*>> byDevice;
-    for (const std::string& path : paths) {
+                       const std::function<int(const std::string&, Descriptor&)>& open) {
+    std::map<dev_t, std::vector<std::pair<int, const std::string*>>> byDevice;
+    std::vector<Descriptor> opened(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const int fd = open(paths[i], opened[i]);
         struct stat info {};
-        if (::stat(path.c_str(), &info) != 0)
-            throw LastError(path);
-        byDevice[info.st_dev].push_back(&path);
+        if (fd < 0 || ::fstat(fd, &info) != 0)
+            throw LastError(paths[i]);
+        byDevice[info.st_dev].push_back({fd, &paths[i]});
     }
     for (const auto& [device, group] : byDevice) {
-        if (group.size() >= wholeFrom) {
-            Descriptor file(::open(group.front()->c_str(), openFlags));
-            if (!file)
-                throw LastError(*group.front());
-            if (::syncfs(file.Get()) == 0)
-                continue;
-            // No usable whole-system flush: fall back to one flush per file.
-        }
-        for (const std::string* path : group) {
-            Descriptor file(::open(path->c_str(), openFlags));
-            if (!file)
-                throw LastError(*path);
-            Fsync(file.Get(), *path);
-        }
+        // No usable whole-system flush: one flush per file.
+        if (group.size() >= wholeFrom && ::syncfs(group.front().first) == 0)
+            continue;
+        for (const auto& [fd, path] : group)
+            Fsync(fd, *path);
     }
 }
+
+// Copies every extended attribute of `source` onto `target`, ACL entries
+// included; an access ACL the new file inherited from its folder, where the
+// original has none, is removed. Names this user may not set (trusted.*, some
+// security.*) are left out, but an ACL that cannot be kept fails the call: the
+// group bits alone would grant what its mask withholds.
+void KeepExtendedAttributes(int source, int target, const std::string& original,
+                            const std::string& copy) {
+    static constexpr const char* kAcl = "system.posix_acl_access";
+    std::string names;
+    for (;;) {
+        const ssize_t size = ::flistxattr(source, nullptr, 0);
+        if (size < 0 && (errno == ENOTSUP || errno == ENOSYS))
+            return;
+        if (size < 0)
+            throw LastError(original);
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = size ? ::flistxattr(source, names.data(), names.size()) : 0;
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        if (errno != ERANGE)
+            throw LastError(original);
+    }
+    bool aclKept = false;
+    std::string value;
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string name = names.c_str() + at;
+        at += name.size() + 1;
+        ssize_t size = ::fgetxattr(source, name.c_str(), nullptr, 0);
+        if (size < 0)
+            continue; // gone meanwhile, or not ours to read
+        value.resize(static_cast<std::size_t>(size));
+        size = ::fgetxattr(source, name.c_str(), value.data(), value.size());
+        if (size < 0)
+            continue;
+        const bool acl = name == kAcl;
+        if (::fsetxattr(target, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) !=
+            0) {
+            if (acl)
+                throw LastError(copy);
+            continue;
+        }
+        aclKept = aclKept || acl;
+    }
+    if (!aclKept && ::fremovexattr(target, kAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+        throw LastError(copy);
+}
+
 } // namespace
+
+PosixFiles::PosixFiles() {
+    rlimit open{};
+    if (::getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur < open.rlim_max) {
+        open.rlim_cur = open.rlim_max == RLIM_INFINITY ? 65536 : open.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &open); // where refused, rounds stay within the old limit
+    }
+}
 
 bool PosixFiles::FileExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::string PosixFiles::ReadWholeFile(const std::string& path) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+StampedBytes PosixFiles::ReadStampedFile(const std::string& path) {
+    // Never through a link, never waiting for the other end of a pipe: what
+    // the folder walk saw may have been swapped since.
+    Descriptor file(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file && errno == ELOOP)
+        throw PlatformError(WindowsCode(ELOOP), std::strerror(ELOOP), path, ErrorCause::IsALink);
     struct stat info {};
     if (!file || ::fstat(file.Get(), &info) != 0)
         throw LastError(path);
-    if (S_ISDIR(info.st_mode))
-        throw PlatformError(WindowsCode(EISDIR), std::strerror(EISDIR), path);
-    std::string bytes;
+    if (!S_ISREG(info.st_mode))
+        throw PlatformError(WindowsCode(EINVAL), "keine gewöhnliche Datei", path,
+                            ErrorCause::NotAFile);
+    StampedBytes read{{}, StampFrom(info)};
+    std::string& bytes = read.bytes;
     try {
         bytes.reserve(static_cast<std::size_t>(info.st_size));
         AskForHugePages(bytes.data(), bytes.capacity());
@@ -212,24 +287,61 @@ std::string PosixFiles::ReadWholeFile(const std::string& path) {
         done += static_cast<std::size_t>(got);
     }
     bytes.resize(done);
-    return bytes;
+    return read;
+}
+
+FileStamp PosixFiles::StampOf(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        throw LastError(path);
+    return StampFrom(info);
 }
 
 std::uint32_t PosixFiles::FileAttributes(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         throw LastError(path);
-    // A file its owner may not write counts as read-only for everybody, root included.
-    return (info.st_mode & S_IWUSR) ? file_attr::Normal : file_attr::ReadOnly;
+    // A file its owner may not write counts as read-only for everybody, root
+    // included; otherwise the system's own answer for this user: owner, group,
+    // ACL entries, a file system mounted read-only.
+    if (!(info.st_mode & S_IWUSR))
+        return file_attr::ReadOnly;
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM || errno == EROFS))
+        return file_attr::ReadOnly;
+    return file_attr::Normal;
+}
+
+int PosixFiles::Held(const std::string& path) {
+    const auto found = held_.find(path);
+    if (found == held_.end())
+        return -1;
+    struct stat opened {
+    }, named{};
+    if (::fstat(found->second.Get(), &opened) != 0)
+        throw LastError(path);
+    if (::lstat(path.c_str(), &named) != 0 || !SameInode(opened, named))
+        throw ChangedMeanwhile(path);
+    return found->second.Get();
 }
 
 void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
                               std::uint32_t attributes) {
-    // Private until KeepPermissions gives it the permissions of the file it replaces.
+    // Private until KeepPermissions gives it the permissions of the file it
+    // replaces. O_EXCL never follows a link found at the name.
     const mode_t mode = (attributes & file_attr::ReadOnly) ? 0400 : 0600;
-    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
+    Descriptor file(::open(path.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode));
     if (!file)
         throw LastError(path);
+    // Locked while it lives, so that another instance's sweep for leftovers
+    // leaves it alone. A sweep that came in between the creation and the lock
+    // has taken the name: then it counts as taken. Where the file system has
+    // no locks, sweeps cannot lock either and remove nothing.
+    struct stat info {};
+    if ((::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
+        (::fstat(file.Get(), &info) == 0 && info.st_nlink == 0))
+        throw PlatformError(WindowsCode(EEXIST), std::strerror(EEXIST), path);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(file.Get(), bytes.data() + done, bytes.size() - done);
@@ -237,65 +349,141 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
             continue;
         if (put <= 0) {
             const int error = put < 0 ? errno : ENOSPC;
-            ::unlink(path.c_str());
+            held_.insert_or_assign(path, std::move(file));
+            try {
+                DeleteFile(path);
+            } catch (const PlatformError&) {
+                // the write's error is the one to report
+            }
             errno = error;
             throw LastError(path);
         }
         done += static_cast<std::size_t>(put);
     }
+    held_.insert_or_assign(path, std::move(file));
 }
 
 void PosixFiles::KeepPermissions(const std::string& original, const std::string& copy) {
+    Descriptor own;
+    int target = Held(copy);
+    if (target < 0) {
+        own = Descriptor(::open(copy.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        if (!own)
+            throw LastError(copy);
+        target = own.Get();
+    }
+    Descriptor source(
+        ::open(original.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info {};
-    if (::stat(original.c_str(), &info) != 0)
+    if (!source || ::fstat(source.Get(), &info) != 0)
         throw LastError(original);
     // The owner and group as far as this user may give them: root keeps both,
-    // others keep at least a group they belong to. The mode comes last, as a
-    // change of owner clears the set-id bits.
-    if (::chown(copy.c_str(), info.st_uid, info.st_gid) != 0) {
+    // others keep at least a group they belong to. A set-id bit stays only with
+    // the owner or group it was set for.
+    mode_t mode = info.st_mode & 07777;
+    if (::fchown(target, info.st_uid, info.st_gid) != 0) {
         if (errno != EPERM)
             throw LastError(copy);
-        if (::chown(copy.c_str(), static_cast<uid_t>(-1), info.st_gid) != 0 && errno != EPERM)
-            throw LastError(copy);
+        mode &= ~S_ISUID;
+        if (::fchown(target, static_cast<uid_t>(-1), info.st_gid) != 0) {
+            if (errno != EPERM)
+                throw LastError(copy);
+            mode &= ~S_ISGID;
+        }
     }
-    if (::chmod(copy.c_str(), info.st_mode & 07777) != 0)
+    KeepExtendedAttributes(source.Get(), target, original, copy);
+    // The mode last: a change of owner clears the set-id bits, and with ACL
+    // entries the group bits are the ACL's mask, now the original's again.
+    if (::fchmod(target, mode) != 0)
         throw LastError(copy);
 }
 
+Leftover PosixFiles::RemoveLeftover(const std::string& path) {
+    Descriptor file(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file)
+        return errno == ENOENT ? Leftover::None : Leftover::InUse;
+    // A running instance holds the lock on its temporary file for as long as
+    // it lives; only a regular file nobody holds, still at its name, goes.
+    struct stat opened {
+    }, named{};
+    if (::fstat(file.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+        return Leftover::InUse;
+    if (::lstat(path.c_str(), &named) != 0)
+        return Leftover::None;
+    if (!SameInode(opened, named) || ::unlink(path.c_str()) != 0)
+        return Leftover::InUse;
+    return Leftover::Removed;
+}
+
 void PosixFiles::FlushFiles(const std::vector<std::string>& paths) {
-    FlushByFileSystem(paths, kWholeFileSystemFlush, O_RDONLY | O_CLOEXEC);
+    FlushByFileSystem(
+        paths, kWholeFileSystemFlush, [this](const std::string& path, Descriptor& own) {
+            const int held = Held(path);
+            if (held >= 0)
+                return held;
+            own = Descriptor(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+            return own.Get();
+        });
 }
 
 void PosixFiles::LinkFile(const std::string& existing, const std::string& newName) {
+    // link() takes a symbolic link found at `existing` as it is, never its target.
     if (::link(existing.c_str(), newName.c_str()) != 0)
         throw LastError(newName);
 }
 
 void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
+    // A file of ours is moved only while its name still leads to it, and is
+    // checked at its new name afterwards: another user who can write the folder
+    // may swap names, and then what we wrote has not arrived.
+    const int held = Held(from);
+    struct stat ours {};
+    if (held >= 0 && ::fstat(held, &ours) != 0)
+        throw LastError(from);
     if (replaceExisting) {
         if (::rename(from.c_str(), to.c_str()) != 0)
             throw LastError(from);
-        return;
+    } else if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            throw LastError(from);
+        // A file system that cannot rename without replacing: a second name,
+        // which fails when the target exists, then the first name removed.
+        if (::link(from.c_str(), to.c_str()) != 0)
+            throw LastError(from);
+        if (::unlink(from.c_str()) != 0)
+            throw LastError(from);
     }
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (held < 0)
         return;
-    if (errno != EINVAL && errno != ENOSYS)
-        throw LastError(from);
-    // A file system that cannot rename without replacing: a second name, which
-    // fails when the target exists, then the first name removed.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        throw LastError(from);
-    if (::unlink(from.c_str()) != 0)
-        throw LastError(from);
+    held_.erase(from);
+    struct stat arrived {};
+    if (::lstat(to.c_str(), &arrived) != 0 || !SameInode(ours, arrived))
+        throw PlatformError(WindowsCode(EEXIST),
+                            "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {
+    const bool ours = held_.count(path) != 0;
+    try {
+        Held(path);
+    } catch (const PlatformError&) {
+        held_.erase(path); // something else is at its name now: left alone
+        throw;
+    }
     if (::unlink(path.c_str()) != 0)
         throw LastError(path);
+    if (ours)
+        held_.erase(path);
 }
 
 void PosixFiles::SyncDirectories(const std::vector<std::string>& directories) {
-    FlushByFileSystem(directories, kWholeFileSystemDirectories, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FlushByFileSystem(
+        directories, kWholeFileSystemDirectories, [](const std::string& path, Descriptor& own) {
+            own = Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            return own.Get();
+        });
 }
 
 DateTimeTexts PosixFiles::Now() {

@@ -4,16 +4,40 @@
 
 #include "platform/FileServices.h"
 
+#include <map>
+#include <string>
+
 namespace velmo {
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) noexcept : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+    int Get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
 
 class PosixFiles final : public FileServices, public DirectoryServices {
   public:
+    // Every temporary file stays open while it lives, a round of the companion's
+    // saves holds many: the limit of open descriptors is raised as far as allowed.
+    PosixFiles();
     bool FileExists(const std::string& path) override;
-    std::string ReadWholeFile(const std::string& path) override;
+    StampedBytes ReadStampedFile(const std::string& path) override;
+    FileStamp StampOf(const std::string& path) override;
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
+    Leftover RemoveLeftover(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;
     void LinkFile(const std::string& existing, const std::string& newName) override;
     void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
@@ -25,6 +49,13 @@ class PosixFiles final : public FileServices, public DirectoryServices {
     PathKind KindOf(const std::string& path) override;
     std::vector<std::string> ListDirectory(const std::string& directory) override;
     char Separator() const override { return '/'; }
+
+  private:
+    // The descriptor of a file this program created and still holds at `path`,
+    // after checking that the name still leads to it; -1 for any other path.
+    int Held(const std::string& path);
+    // Files created by WriteNewFile, open and locked until moved or deleted.
+    std::map<std::string, Descriptor> held_;
 };
 
 // The Windows error number for a POSIX error, where the two mean the same;

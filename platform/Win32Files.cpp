@@ -4,8 +4,11 @@
 #include "platform/Win32Error.h"
 #include "platform/Win32Text.h"
 
+#include <aclapi.h>
 #include <algorithm>
+#include <memory>
 #include <new>
+#include <optional>
 
 namespace velmo {
 namespace {
@@ -27,6 +30,57 @@ bool LeadsElsewhere(const std::string& path) {
     return !search || found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
 }
 
+std::uint64_t Join(DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+FileStamp StampOfHandle(HANDLE file, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        throw LastError(path);
+    FileStamp stamp;
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.file = Join(info.nFileIndexHigh, info.nFileIndexLow);
+    stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.modified = static_cast<std::int64_t>(
+        Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+    stamp.links = info.nNumberOfLinks;
+    // The change time also moves with attributes and names; not every file
+    // system keeps one, then the rest must do.
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        stamp.changed = basic.ChangeTime.QuadPart;
+    return stamp;
+}
+
+// Opens a script for reading: never a device (the path's "\\?\" form keeps
+// "con.lua" a file), and never what a symbolic link or junction leads to.
+AutoFile OpenScript(const std::string& path) {
+    const std::wstring wide = FilePath(path);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    AutoFile file(CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        throw LastError(path);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file.Get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw PlatformError(ERROR_BAD_FILE_TYPE, "keine gewöhnliche Datei", path,
+                            ErrorCause::NotAFile);
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return file;
+    if (LeadsElsewhere(path))
+        throw PlatformError(ERROR_CANT_ACCESS_FILE, SystemErrorText(ERROR_CANT_ACCESS_FILE), path,
+                            ErrorCause::IsALink);
+    // A file stored differently (OneDrive, deduplication): opened as the file itself.
+    file = AutoFile(CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
+        throw LastError(path);
+    return file;
+}
+
 } // namespace
 
 bool Win32Files::FileExists(const std::string& path) {
@@ -34,19 +88,16 @@ bool Win32Files::FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string Win32Files::ReadWholeFile(const std::string& path) {
-    AutoFile file(CreateFileW(FilePath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file)
-        throw LastError(path);
+StampedBytes Win32Files::ReadStampedFile(const std::string& path) {
+    AutoFile file = OpenScript(path);
+    StampedBytes read{{}, StampOfHandle(file.Get(), path)};
+    std::string& bytes = read.bytes;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.Get(), &size))
         throw LastError(path);
     if (static_cast<unsigned long long>(size.QuadPart) > std::string().max_size() / 2)
         throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
 
-    std::string bytes;
     try {
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
     } catch (const std::bad_alloc&) {
@@ -63,13 +114,34 @@ std::string Win32Files::ReadWholeFile(const std::string& path) {
         done += got;
     }
     bytes.resize(done);
-    return bytes;
+    return read;
+}
+
+FileStamp Win32Files::StampOf(const std::string& path) {
+    AutoFile file(CreateFileW(FilePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        throw LastError(path);
+    return StampOfHandle(file.Get(), path);
 }
 
 std::uint32_t Win32Files::FileAttributes(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
+    const std::wstring wide = FilePath(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         throw LastError(path);
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        return attributes;
+    // Writable by its attribute, but perhaps not for this user: the file's own
+    // access check answers. Only a denial counts; a file another program holds
+    // is not read-only.
+    AutoFile probe(CreateFileW(wide.c_str(), FILE_WRITE_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!probe && GetLastError() == ERROR_ACCESS_DENIED)
+        return attributes | FILE_ATTRIBUTE_READONLY;
     return attributes;
 }
 
@@ -80,8 +152,10 @@ void Win32Files::WriteNewFile(const std::string& path, const std::string& bytes,
         (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)) |
         FILE_ATTRIBUTE_NORMAL;
-    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              createAttributes, nullptr));
+    // Held without delete sharing while it lives: nobody can remove or rename
+    // it, and another instance's sweep for leftovers sees it in use.
+    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+                              FILE_SHARE_READ, nullptr, CREATE_NEW, createAttributes, nullptr));
     if (!file)
         throw LastError(path);
 
@@ -94,32 +168,98 @@ void Win32Files::WriteNewFile(const std::string& path, const std::string& bytes,
             failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         done += put;
     }
-    file.Reset();
     if (failure != ERROR_SUCCESS) {
         // Nothing half-written stays behind.
+        file.Reset();
         DeleteFileW(widePath.c_str());
         throw MakeError(failure, path);
     }
+    held_.insert_or_assign(path, std::move(file));
 }
 
 void Win32Files::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
+    // A file of ours is let go just before the rename (which needs it not held
+    // without delete sharing) and checked at its new name afterwards.
+    std::optional<FileStamp> ours;
+    if (const auto held = held_.find(from); held != held_.end()) {
+        ours = StampOfHandle(held->second.Get(), from);
+        held_.erase(held);
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags))
         throw LastError(from);
+    if (ours && !StampOf(to).SameFile(*ours))
+        throw PlatformError(ERROR_ALREADY_EXISTS,
+                            "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
 }
 
 void Win32Files::DeleteFile(const std::string& path) {
+    held_.erase(path);
     if (!DeleteFileW(FilePath(path).c_str()))
         throw LastError(path);
 }
 
-void Win32Files::KeepPermissions(const std::string&, const std::string&) {
-    // The attributes were given when the file was created; its security comes
-    // from its folder, as for any new file there.
+Leftover Win32Files::RemoveLeftover(const std::string& path) {
+    // A running instance holds its temporary file without delete sharing, so
+    // only a leftover can be deleted; a folder or link at the name stays.
+    const std::wstring wide = FilePath(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? Leftover::None : Leftover::InUse;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        return Leftover::InUse;
+    if (DeleteFileW(wide.c_str()))
+        return Leftover::Removed;
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? Leftover::None : Leftover::InUse;
+}
+
+void Win32Files::KeepPermissions(const std::string& original, const std::string& copy) {
+    // The attributes were given when the file was created, and its security
+    // came from its folder, as for any new file there. A script with ACL
+    // entries of its own (or one that inherits nothing) keeps its DACL: given
+    // to the new file as it is, the inherited entries recomputed from the folder.
+    const auto held = held_.find(copy);
+    if (held == held_.end())
+        return;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD got =
+        GetNamedSecurityInfoW(FilePath(original).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &dacl, nullptr, &descriptor);
+    if (got != ERROR_SUCCESS)
+        throw MakeError(got, original);
+    std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const bool isProtected = control & SE_DACL_PROTECTED;
+    bool ownEntries = false;
+    ACL_SIZE_INFORMATION size{};
+    if (dacl && GetAclInformation(dacl, &size, sizeof size, AclSizeInformation)) {
+        for (DWORD i = 0; i < size.AceCount && !ownEntries; ++i) {
+            ACE_HEADER* ace = nullptr;
+            if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)))
+                ownEntries = !(ace->AceFlags & INHERITED_ACE);
+        }
+    }
+    if (!isProtected && !ownEntries)
+        return; // all it has comes from the folder, as for the new file
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD set =
+        SetSecurityInfo(held->second.Get(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    if (set != ERROR_SUCCESS)
+        throw MakeError(set, copy);
 }
 
 void Win32Files::FlushFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
+        if (const auto held = held_.find(path); held != held_.end()) {
+            if (!FlushFileBuffers(held->second.Get()))
+                throw LastError(path);
+            continue;
+        }
         AutoFile file(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

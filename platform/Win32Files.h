@@ -2,17 +2,23 @@
 #pragma once
 
 #include "platform/FileServices.h"
+#include "platform/Handle.h"
+
+#include <map>
+#include <string>
 
 namespace velmo {
 
 class Win32Files final : public FileServices, public DirectoryServices {
   public:
     bool FileExists(const std::string& path) override;
-    std::string ReadWholeFile(const std::string& path) override;
+    StampedBytes ReadStampedFile(const std::string& path) override;
+    FileStamp StampOf(const std::string& path) override;
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
+    Leftover RemoveLeftover(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;
     void LinkFile(const std::string& existing, const std::string& newName) override;
     void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;
@@ -26,6 +32,11 @@ class Win32Files final : public FileServices, public DirectoryServices {
     char Separator() const override { return '\\'; }
     bool IsHidden(const std::string& path) override;
     std::string Canonical(const std::string& path) const override;
+
+  private:
+    // Files created by WriteNewFile, held open without delete sharing until
+    // they are moved or deleted: nobody can remove or rename them meanwhile.
+    std::map<std::string, AutoFile> held_;
 };
 
 } // namespace velmo

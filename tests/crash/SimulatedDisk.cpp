@@ -121,8 +121,17 @@ bool SimulatedDisk::FileExists(const std::string& path) {
     return state_.visibleNames.count(path) != 0;
 }
 
-std::string SimulatedDisk::ReadWholeFile(const std::string& path) {
-    return state_.files[FileAt(path)].visible;
+StampedBytes SimulatedDisk::ReadStampedFile(const std::string& path) {
+    return {state_.files[FileAt(path)].visible, StampOf(path)};
+}
+
+FileStamp SimulatedDisk::StampOf(const std::string& path) {
+    // A file's bytes never change once written: which file it is says it all.
+    const std::size_t file = FileAt(path);
+    FileStamp stamp;
+    stamp.file = file;
+    stamp.size = state_.files[file].visible.size();
+    return stamp;
 }
 
 std::uint32_t SimulatedDisk::FileAttributes(const std::string& path) {
@@ -161,7 +170,19 @@ void SimulatedDisk::WriteNewFile(const std::string& path, const std::string& byt
                     path);
     const std::size_t file = state_.files.size();
     state_.files.push_back({{}, bytes, attributes});
+    live_.push_back(file);
     Log({DirectoryOf(path), {{path, file}}});
+}
+
+Leftover SimulatedDisk::RemoveLeftover(const std::string& path) {
+    const auto found = state_.visibleNames.find(path);
+    if (found == state_.visibleNames.end())
+        return Leftover::None;
+    if (std::find(live_.begin(), live_.end(), found->second) != live_.end())
+        return Leftover::InUse;
+    Before("RemoveLeftover " + path);
+    Log({DirectoryOf(path), {{path, std::nullopt}}});
+    return Leftover::Removed;
 }
 
 void SimulatedDisk::KeepPermissions(const std::string& original, const std::string& copy) {
@@ -210,6 +231,7 @@ void SimulatedDisk::MoveFile(const std::string& from, const std::string& to, boo
             throw Error(win_error::AccessDenied, from);
     }
     Log({DirectoryOf(to), {{to, file}, {from, std::nullopt}}});
+    std::erase(live_, file);
     if (model_ == Model::Windows)
         WriteThrough();
 }
@@ -220,6 +242,7 @@ void SimulatedDisk::DeleteFile(const std::string& path) {
     if (model_ == Model::Windows && (state_.files[file].attributes & file_attr::ReadOnly))
         throw Error(win_error::AccessDenied, path);
     Log({DirectoryOf(path), {{path, std::nullopt}}});
+    std::erase(live_, file);
 }
 
 void SimulatedDisk::SyncDirectories(const std::vector<std::string>& directories) {

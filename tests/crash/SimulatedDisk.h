@@ -98,7 +98,9 @@ class SimulatedDisk : public FileServices, public DirectoryServices {
 
     // ---- FileServices
     bool FileExists(const std::string& path) override;
-    std::string ReadWholeFile(const std::string& path) override;
+    StampedBytes ReadStampedFile(const std::string& path) override;
+    FileStamp StampOf(const std::string& path) override;
+    Leftover RemoveLeftover(const std::string& path) override;
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFile(const std::string& path, const std::string& bytes,
                       std::uint32_t attributes) override;
@@ -127,6 +129,7 @@ class SimulatedDisk : public FileServices, public DirectoryServices {
     DiskState state_;
     std::vector<std::string> directories_;
     std::vector<CrashPoint> points_;
+    std::vector<std::size_t> live_; // files made by WriteNewFile, not yet moved or deleted
 };
 
 // The states a disk may be found in when its power fails at one crash point:

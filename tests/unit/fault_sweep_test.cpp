@@ -47,8 +47,8 @@ enum class Library { On, Off };
 // End cannot fail.
 bool Raises(const std::string& call) {
     const std::string operation = call.substr(0, call.find(' '));
-    static const std::set<std::string> answering = {"FileExists", "RegOpenKeyExA",
-                                                    "RegQueryValueExA", "RegCloseKey", "End"};
+    static const std::set<std::string> answering = {
+        "FileExists", "RemoveLeftover", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey", "End"};
     return answering.count(operation) == 0;
 }
 std::string OperationOf(const std::string& call) {

@@ -55,10 +55,12 @@ TEST(SaveScript, BackupHoldsTheTextAsReadAndCollisionsGetACounter) {
     LoadScript(fake, kScript, texts);
     texts.ScriptText = std::make_shared<const std::string>("neu\r\n");
     SaveScript(fake, kScript, texts, true);
+    LoadScript(fake, kScript, texts);
+    texts.ScriptText = std::make_shared<const std::string>("neuer\r\n");
     SaveScript(fake, kScript, texts, true); // same second
-    EXPECT_EQ(fake.FindFile(kScript)->bytes, "neu\r\n");
+    EXPECT_EQ(fake.FindFile(kScript)->bytes, "neuer\r\n");
     EXPECT_EQ(fake.FindFile("C:\\Skripte\\karte_lua_08_12_2026_21_59_53.bak")->bytes, "alt\r\n");
-    EXPECT_EQ(fake.FindFile("C:\\Skripte\\karte_lua_08_12_2026_21_59_53_2.bak")->bytes, "alt\r\n");
+    EXPECT_EQ(fake.FindFile("C:\\Skripte\\karte_lua_08_12_2026_21_59_53_2.bak")->bytes, "neu\r\n");
     EXPECT_EQ(fake.files.size(), 3u); // no temporary file left
 }
 

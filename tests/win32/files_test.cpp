@@ -4,6 +4,7 @@
 // and time. Every test works in its own temporary folder.
 #include "TestSupport.h"
 
+#include "convert/ScriptFile.h"
 #include "platform/Handle.h"
 #include "platform/Win32Error.h"
 #include "platform/Win32Files.h"
@@ -463,8 +464,8 @@ TEST(Win32FilesPaths, RelativePathsBeyond260Characters) {
 
     EXPECT_EQ(FilePath(script).rfind(L"\\\\?\\", 0), 0u) << Narrow(FilePath(script));
     Win32Files files;
-    files.WriteNewFile(script, "alt", file_attr::Normal);
-    files.FlushFiles({script});
+    // Through a temporary file, flushed and moved: WriteNewFile, FlushFiles, MoveFile.
+    WriteFileSafely(files, script, "alt", file_attr::Normal, false);
     files.LinkFile(script, folder + "\\karte.bak");
     files.MoveFile(folder + "\\karte.bak", folder + "\\karte2.bak", false);
     EXPECT_EQ(files.ReadWholeFile(script), "alt");

@@ -624,12 +624,20 @@ TEST(Win32Save, WriteFileSafelyReplacesOnlyWhenAsked) {
     EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"ziel.txt"});
     WriteFileSafely(platform, target, "drei", file_attr::Normal, true);
     EXPECT_EQ(ReadRaw(target), "drei");
-    // A temporary file left by a killed run does not block the next save.
+    // Temporary files left by killed runs go with the next save; one another
+    // running program holds (open without delete sharing) stays.
     WriteRaw(dir / "~ziel.txt.1.velmo-tmp", "rest");
-    WriteFileSafely(platform, target, "vier", file_attr::Normal, true);
+    WriteRaw(dir / "~ziel.txt.2.velmo-tmp", "lebt");
+    WriteRaw(dir / "~ziel.txt.3.velmo-tmp", "rest");
+    {
+        AutoFile live(CreateFileW((dir / L"~ziel.txt.2.velmo-tmp").c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(live);
+        WriteFileSafely(platform, target, "vier", file_attr::Normal, true);
+    }
     EXPECT_EQ(ReadRaw(target), "vier");
-    EXPECT_EQ(ReadRaw(dir / "~ziel.txt.1.velmo-tmp"), "rest");
-    EXPECT_EQ(NamesIn(dir.Path()).size(), 2u);
+    EXPECT_EQ(ReadRaw(dir / "~ziel.txt.2.velmo-tmp"), "lebt");
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"ziel.txt", "~ziel.txt.2.velmo-tmp"}));
 }
 
 // =====================================================================
