@@ -230,7 +230,7 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
                                    staged.backupShared);
         if (staged.backupShared && asRead) {
             // A link keeps whatever the script holds now, which must still be
-            // the text as read. The new name itself moved the change time.
+            // the text as read.
             std::optional<FileStamp> now;
             try {
                 now = StampIfThere(files, path);
@@ -337,9 +337,12 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
         if (!ready[i])
             continue;
         try {
-            if (staged[i].expected && StampIfThere(files, staged[i].path) != staged[i].expected) {
-                fail(i, ChangedMeanwhile(staged[i].path));
-                continue;
+            if (const auto& expected = staged[i].expected) {
+                const std::optional<FileStamp> now = StampIfThere(files, staged[i].path);
+                if (!now || !now->SameContents(*expected)) {
+                    fail(i, ChangedMeanwhile(staged[i].path));
+                    continue;
+                }
             }
             files.MoveFile(staged[i].temporary, staged[i].path, true);
             replaced.push_back(i);

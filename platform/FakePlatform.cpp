@@ -70,7 +70,7 @@ FileStamp StampOfFake(const FakePlatform::File& file) {
     FileStamp stamp;
     stamp.file = file.id;
     stamp.size = file.bytes.size();
-    stamp.modified = stamp.changed = static_cast<std::int64_t>(file.id);
+    stamp.modified = static_cast<std::int64_t>(file.id);
     return stamp;
 }
 } // namespace

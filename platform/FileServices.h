@@ -83,24 +83,23 @@ inline constexpr std::uint32_t Normal = 0x80;
 } // namespace file_attr
 
 // What identifies a file and the state of its contents at one moment: which
-// file it is (volume and file number) and its size, modification and change
-// time at the full precision the system keeps. Two equal stamps of one name
-// mean nobody replaced or wrote the file in between.
+// file it is (volume and file number), its size and its modification time at
+// the full precision the system keeps. Two stamps of one name with the same
+// contents mean nobody replaced or wrote the file in between. (Not the change
+// time: it also moves when a name is added or removed, as each backup by a
+// second name does, also that of another run converting the same folder.)
 struct FileStamp {
     std::uint64_t device = 0; // Windows: the volume's serial number
     std::uint64_t file = 0;   // inode; Windows: the file ID
     std::uint64_t size = 0;
     std::int64_t modified = 0; // nanoseconds on POSIX, 100 ns on Windows
-    std::int64_t changed = 0;  // also moves with a change of owner, mode or links
     std::uint32_t links = 1;   // how many names the file has
     bool SameFile(const FileStamp& other) const {
         return device == other.device && file == other.file;
     }
-    // The same file with the same bytes, even if a name was added to it since.
     bool SameContents(const FileStamp& other) const {
         return SameFile(other) && size == other.size && modified == other.modified;
     }
-    bool operator==(const FileStamp&) const = default;
 };
 
 struct StampedBytes {

@@ -73,11 +73,9 @@ int PosixNumber(std::uint32_t code) {
 
 FileStamp StampFrom(const struct stat& info) {
     constexpr std::int64_t kBillion = 1000000000;
-    return {static_cast<std::uint64_t>(info.st_dev),
-            static_cast<std::uint64_t>(info.st_ino),
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
             static_cast<std::uint64_t>(info.st_size),
             static_cast<std::int64_t>(info.st_mtim.tv_sec) * kBillion + info.st_mtim.tv_nsec,
-            static_cast<std::int64_t>(info.st_ctim.tv_sec) * kBillion + info.st_ctim.tv_nsec,
             static_cast<std::uint32_t>(info.st_nlink)};
 }
 
@@ -325,42 +323,85 @@ int PosixFiles::Held(const std::string& path) {
     return found->second.Get();
 }
 
+namespace {
+
+// Writes all of `bytes` to `fd`; false with errno set when it could not.
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// A file made without a name in the folder of `path`, locked, written and then
+// given its name: the name never leads to a file that is not yet complete, or
+// not yet locked. An invalid descriptor where the file system cannot do that
+// (or /proc is missing); throws for any other failure.
+Descriptor NamedWhenWritten(const std::string& path, const std::string& bytes, mode_t mode) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    Descriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!file) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+            return Descriptor();
+        throw LastError(path);
+    }
+    ::flock(file.Get(), LOCK_EX);
+    if (!WriteAll(file.Get(), bytes))
+        throw LastError(path);
+    const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return file;
+    if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
+        return Descriptor();
+    throw LastError(path); // EEXIST among them: the name is taken
+}
+
+} // namespace
+
 void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
                               std::uint32_t attributes) {
     // Private until KeepPermissions gives it the permissions of the file it
-    // replaces. O_EXCL never follows a link found at the name.
+    // replaces. Neither way of making it follows a link found at the name.
     const mode_t mode = (attributes & file_attr::ReadOnly) ? 0400 : 0600;
+    if (Descriptor file = NamedWhenWritten(path, bytes, mode)) {
+        held_.insert_or_assign(path, std::move(file));
+        return;
+    }
+    // Created under its name, then locked. A sweep for leftovers by another
+    // instance that came in between has taken the name: then it counts as
+    // taken. Where the file system has no locks, sweeps cannot lock either and
+    // remove nothing.
     Descriptor file(::open(path.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode));
     if (!file)
         throw LastError(path);
-    // Locked while it lives, so that another instance's sweep for leftovers
-    // leaves it alone. A sweep that came in between the creation and the lock
-    // has taken the name: then it counts as taken. Where the file system has
-    // no locks, sweeps cannot lock either and remove nothing.
     struct stat info {};
     if ((::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
         (::fstat(file.Get(), &info) == 0 && info.st_nlink == 0))
         throw PlatformError(WindowsCode(EEXIST), std::strerror(EEXIST), path);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(file.Get(), bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            const int error = put < 0 ? errno : ENOSPC;
-            held_.insert_or_assign(path, std::move(file));
-            try {
-                DeleteFile(path);
-            } catch (const PlatformError&) {
-                // the write's error is the one to report
-            }
-            errno = error;
-            throw LastError(path);
-        }
-        done += static_cast<std::size_t>(put);
-    }
     held_.insert_or_assign(path, std::move(file));
+    if (!WriteAll(held_[path].Get(), bytes)) {
+        const int error = errno;
+        try {
+            DeleteFile(path); // nothing half-written stays behind
+        } catch (const PlatformError&) {
+            // the write's error is the one to report
+        }
+        errno = error;
+        throw LastError(path);
+    }
 }
 
 void PosixFiles::KeepPermissions(const std::string& original, const std::string& copy) {
@@ -465,17 +506,24 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {
-    const bool ours = held_.count(path) != 0;
-    try {
-        Held(path);
-    } catch (const PlatformError&) {
-        held_.erase(path); // something else is at its name now: left alone
-        throw;
+    if (const auto held = held_.find(path); held != held_.end()) {
+        try {
+            Held(path);
+        } catch (const PlatformError& e) {
+            if (e.Cause() != ErrorCause::ChangedMeanwhile)
+                throw;
+            // Another program put something else at the name, which took our
+            // file's last name: ours is gone, theirs is not ours to remove.
+            held_.erase(path);
+            return;
+        }
+        if (::unlink(path.c_str()) != 0)
+            throw LastError(path);
+        held_.erase(path);
+        return;
     }
     if (::unlink(path.c_str()) != 0)
         throw LastError(path);
-    if (ours)
-        held_.erase(path);
 }
 
 void PosixFiles::SyncDirectories(const std::vector<std::string>& directories) {

@@ -45,11 +45,6 @@ FileStamp StampOfHandle(HANDLE file, const std::string& path) {
     stamp.modified = static_cast<std::int64_t>(
         Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
     stamp.links = info.nNumberOfLinks;
-    // The change time also moves with attributes and names; not every file
-    // system keeps one, then the rest must do.
-    FILE_BASIC_INFO basic{};
-    if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
-        stamp.changed = basic.ChangeTime.QuadPart;
     return stamp;
 }
 
