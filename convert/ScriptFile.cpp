@@ -74,10 +74,10 @@ bool Discard(FileServices& files, const std::string& temporary) {
 
 // Makes the backup of `oldText` under the first free backup name and returns
 // that name; `shared` tells whether it is a second name for the script's file.
-// A copy gets the permissions of `permissionsFrom` (the script, when it exists),
-// so it is as private as the script it keeps.
+// A copy gets the script's permissions, so it is as private as the script it
+// keeps, and is written through one of the script's temporary files.
 std::string MakeBackup(FileServices& files, const std::string& path, const std::string& oldText,
-                       BackupBy method, const std::string& permissionsFrom, bool& shared) {
+                       BackupBy method, bool& shared) {
     const DateTimeTexts now = files.Now();
     for (int counter = 1;; ++counter) {
         if (counter > kMaxNameTries)
@@ -98,7 +98,7 @@ std::string MakeBackup(FileServices& files, const std::string& path, const std::
         if (files.FileExists(name))
             continue;
         try {
-            WriteFileSafely(files, name, oldText, file_attr::Normal, false, permissionsFrom);
+            WriteFileSafely(files, name, oldText, file_attr::Normal, false, path);
         } catch (const PlatformError& e) {
             // The backup is the script's: told of the script.
             throw e.About(path, CauseOfNewFile(e));
@@ -186,12 +186,12 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
 }
 
 void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
-                     std::uint32_t attributes, bool replaceExisting,
-                     const std::string& permissionsFrom) {
-    const std::string temporary = WriteTemporary(files, target, bytes, attributes);
+                     std::uint32_t attributes, bool replaceExisting, const std::string& forScript) {
+    const std::string temporary =
+        WriteTemporary(files, forScript.empty() ? target : forScript, bytes, attributes);
     try {
-        if (!permissionsFrom.empty())
-            files.KeepPermissions(permissionsFrom, temporary);
+        if (!forScript.empty() && files.FileExists(forScript))
+            files.KeepPermissions(forScript, temporary);
         files.FlushFiles({temporary});
         files.MoveFile(temporary, target, replaceExisting);
     } catch (const PlatformError& e) {
@@ -226,8 +226,7 @@ StagedScript StageScript(FileServices& files, const std::string& path, const std
     staged.path = path;
     staged.expected = asRead;
     if (backup) {
-        staged.backup = MakeBackup(files, path, oldText, method, exists ? path : std::string(),
-                                   staged.backupShared);
+        staged.backup = MakeBackup(files, path, oldText, method, staged.backupShared);
         if (staged.backupShared && asRead) {
             // A link keeps whatever the script holds now, which must still be
             // the text as read.

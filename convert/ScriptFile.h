@@ -113,11 +113,13 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
 
 // Writes `bytes` to `target` through a temporary file that is flushed and then
 // moved into place in one step (replacing an existing target only with
-// `replaceExisting`); the rename is made durable. With `permissionsFrom`, the
-// new file gets that file's owner and permissions first. A new target whose
-// rename could not be made durable is removed again.
+// `replaceExisting`); the rename is made durable. With `forScript` (a backup
+// written for that script), the new file gets the script's owner and
+// permissions first, and its temporary file is one of the script's, so that
+// the script's next save removes it should this one be killed. A new target
+// whose rename could not be made durable is removed again.
 void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
                      std::uint32_t attributes, bool replaceExisting,
-                     const std::string& permissionsFrom = {});
+                     const std::string& forScript = {});
 
 } // namespace velmo

@@ -2,7 +2,8 @@
 // click on a large script and is ended with TerminateProcess at moments spread
 // over its whole run. Afterwards the script holds its old or its new bytes in
 // full, a backup (if there is one) holds the old bytes in full, and nothing but
-// temporary "~...velmo-tmp" files is left besides.
+// temporary "~...velmo-tmp" files is left besides; the next conversion of the
+// script removes those.
 #include "TestSupport.h"
 
 #include "convert/Umlaute.h"
@@ -161,7 +162,7 @@ TEST(KillDuringSave, ScriptAndBackupAreOldOrNewInFull) {
     ASSERT_EQ(full.backups, 1);
     ASSERT_EQ(full.leftovers, 0);
 
-    int endedOld = 0, endedNew = 0, withBackup = 0, withLeftovers = 0, finished = 0;
+    int endedOld = 0, endedNew = 0, withBackup = 0, withLeftovers = 0, finished = 0, swept = 0;
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Reset(dir.Path(), script, oldText);
@@ -193,12 +194,22 @@ TEST(KillDuringSave, ScriptAndBackupAreOldOrNewInFull) {
                   << (o.scriptNew ? "new" : "old") << ", backup "
                   << (o.backups ? "complete" : "none") << ", temporary files " << o.leftovers
                   << "\n";
+        if (o.leftovers > 0) {
+            // The next conversion of the script takes the killed run's temporary file away.
+            AutoHandle next = StartVictim(script);
+            ASSERT_TRUE(next);
+            ASSERT_EQ(WaitForSingleObject(next.Get(), 120000), WAIT_OBJECT_0);
+            EXPECT_TRUE(ReadRaw(script) == newText) << "the next conversion did not convert";
+            for (const std::string& name : NamesIn(dir.Path()))
+                EXPECT_FALSE(EndsWith(name, ".velmo-tmp")) << name << " stayed";
+            ++swept;
+        }
     }
     std::cout << "[ KILL     ] " << kRounds << " kill rounds (reading " << Milliseconds(reading)
               << " ms, writing " << Milliseconds(writing) << " ms): " << endedOld
               << " ended with the old script, " << endedNew << " with the new one; " << withBackup
-              << " with a backup, " << withLeftovers << " with temporary files left, " << finished
-              << " finished before the kill\n";
+              << " with a backup, " << withLeftovers << " with temporary files left (" << swept
+              << " removed by the next conversion), " << finished << " finished before the kill\n";
     RecordProperty("kill_rounds", kRounds);
     RecordProperty("ended_old", endedOld);
     RecordProperty("ended_new", endedNew);

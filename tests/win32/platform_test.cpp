@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <commdlg.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <functional>
@@ -574,6 +576,90 @@ TEST(Win32Save, RefusesAReadOnlyScript) {
         EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"karte.lua"}) << backup;
         EXPECT_TRUE(AttributesOf(script) & FILE_ATTRIBUTE_READONLY);
     }
+}
+
+// Another program writes the script between its loading and its saving, or
+// replaces it with a file of its own (as editors save): the save leaves what
+// that program wrote, makes no backup and leaves no temporary file, and says so.
+TEST(Win32Save, AScriptWrittenMeanwhileKeepsWhatWasWritten) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string& script)> write;
+    } cases[] = {
+        {"appended to",
+         [](const std::string& script) {
+             AutoFile file(CreateFileW(Widen(script).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+             DWORD put = 0;
+             WriteFile(file.Get(), "--", 2, &put, nullptr);
+         }},
+        {"replaced by a new file", [](const std::string& script) {
+             WriteRaw(script + ".neu", std::string(kOld) + "--");
+             MoveFileExW(Widen(script + ".neu").c_str(), Widen(script).c_str(),
+                         MOVEFILE_REPLACE_EXISTING);
+         }}};
+    for (const auto& c : cases) {
+        for (bool backup : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (backup ? ", with backup" : ""));
+            TempDir dir("meanwhile");
+            const std::string script = dir / "karte.lua";
+            WriteRaw(script, kOld);
+            Win32Platform platform;
+            const ScriptTexts texts = Loaded(platform, script);
+            c.write(script);
+            const PlatformError e = ErrorOf([&] { SaveScript(platform, script, texts, backup); });
+            EXPECT_EQ(e.Cause(), ErrorCause::ChangedMeanwhile);
+            EXPECT_EQ(e.Subject(), script);
+            EXPECT_EQ(ErrorReportText(e),
+                      script + "\r\rwurde während des Umwandelns von einem anderen Programm "
+                               "geändert und bleibt, wie es ist.");
+            EXPECT_EQ(ReadRaw(script), std::string(kOld) + "--");
+            EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"karte.lua"});
+        }
+    }
+}
+
+// A script with ACL entries of its own keeps them when it is replaced; one
+// whose entries all come from its folder gets its folder's, as before.
+TEST(Win32Save, TheReplacedScriptKeepsItsOwnAclEntries) {
+    TempDir dir("acl");
+    const std::string script = dir / "karte.lua";
+    WriteRaw(script, kOld);
+    auto daclOf = [](const std::string& path) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        PACL dacl = nullptr;
+        std::wstring text;
+        if (GetNamedSecurityInfoW(Widen(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+            return text;
+        wchar_t* sddl = nullptr;
+        if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+            text = sddl;
+            LocalFree(sddl);
+        }
+        LocalFree(descriptor);
+        return text;
+    };
+    const std::wstring own = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)";
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(own.c_str(), SDDL_REVISION_1,
+                                                                     &wanted, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
+    const DWORD set = SetNamedSecurityInfoW(
+        Widen(script).data(), SE_FILE_OBJECT,
+        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+        nullptr);
+    LocalFree(wanted);
+    const std::wstring before = daclOf(script);
+    if (set != ERROR_SUCCESS || before != own)
+        GTEST_SKIP() << "this system keeps no ACL entries of files (set " << set << ", read "
+                     << Narrow(before) << ")";
+    Win32Platform platform;
+    SaveScript(platform, script, Loaded(platform, script), true);
+    EXPECT_EQ(Narrow(daclOf(script)), Narrow(own));
 }
 
 TEST(Win32Save, ScriptHeldOpenWithoutSharing) {
