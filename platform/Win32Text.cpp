@@ -2,6 +2,8 @@
 
 #include "platform/WindowsPath.h"
 
+#include <cctype>
+
 namespace velmo {
 
 std::wstring Widen(const std::string& text, UINT codePage) {
@@ -42,8 +44,9 @@ std::wstring FullPathName(const std::wstring& path) {
 // drive goes to GetFullPathNameW, which would turn a device name in a whole
 // path ("D:con.lua") into the device.
 std::string WorkingFolderFor(const std::string& utf8) {
-    const bool driveRelative = utf8.size() >= 2 && utf8[1] == ':' &&
-                               (utf8.size() == 2 || (utf8[2] != '\\' && utf8[2] != '/'));
+    const bool driveRelative =
+        utf8.size() >= 2 && std::isalpha(static_cast<unsigned char>(utf8[0])) && utf8[1] == ':' &&
+        (utf8.size() == 2 || (utf8[2] != '\\' && utf8[2] != '/'));
     if (driveRelative)
         return Narrow(FullPathName(Widen(utf8.substr(0, 2))));
     DWORD n = GetCurrentDirectoryW(0, nullptr);
