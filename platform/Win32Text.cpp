@@ -1,5 +1,9 @@
 #include "platform/Win32Text.h"
 
+#include "platform/WindowsPath.h"
+
+#include <cctype>
+
 namespace velmo {
 
 std::wstring Widen(const std::string& text, UINT codePage) {
@@ -25,30 +29,41 @@ std::string Narrow(const std::wstring& wide, UINT codePage) {
     return Narrow(wide.data(), static_cast<int>(wide.size()), codePage);
 }
 
+namespace {
+
+// A full path as GetFullPathNameW gives it; empty when it fails.
+std::wstring FullPathName(const std::wstring& path) {
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n, L'\0');
+    n = n ? GetFullPathNameW(path.c_str(), n, full.data(), nullptr) : 0;
+    return n && n < full.size() ? full.substr(0, n) : std::wstring();
+}
+
+// The working folder a relative `utf8` starts from: the process's, or for a
+// drive-relative "D:x" the one the system keeps for drive D. Only the bare
+// drive goes to GetFullPathNameW, which would turn a device name in a whole
+// path ("D:con.lua") into the device.
+std::string WorkingFolderFor(const std::string& utf8) {
+    const bool driveRelative =
+        utf8.size() >= 2 && std::isalpha(static_cast<unsigned char>(utf8[0])) && utf8[1] == ':' &&
+        (utf8.size() == 2 || (utf8[2] != '\\' && utf8[2] != '/'));
+    if (driveRelative)
+        return Narrow(FullPathName(Widen(utf8.substr(0, 2))));
+    DWORD n = GetCurrentDirectoryW(0, nullptr);
+    std::wstring current(n, L'\0');
+    n = n ? GetCurrentDirectoryW(n, current.data()) : 0;
+    return n && n < current.size() ? Narrow(current.data(), static_cast<int>(n)) : std::string();
+}
+
+} // namespace
+
 std::wstring FilePath(const std::string& utf8) {
-    std::wstring path = Widen(utf8);
-    if (path.rfind(L"\\\\?\\", 0) == 0)
-        return path;
-    // Below the limit the path goes unchanged, so the system still normalises it.
-    // The limit is on the full path: a short relative path in a deep working
-    // folder can pass it.
-    const bool absolute =
-        (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') || path.rfind(L"\\\\", 0) == 0;
-    if (path.size() < MAX_PATH - 12 &&
-        (absolute || GetFullPathNameW(path.c_str(), 0, nullptr, nullptr) < MAX_PATH - 12))
-        return path;
-    // The prefix turns normalisation off, so normalise first ("\\", ".", "/").
-    if (DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr)) {
-        std::wstring full(n, L'\0');
-        n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-        if (n && n < full.size())
-            path = full.substr(0, n);
-    }
-    if (path.rfind(L"\\\\", 0) == 0)
-        return L"\\\\?\\UNC\\" + path.substr(2);
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\')
-        return L"\\\\?\\" + path;
-    return path;
+    // Every path goes over in the "\\?\" form, normalised here: the system then
+    // takes it literally, so "con.lua" is a file of that name and not the
+    // console, and there is no limit of 260 characters.
+    if (utf8.empty() || utf8.rfind("\\\\?\\", 0) == 0)
+        return Widen(utf8);
+    return Widen(ExtendedPath(utf8, WorkingFolderFor(utf8)));
 }
 
 } // namespace velmo

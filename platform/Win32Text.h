@@ -14,8 +14,9 @@ std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8);
 std::string Narrow(const std::wstring& wide, UINT codePage = CP_UTF8);
 std::string Narrow(const wchar_t* wide, int length, UINT codePage = CP_UTF8);
 
-// A path as the wide file functions take it: long paths get the "\\?\" prefix
-// so files beyond 260 characters can be read and written too.
+// A path as the wide file functions take it: always in the "\\?\" form (see
+// ExtendedPath), so names such as "con.lua" are files and not devices, and
+// files beyond 260 characters can be read and written too.
 std::wstring FilePath(const std::string& utf8);
 
 } // namespace velmo

@@ -423,6 +423,72 @@ TEST(Umlaute, UnicodePathsOnTheCommandLineAndInTheOutput) {
 }
 
 // =====================================================================
+// Scripts named as the system's devices (con, nul, aux, com1, prn, lpt1), as a
+// git checkout or a copy off Linux leaves them: files like any other
+
+TEST(Umlaute, ScriptsNamedAsDevicesAreFiles) {
+    const std::vector<std::string> scripts = {"con.lua",  "nul.lua", "aux.lua",
+                                              "com1.lua", "prn.lua", "lpt1.lua"};
+    const struct {
+        const char* name;
+        std::string argument; // "{}" is the test folder
+        bool fromFolder;      // run in the test folder
+        std::vector<std::string> converted;
+    } cases[] = {
+        {"the folder", "{}", false, scripts},
+        {"one named", "{}\\con.lua", false, {"con.lua"}},
+        {"one named, relative", "com1.lua", true, {"com1.lua"}},
+        {"one named, with \".\" and \"..\"", "{}\\.\\x\\..\\lpt1.lua", false, {"lpt1.lua"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir("cli-devices");
+        for (const std::string& script : scripts) {
+            // Created in the "\\?\" form, where the name is no device.
+            try {
+                test::WriteFileBytes(test::Extended(Widen(dir / script)), kSingle);
+            } catch (const test::HarnessError& e) {
+                GTEST_SKIP() << script << " cannot be created here, not even in the \\\\?\\ form: "
+                             << e.what();
+            }
+        }
+        std::string argument = c.argument;
+        if (argument.rfind("{}", 0) == 0)
+            argument.replace(0, 2, dir.Path());
+        RunOptions options;
+        if (c.fromFolder)
+            options.workingDir = dir.Path();
+        const Outcome run = RunUmlaute({"fuer-velmo", argument}, options);
+        EXPECT_EQ(run.status, 0u) << run.err;
+
+        std::map<std::string, std::string> expected;
+        for (const std::string& script : scripts)
+            expected[script] = kSingle;
+        std::multiset<std::string> lines;
+        for (const std::string& script : c.converted) {
+            expected[script] = kPairs;
+            const std::string named = c.converted.size() == 1 ? argument : dir / script;
+            lines.insert(named + ": " + std::to_string(kCharacters) + " Zeichen umgewandelt");
+        }
+        std::map<std::string, std::string> found = FilesBelow(dir.Path());
+        const std::map<std::string, std::string> backups = TakeBackups(found);
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(Lines(run.out), lines);
+        EXPECT_EQ(run.err, Summary(static_cast<int>(c.converted.size()), 0, 0, 0));
+
+        // One backup beside each, holding its old bytes ("con_lua_....bak").
+        EXPECT_EQ(backups.size(), c.converted.size());
+        for (const std::string& script : c.converted) {
+            std::string stem = script;
+            std::replace(stem.begin(), stem.end(), '.', '_');
+            EXPECT_TRUE(std::any_of(backups.begin(), backups.end(), [&](const auto& backup) {
+                return backup.first.rfind(stem + "_", 0) == 0 && backup.second == kSingle;
+            })) << script;
+        }
+    }
+}
+
+// =====================================================================
 // Exit statuses
 
 TEST(Umlaute, ExitStatuses) {

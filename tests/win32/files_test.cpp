@@ -476,6 +476,44 @@ TEST(Win32FilesPaths, RelativePathsBeyond260Characters) {
     EXPECT_EQ(ReadRaw(deep + "\\" + folder + "\\karte2.bak"), "alt");
 }
 
+// Every way of naming a file reaches it, device names too: the working
+// folder's, the drive's own working folder, the current drive's root, and "/",
+// "." and "..".
+TEST(Win32FilesPaths, EveryFormReachesTheFileNamedAsADevice) {
+    TempDir dir("device-names");
+    test::MakeDirs(dir / "Unter");
+    const std::string drive = dir.Path().substr(0, 2); // "C:"
+    const std::string rootRelative = dir.Path().substr(2);
+    WorkingFolder working(dir.Path());
+    const struct {
+        std::string path;
+        std::string file; // in the test folder
+    } cases[] = {
+        {"con.lua", "con.lua"},
+        {".\\Unter\\..\\nul.lua", "nul.lua"},
+        {drive + "aux.lua", "aux.lua"},
+        {rootRelative + "\\com1.lua", "com1.lua"},
+        {dir.Path() + "/Unter//../prn.lua", "prn.lua"},
+        {dir.Path() + "\\Unter\\lpt1.lua", "Unter\\lpt1.lua"},
+    };
+    Win32Files files;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(files.KindOf(c.path), PathKind::Missing);
+        files.WriteNewFile(c.path, "x = 1\r\n", file_attr::Normal);
+        EXPECT_EQ(ReadRaw(dir / c.file), "x = 1\r\n");
+        EXPECT_TRUE(files.FileExists(c.path));
+        EXPECT_EQ(files.KindOf(c.path), PathKind::File);
+        files.LinkFile(c.path, c.path + ".bak");
+        files.DeleteFile(c.path);
+        files.MoveFile(c.path + ".bak", c.path, false);
+        EXPECT_EQ(files.ReadWholeFile(c.path), "x = 1\r\n");
+        files.DeleteFile(c.path);
+        EXPECT_EQ(files.KindOf(c.path), PathKind::Missing);
+    }
+    EXPECT_EQ(Sorted(files.ListDirectory(".")), (std::vector<std::string>{"Unter"}));
+}
+
 // =====================================================================
 // Now: the user's own short date and long time formats
 
