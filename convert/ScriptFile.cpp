@@ -349,16 +349,16 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
             fail(i, e);
         }
     }
-    if (replaced.empty())
-        return failures;
     try {
-        files.SyncDirectories(directories);
+        if (!replaced.empty())
+            files.SyncDirectories(directories);
     } catch (const PlatformError& e) {
         // The scripts hold their new bytes, but that is not yet certain to survive
         // a power failure: say so for each.
         for (std::size_t i : replaced)
             failures.push_back({i, e.About(staged[i].path, e.Cause())});
     }
+    // Failures of the flush and of the replace come in two runs: in list order again.
     std::sort(failures.begin(), failures.end(),
               [](const CommitFailure& a, const CommitFailure& b) { return a.index < b.index; });
     return failures;

@@ -341,7 +341,8 @@ TEST_F(AsRoot, ALinkSwappedOverTheTemporaryFileChangesNothingOutside) {
         converted += text == kPairs;
     }
     // Every script not converted is an error of the run, told of the script.
-    EXPECT_EQ(Count(r.err, ".lua: wurde während des Umwandelns"), 20 - converted) << r.err;
+    EXPECT_EQ(Count(r.err, ".lua: wurde während des Umwandelns"), 20 - converted)
+        << r.err << r.out << Spawn({"ls", "-la", map.string()}, "/").out;
     EXPECT_EQ(r.status, converted == 20 ? 0 : 2) << r.err;
 }
 

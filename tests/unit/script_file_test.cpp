@@ -161,6 +161,46 @@ struct Converter {
     }
 };
 
+// Another program writes a script between its reading and its replace, or
+// holds its new text from being flushed: that script keeps what it holds, its
+// backup and temporary file go, and the failures come in the order of the list
+// whichever step they happened at.
+TEST(CommitScripts, AScriptChangedMeanwhileIsNotReplaced) {
+    for (const bool withB : {true, false}) {
+        SCOPED_TRACE(withB ? "b replaced" : "nothing replaced");
+        FakePlatform fake;
+        std::vector<StagedScript> round;
+        for (const char* path : {"C:\\a.lua", "C:\\b.lua", "C:\\c.lua"}) {
+            if (!withB && std::string(path) == "C:\\b.lua")
+                continue;
+            fake.AddFile(path, "alt");
+            const StampedBytes read = fake.ReadStampedFile(path);
+            round.push_back(
+                StageScript(fake, path, read.bytes, "neu", true, BackupBy::LinkOrCopy, read.stamp));
+        }
+        fake.AddFile("C:\\a.lua", "alt, von nebenan");
+        fake.unflushable.insert("c:\\~c.lua.1.velmo-tmp");
+        const std::vector<CommitFailure> failures = CommitScripts(fake, round);
+        ASSERT_EQ(failures.size(), 2u);
+        EXPECT_EQ(failures[0].index, 0u);
+        EXPECT_EQ(failures[0].error.Cause(), ErrorCause::ChangedMeanwhile);
+        EXPECT_EQ(failures[0].error.Subject(), "C:\\a.lua");
+        EXPECT_EQ(failures[1].index, round.size() - 1);
+        EXPECT_EQ(fake.FindFile("C:\\a.lua")->bytes, "alt, von nebenan");
+        EXPECT_EQ(fake.FindFile("C:\\c.lua")->bytes, "alt");
+        if (withB) {
+            EXPECT_EQ(fake.FindFile("C:\\b.lua")->bytes, "neu");
+        }
+        // Only b's backup is left; no temporary file at all.
+        std::size_t backups = 0;
+        for (const auto& [key, file] : fake.files) {
+            EXPECT_EQ(key.find("velmo-tmp"), std::string::npos) << key;
+            backups += key.size() > 4 && key.compare(key.size() - 4, 4, ".bak") == 0;
+        }
+        EXPECT_EQ(backups, withB ? 1u : 0u);
+    }
+}
+
 TEST(ConvertAction, ForwardWithBackupAndMessage) {
     Converter c("-- Gr\xFC\xDF"
                 "e\r\nprint(\"\xC4rger\")\r\n");
