@@ -483,6 +483,29 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
     struct stat ours {};
     if (held >= 0 && ::fstat(held, &ours) != 0)
         throw LastError(from);
+    auto arrived = [&] {
+        struct stat found {};
+        return ::lstat(to.c_str(), &found) == 0 && SameInode(ours, found);
+    };
+    if (held >= 0 && replaceExisting) {
+        // The two names change places in one step, so that what came to `to`
+        // can still be sent back: a file swapped in at `from` between the look
+        // and the rename never stays in the script's place.
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+            held_.erase(from);
+            if (!arrived()) {
+                ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+                throw ChangedMeanwhile(to);
+            }
+            // `from` now names the replaced file.
+            if (::unlink(from.c_str()) != 0)
+                throw LastError(to);
+            return;
+        }
+        // No exchange on this file system, or nothing at `to` yet: a plain rename.
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOENT)
+            throw LastError(from);
+    }
     if (replaceExisting) {
         if (::rename(from.c_str(), to.c_str()) != 0)
             throw LastError(from);
@@ -499,8 +522,7 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
     if (held < 0)
         return;
     held_.erase(from);
-    struct stat arrived {};
-    if (::lstat(to.c_str(), &arrived) != 0 || !SameInode(ours, arrived))
+    if (!arrived())
         throw PlatformError(WindowsCode(EEXIST),
                             "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
 }
