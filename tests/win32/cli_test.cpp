@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -130,6 +131,10 @@ struct RunOptions {
     std::string input;      // standard input (a pipe)
     std::string workingDir; // empty: the test's own
     std::string outFile;    // stdout to this new file instead of a pipe
+    // Runs on a thread of its own while the program runs, given its process
+    // ID. With it the program shares the test's console, in a process group of
+    // its own, so that a console event can be sent to it alone.
+    std::function<void(DWORD)> meanwhile;
 };
 
 // Runs velmo-umlaute with the arguments and waits for it. Standard input is
@@ -157,9 +162,10 @@ Outcome RunUmlaute(const std::vector<std::string>& arguments, const RunOptions& 
     startup.hStdError = err.childEnd.Get();
     const std::wstring workingDir = Widen(options.workingDir);
     PROCESS_INFORMATION info{};
-    const bool started = CreateProcessW(
-        program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info);
+    const DWORD flags = options.meanwhile ? CREATE_NEW_PROCESS_GROUP : CREATE_NO_WINDOW;
+    const bool started =
+        CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                       workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info);
     const DWORD startError = GetLastError();
     // Only the program holds its ends now, so each pipe ends when it does.
     in.childEnd.Reset();
@@ -177,9 +183,14 @@ Outcome RunUmlaute(const std::vector<std::string>& arguments, const RunOptions& 
         in.parentEnd.Reset();
     });
     std::thread errReader([&] { run.err = ReadToEnd(err.parentEnd.Get()); });
+    std::thread meanwhile([&] {
+        if (options.meanwhile)
+            options.meanwhile(info.dwProcessId);
+    });
     run.out = ReadToEnd(out.parentEnd.Get());
     errReader.join();
     writer.join();
+    meanwhile.join();
     WaitForSingleObject(process.Get(), INFINITE);
     GetExitCodeProcess(process.Get(), &run.status);
     if (!options.outFile.empty())
@@ -491,6 +502,61 @@ TEST(Umlaute, ScriptsNamedAsDevicesAreFiles) {
 // =====================================================================
 // Exit statuses
 
+// Ctrl+Break in the console while a map folder is converted: the run stops at
+// a safe point between two scripts, as Ctrl+C and SIGTERM do on Linux: the
+// scripts already replaced stay converted, no temporary file and no backup of
+// a script not replaced stays, a closing line says how far it got, and the
+// status is 128 + 21 (SIGBREAK's number).
+TEST(Umlaute, CtrlBreakStopsAtASafePoint) {
+    // A console of the test's own to share with the program; the one it was
+    // started with may be the host's terminal, where no events can be sent.
+    FreeConsole();
+    const bool allocated = AllocConsole();
+    const DWORD allocError = allocated ? 0 : GetLastError();
+    TempDir dir("abbruch");
+    std::string big;
+    while (big.size() < (2u << 20))
+        big += "-- Gr\xFC\xDF"
+               "e und mehr Text, damit das Skript gro\xDF wird\r\n";
+    for (int i = 0; i < 60; ++i)
+        test::WriteRaw(dir / ("s" + std::to_string(100 + i) + ".lua"), big);
+    bool sent = false;
+    DWORD sendError = 0;
+    RunOptions options;
+    options.meanwhile = [&](DWORD program) {
+        // Once the first backup shows, the run is under way.
+        for (int wait = 0; wait < 60000; wait += 5) {
+            const auto names = NamesIn(dir.Path());
+            if (std::any_of(names.begin(), names.end(),
+                            [](const std::string& n) { return EndsWith(n, ".bak"); }))
+                break;
+            Sleep(5);
+        }
+        sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, program);
+        sendError = sent ? 0 : GetLastError();
+    };
+    const Outcome r = RunUmlaute({"fuer-velmo", dir.Path()}, options);
+    // Wine (8.0) refuses to send console events (GenerateConsoleCtrlEvent fails
+    // with error 6, the console made here or not); Windows sends them.
+    if (!sent || r.status == 0)
+        GTEST_SKIP() << "the console event did not reach the program (console made: " << allocated
+                     << " " << allocError << ", sent: " << sent << " " << sendError << ", status "
+                     << r.status << ")";
+    EXPECT_EQ(r.status, 128u + 21u) << r.err;
+    std::size_t converted = 0, backups = 0;
+    for (const std::string& name : NamesIn(dir.Path())) {
+        EXPECT_EQ(name.find("velmo-tmp"), std::string::npos) << name;
+        backups += EndsWith(name, ".bak");
+        if (EndsWith(name, ".lua"))
+            converted += ReadRaw(dir / name) != big;
+    }
+    EXPECT_LT(converted, 60u);
+    EXPECT_EQ(backups, converted) << "a backup of a script not replaced";
+    EXPECT_NE(r.err.find("abgebrochen: " + std::to_string(converted) + " von 60 Dateien"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST(Umlaute, ExitStatuses) {
     for (const cli::test::ExitScenario& c : cli::test::ExitScenarios()) {
         SCOPED_TRACE(c.name);
@@ -566,7 +632,7 @@ TEST(Umlaute, FilterPassesEveryOtherByteUnchanged) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome run = RunUmlaute(c.arguments, {c.input, {}, {}});
+        const Outcome run = RunUmlaute(c.arguments, {c.input, {}, {}, {}});
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_TRUE(run.out == c.output)
             << "output of " << run.out.size() << " bytes, expected " << c.output.size();

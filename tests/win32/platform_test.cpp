@@ -585,19 +585,19 @@ TEST(Win32Save, AScriptWrittenMeanwhileKeepsWhatWasWritten) {
     const struct {
         const char* name;
         std::function<void(const std::string& script)> write;
-    } cases[] = {
-        {"appended to",
-         [](const std::string& script) {
-             AutoFile file(CreateFileW(Widen(script).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
-             DWORD put = 0;
-             WriteFile(file.Get(), "--", 2, &put, nullptr);
-         }},
-        {"replaced by a new file", [](const std::string& script) {
-             WriteRaw(script + ".neu", std::string(kOld) + "--");
-             MoveFileExW(Widen(script + ".neu").c_str(), Widen(script).c_str(),
-                         MOVEFILE_REPLACE_EXISTING);
-         }}};
+    } cases[] = {{"appended to",
+                  [](const std::string& script) {
+                      AutoFile file(CreateFileW(Widen(script).c_str(), FILE_APPEND_DATA,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                nullptr));
+                      DWORD put = 0;
+                      WriteFile(file.Get(), "--", 2, &put, nullptr);
+                  }},
+                 {"replaced by a new file", [](const std::string& script) {
+                      WriteRaw(script + ".neu", std::string(kOld) + "--");
+                      MoveFileExW(Widen(script + ".neu").c_str(), Widen(script).c_str(),
+                                  MOVEFILE_REPLACE_EXISTING);
+                  }}};
     for (const auto& c : cases) {
         for (bool backup : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (backup ? ", with backup" : ""));
@@ -648,15 +648,16 @@ TEST(Win32Save, TheReplacedScriptKeepsItsOwnAclEntries) {
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
-    const DWORD set = SetNamedSecurityInfoW(
-        Widen(script).data(), SE_FILE_OBJECT,
-        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
-        nullptr);
+    const DWORD set =
+        SetNamedSecurityInfoW(Widen(script).data(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
     LocalFree(wanted);
     const std::wstring before = daclOf(script);
     if (set != ERROR_SUCCESS || before != own)
-        GTEST_SKIP() << "this system keeps no ACL entries of files (set " << set << ", read "
-                     << Narrow(before) << ")";
+        GTEST_SKIP() << "this system keeps no ACL entries of a file of its own (Wine makes them "
+                        "from the Unix mode; set "
+                     << set << ", read " << Narrow(before) << ")";
     Win32Platform platform;
     SaveScript(platform, script, Loaded(platform, script), true);
     EXPECT_EQ(Narrow(daclOf(script)), Narrow(own));
