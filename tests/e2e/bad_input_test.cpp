@@ -372,6 +372,30 @@ void EmptyScript(BadInputE2E& t) {
     t.ExpectConverted(script, "");
 }
 
+// A script named as a Windows device, as a map checked out from Linux may hold
+// one: it is the file of that name, never the console.
+void DeviceNamedScript(BadInputE2E& t) {
+    const std::wstring script = t.temp / L"Skripte\\con.lua";
+    const std::string original = "-- Gr\xFC\xDF"
+                                 "e\r\n";
+    WriteFileBytes(script, original);
+    t.ExpectConverted(script, original);
+}
+
+// The temporary file a killed save left beside the script: the next
+// conversion of the script removes it.
+void LeftoverOfAKilledSave(BadInputE2E& t) {
+    const std::wstring script = t.temp / L"Skripte\\karte.lua";
+    const std::wstring leftover = t.temp / L"Skripte\\~karte.lua.1.velmo-tmp";
+    const std::string original = "print(\"\xC4rger\")\r\n";
+    WriteFileBytes(script, original);
+    WriteFileBytes(leftover, "-- halb");
+    t.ExpectConverted(script, original);
+    const bool gone = GetFileAttributesW(leftover.c_str()) == INVALID_FILE_ATTRIBUTES;
+    EXPECT_TRUE(gone);
+    t.Note(gone ? "the leftover is gone" : "THE LEFTOVER STAYED");
+}
+
 // 100 MiB of every byte value in a pattern that does not repeat in step with the
 // 16 MiB pieces the launcher reads and writes in.
 void HugeScript(BadInputE2E& t) {
@@ -526,6 +550,10 @@ const BadInputCase kCases[] = {
     {"Utf16Script", "UTF-16 script with byte-order mark picked",
      "message naming the file and why; file byte-identical; no backup", Utf16Script},
     {"EmptyScript", "empty script", "converted to empty; empty backup; \"Fertig\"", EmptyScript},
+    {"DeviceNamedScript", "script named con.lua picked", "converted correctly; backup beside it",
+     DeviceNamedScript},
+    {"LeftoverOfAKilledSave", "script with a killed save's temporary file beside it",
+     "converted correctly; backup; the temporary file gone", LeftoverOfAKilledSave},
     {"HugeScript", "100 MiB script", "converted correctly; backup", HugeScript},
     {"NonAnsiPath", "Greek and Japanese folder and file names",
      "converted correctly; backup beside it", NonAnsiPath},

@@ -117,7 +117,7 @@ void CreateDirectories(const std::wstring& path) {
 
 void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     CreateDirectories(DirectoryOf(path));
-    AutoFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    AutoFile file(CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         FailWithLastError("CreateFileW for writing", path);
@@ -128,7 +128,7 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    AutoFile file(CreateFileW(path.c_str(), GENERIC_READ,
+    AutoFile file(CreateFileW(Extended(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)

@@ -58,6 +58,7 @@ class TempDir {
 std::wstring FileNameOf(const std::wstring& path);
 std::wstring DirectoryOf(const std::wstring& path);
 // Writes the bytes into a new or existing file, creating missing directories.
+// Both take full paths in the "\\?\" form, so "con.lua" is the file of that name.
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path); // a file, not a directory

@@ -20,6 +20,7 @@ FILE = os.path.join(ROOT, "docs", "measurements.md")
 SECTIONS = [
     ("fault-sweep", "Faults at every step", "tools/crash"),
     ("power-loss", "Power loss at any moment", "tools/crash"),
+    ("race", "Writes during a conversion", "tools/race"),
     ("fuzzing", "Fuzzing", "tools/fuzz SECONDS"),
     ("conversion", "Conversion speed", "tools/bench"),
     ("memory", "Memory of one conversion", "tools/bench"),
