@@ -37,13 +37,16 @@ std::size_t CompleteLength(std::string_view text) {
     return n;
 }
 
-// A place near `at` to split `text` where no byte before it needs one after
-// it: not before a continuation byte (a character's lead byte is at most
-// three bytes back, and a run of more continuation bytes begins nothing).
+// A place at or just before `at` (`at` > 2) to split `text` where no byte
+// before it needs one after it: before a byte that is no continuation, or
+// after two continuation bytes (a lead byte needs at most two bytes behind it
+// to decide, and those would be the continuation bytes before the split).
 std::size_t SplitPoint(std::string_view text, std::size_t at) {
-    for (std::size_t back = 0; back < 3 && at > 1; ++back, --at)
-        if (!IsContinuation(static_cast<unsigned char>(text[at])))
-            break;
+    const auto continuation = [&](std::size_t i) {
+        return IsContinuation(static_cast<unsigned char>(text[i]));
+    };
+    while (continuation(at) && !(continuation(at - 1) && continuation(at - 2)))
+        --at;
     return at;
 }
 
