@@ -153,6 +153,8 @@ void UmlautStream::Take(bool end) {
         // Before the first pair either answer gives the same bytes and counts.
         Emit(text.substr(0, pair), false);
         if (pair < text.size()) {
+            if (utf8_ != Utf8::Holding)
+                held_.reserve(holdLimit_ + piece_); // never copied while it grows
             utf8_ = Utf8::Holding;
             held_.append(text.substr(pair));
             if (held_.size() > holdLimit_) {
