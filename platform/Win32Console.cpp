@@ -23,9 +23,11 @@ void WriteAll(HANDLE handle, std::string_view bytes, const char* name) {
         DWORD put = 0;
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
         if (!WriteFile(handle, bytes.data(), want, &put, nullptr) || put == 0) {
-            // The reading end of a pipe closed (`| head`).
+            // The reading end of a pipe closed (`| head`): Windows says the
+            // pipe is being closed, Wine that it is not connected.
             const DWORD error = GetLastError();
-            if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE)
+            if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+                error == ERROR_PIPE_NOT_CONNECTED)
                 throw OutputClosed();
             throw LastError(name);
         }
