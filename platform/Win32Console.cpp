@@ -142,23 +142,31 @@ HANDLE ScratchHandle(std::intptr_t handle) {
 
 ScratchFile::ScratchFile() {
     // Deleted when its handle closes, also when the program is ended: nothing
-    // stays behind. Others may not open it meanwhile.
+    // stays behind. Made under a new name (CREATE_NEW) rather than one
+    // GetTempFileNameW makes first, which an end in between would leave; no
+    // one else may open it meanwhile.
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
     if (length == 0 || length > MAX_PATH)
         throw LastError(kScratchName);
-    wchar_t name[MAX_PATH];
-    if (!GetTempFileNameW(folder, L"vlm", 0, name))
-        throw LastError(kScratchName);
-    const HANDLE file =
-        CreateFileW(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
-                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const PlatformError error = LastError(kScratchName);
-        DeleteFileW(name);
-        throw error;
+    const DWORD start = GetCurrentProcessId() * 7919u + GetTickCount();
+    for (DWORD attempt = 0; attempt < 1000; ++attempt) {
+        // A number other than 0 only names the file (vlmXXXX.tmp).
+        const UINT unique = ((start + attempt) & 0xFFFFu) | 1u;
+        wchar_t name[MAX_PATH];
+        if (!GetTempFileNameW(folder, L"vlm", unique, name))
+            throw LastError(kScratchName);
+        const HANDLE file =
+            CreateFileW(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            handle_ = reinterpret_cast<std::intptr_t>(file);
+            return;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS)
+            throw LastError(kScratchName);
     }
-    handle_ = reinterpret_cast<std::intptr_t>(file);
+    throw LastError(kScratchName);
 }
 
 ScratchFile::~ScratchFile() {
