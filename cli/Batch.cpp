@@ -144,10 +144,9 @@ void TellRefusal(Reporter& reporter, ScriptKind kind) {
 // With --trotzdem the guard word does not count, and --pruefen writes
 // nothing: both go through the input once, as it comes (so --pruefen answers
 // as the stream converts, which differs from the whole text only in the one
-// case UmlautStream names). --pruefen reads to
-// the end even when the answer is known early, so that the writer before it
-// in a pipe is not ended by a closed pipe, and the notice on kept characters
-// counts them all.
+// case UmlautStream names). --pruefen reads to the end even when the answer
+// is known early, so that the writer before it in a pipe is not ended by a
+// closed pipe, and the notice on kept characters counts them all.
 int StreamFilter(FilterStreams& streams, const Options& options, Reporter& reporter,
                  const FilterSizes& sizes) {
     UmlautStream stream(
