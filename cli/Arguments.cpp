@@ -182,7 +182,10 @@ PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
 *.lua durchsucht; versteckte Ordner wie .git bleiben außen vor. Eine
 ausdrücklich genannte Datei wird umgewandelt, wie auch immer sie heißt.
 „-“ allein liest die Standardeingabe und schreibt auf die Standardausgabe
-(als Filter, etwa für git); dabei wird keine Datei angefasst.
+(als Filter, etwa für git); dabei wird keine Datei geändert. Mit --trotzdem
+wird geschrieben, während noch gelesen wird, auch bei endloser Eingabe; ohne
+erst, wenn alles gelesen ist (das Wort „UMLAUTE“ könnte zuletzt kommen), und
+was über 8 MiB hinausgeht, wartet so lange in einer temporären Datei.
 
 Optionen:
 )" + OptionLines() +
@@ -205,7 +208,8 @@ werden nur sie umgewandelt. Ein Hinweis nennt, wie viele Zeichen so
 geblieben sind, und das erste mit seiner Zeile. Nicht zu unterscheiden sind
 ß oder Ü direkt vor „…“ oder anderen Satzzeichen von Windows-1252 und
 seltene UTF-8-Zeichen (NKo, Syrisch): ist die ganze Datei UTF-8, gilt sie
-als UTF-8, sonst als Windows-1252.
+als UTF-8, sonst als Windows-1252. Der Filter mit --trotzdem wartet damit
+höchstens 4 MiB lang; ist der Text bis dahin UTF-8, gilt er von da an so.
 
 Rückgabewert:
   0  fertig; mit --pruefen: nichts würde sich ändern
@@ -215,6 +219,8 @@ Rückgabewert:
   130 abgebrochen mit Strg+C (143: SIGTERM, 129: SIGHUP oder Konsole
      geschlossen): bis dahin ersetzte Dateien bleiben umgewandelt, keine
      halbe Arbeit bleibt zurück
+  141 der Filter hört auf, weil niemand mehr seine Ausgabe liest (etwa
+     „| head“), ohne Meldung
 
 Beispiele:
   velmo-umlaute fuer-velmo karten/

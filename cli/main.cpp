@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 namespace velmo::cli {
 namespace {
@@ -116,6 +117,34 @@ class ConsoleReporter final : public Reporter {
     std::size_t progressWidth_ = 0;
 };
 
+// The filter's standard input and output, and its spool in a temporary file
+// made when first needed.
+class ConsoleStreams final : public FilterStreams {
+  public:
+    std::size_t Read(char* buffer, std::size_t room) override {
+        return console::ReadInput(buffer, room);
+    }
+    void Write(std::string_view bytes) override { console::WriteOutput(bytes); }
+    void Spool(std::string_view bytes) override {
+        if (!spool_)
+            spool_ = std::make_unique<console::ScratchFile>();
+        spool_->Append(bytes);
+    }
+    void RewindSpool() override {
+        if (spool_)
+            spool_->Rewind();
+    }
+    std::size_t ReadSpool(char* buffer, std::size_t room) override {
+        return spool_ ? spool_->Read(buffer, room) : 0;
+    }
+
+  private:
+    std::unique_ptr<console::ScratchFile> spool_;
+};
+
+// SIGPIPE's number on Linux, also used on Windows, which has no such signal.
+constexpr int kBrokenPipe = 13;
+
 int Main(const std::vector<std::string>& arguments) {
     const Arguments parsed = ParseArguments(arguments);
     switch (parsed.action) {
@@ -135,11 +164,8 @@ int Main(const std::vector<std::string>& arguments) {
     ConsoleReporter reporter(options.quiet);
     try {
         if (options.paths.front() == "-") {
-            std::string output;
-            const int status = RunFilter(console::ReadAllInput(), output, options, reporter);
-            if (!options.check)
-                console::WriteOutput(output);
-            return status;
+            ConsoleStreams streams;
+            return RunFilter(streams, options, reporter);
         }
         // Over files a stop waits for a safe point; the filter, which touches no
         // file, ends at once as any filter does.
@@ -154,6 +180,10 @@ int Main(const std::vector<std::string>& arguments) {
     } catch (const std::bad_alloc&) {
         reporter.Failure("Fehler 8: zu wenig Arbeitsspeicher");
         return kFailed;
+    } catch (const console::OutputClosed&) {
+        // The reader went away (`| head`): the end, as for any filter, told
+        // as a shell tells a program SIGPIPE ended.
+        return kInterrupted + kBrokenPipe;
     }
 }
 

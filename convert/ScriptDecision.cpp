@@ -97,11 +97,17 @@ std::string KeptAsUtf8Sentence(const ScriptDecision& decision, std::string_view 
     const std::size_t line =
         1 +
         static_cast<std::size_t>(std::count(text.begin(), text.begin() + decision.firstKept, '\n'));
+    return KeptAsUtf8Sentence(n, character, line);
+}
+
+std::string KeptAsUtf8Sentence(std::size_t count, std::string_view character, std::size_t line) {
+    if (count == 0)
+        return {};
     const std::string where =
         "\xE2\x80\x9E" + std::string(character) + "\xE2\x80\x9C in Zeile " + std::to_string(line);
-    if (n == 1)
+    if (count == 1)
         return "1 Zeichen geh\xC3\xB6rt schon zu UTF-8-Text und bleibt, wie es ist: " + where + ".";
-    return std::to_string(n) +
+    return std::to_string(count) +
            " Zeichen geh\xC3\xB6ren schon zu UTF-8-Text und bleiben, wie sie sind; das erste: " +
            where + ".";
 }

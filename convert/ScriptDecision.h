@@ -54,6 +54,9 @@ ScriptDecision DecideScript(std::string_view text, Direction direction);
 // character and its line in `text` (the text the decision was made on); both
 // programs show it, the window under "Fertig", the companion after the path.
 std::string KeptAsUtf8Sentence(const ScriptDecision& decision, std::string_view text);
+// The same sentence from a count, the first such character's bytes and its
+// line (counted from 1), for a text that is not held whole.
+std::string KeptAsUtf8Sentence(std::size_t count, std::string_view character, std::size_t line);
 
 // The window's messages for a refused script.
 inline constexpr std::string_view kRefusedChunk =

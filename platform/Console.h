@@ -3,6 +3,8 @@
 // unchanged in and out for a filter.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +35,34 @@ void Stopped();
 bool IsTerminal(Stream stream);
 // UTF-8 text: on a Windows console as characters, elsewhere as UTF-8 bytes.
 void Write(Stream stream, std::string_view utf8);
-// All of standard input, and bytes to standard output, unchanged. Failures
-// throw PlatformError.
-std::string ReadAllInput();
+// Standard input as it comes, and bytes to standard output, unchanged.
+// ReadInput puts up to `room` bytes into `buffer` and returns how many, 0 at
+// the end of the input. Failures throw PlatformError; WriteOutput to a reader
+// that has gone (a closed pipe: `| head`) throws OutputClosed instead, which
+// ends a filter quietly.
+std::size_t ReadInput(char* buffer, std::size_t room);
 void WriteOutput(std::string_view bytes);
+struct OutputClosed {};
+
+// A temporary file no other program sees, removed when it is closed or the
+// program ends in any way: for input that must wait until all of it is read.
+// In $TMPDIR (else /tmp) without a name on Linux, in the user's temporary
+// folder on Windows. Failures throw PlatformError.
+class ScratchFile {
+  public:
+    ScratchFile();
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    void Append(std::string_view bytes);
+    // Back to the file's start, for Read.
+    void Rewind();
+    // Like ReadInput, from the file.
+    std::size_t Read(char* buffer, std::size_t room);
+
+  private:
+    std::intptr_t handle_;
+};
 
 } // namespace velmo::console

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace velmo::console {
@@ -21,6 +23,10 @@ void WriteAll(int fd, std::string_view bytes, const char* name) {
         const ssize_t put = ::write(fd, bytes.data(), bytes.size());
         if (put < 0 && errno == EINTR)
             continue;
+        // Where SIGPIPE is not ignored, a closed pipe ends the program at the
+        // write; where it is, the write fails with EPIPE.
+        if (put < 0 && errno == EPIPE)
+            throw OutputClosed();
         if (put <= 0)
             throw PlatformError(WindowsCode(errno), std::strerror(errno), name);
         bytes.remove_prefix(static_cast<std::size_t>(put));
@@ -70,27 +76,78 @@ void Write(Stream stream, std::string_view utf8) {
         WriteAll(Descriptor(stream), utf8, "(Ausgabe)");
     } catch (const PlatformError&) {
         if (stream == Stream::Out)
-            throw; // a closed pipe on stdout ends the run; stderr is best effort
+            throw; // a failed write on stdout ends the run; stderr is best effort
+    } catch (const OutputClosed&) {
+        if (stream == Stream::Out)
+            throw; // so does a closed pipe, quietly
     }
 }
 
-std::string ReadAllInput() {
-    std::string bytes;
-    char buffer[1 << 16];
+std::size_t ReadInput(char* buffer, std::size_t room) {
     for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        const ssize_t got = ::read(STDIN_FILENO, buffer, room);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             throw PlatformError(WindowsCode(errno), std::strerror(errno), "(Standardeingabe)");
-        if (got == 0)
-            return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(got));
+        return static_cast<std::size_t>(got);
     }
 }
 
 void WriteOutput(std::string_view bytes) {
     WriteAll(STDOUT_FILENO, bytes, "(Standardausgabe)");
+}
+
+namespace {
+
+constexpr const char* kScratchName = "(temporäre Datei)";
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/tmp";
+}
+
+} // namespace
+
+ScratchFile::ScratchFile() {
+    // Without a name (O_TMPFILE), so that nothing is left behind whatever
+    // ends the program; where the file system cannot, tmpfile()'s file,
+    // removed as soon as it is made.
+    const std::string folder = TemporaryFolder();
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        std::string name = folder + "/velmo-umlaute-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            ::unlink(name.c_str());
+    }
+    if (fd < 0)
+        throw PlatformError(WindowsCode(errno), std::strerror(errno), folder);
+    handle_ = fd;
+}
+
+ScratchFile::~ScratchFile() {
+    ::close(static_cast<int>(handle_));
+}
+
+void ScratchFile::Append(std::string_view bytes) {
+    WriteAll(static_cast<int>(handle_), bytes, kScratchName);
+}
+
+void ScratchFile::Rewind() {
+    if (::lseek(static_cast<int>(handle_), 0, SEEK_SET) < 0)
+        throw PlatformError(WindowsCode(errno), std::strerror(errno), kScratchName);
+}
+
+std::size_t ScratchFile::Read(char* buffer, std::size_t room) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(handle_), buffer, room);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw PlatformError(WindowsCode(errno), std::strerror(errno), kScratchName);
+        return static_cast<std::size_t>(got);
+    }
 }
 
 } // namespace velmo::console

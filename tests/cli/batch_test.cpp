@@ -151,6 +151,31 @@ TEST(CliArguments, Table) {
     EXPECT_EQ(ParseArguments({"fuer-mich", "x"}).options.direction, Direction::ToSingleCharacter);
 }
 
+// The filter's input and output as strings, its spool a string that counts
+// how often it was read.
+class StringStreams final : public FilterStreams {
+  public:
+    explicit StringStreams(std::string input) : input_(std::move(input)) {}
+    std::size_t Read(char* buffer, std::size_t room) override {
+        const std::size_t n = input_.copy(buffer, room, at_);
+        at_ += n;
+        return n;
+    }
+    void Write(std::string_view bytes) override { output.append(bytes); }
+    void Spool(std::string_view bytes) override { spool.append(bytes); }
+    void RewindSpool() override { spoolAt_ = 0; }
+    std::size_t ReadSpool(char* buffer, std::size_t room) override {
+        const std::size_t n = spool.copy(buffer, room, spoolAt_);
+        spoolAt_ += n;
+        return n;
+    }
+    std::string output, spool;
+
+  private:
+    std::string input_;
+    std::size_t at_ = 0, spoolAt_ = 0;
+};
+
 TEST(CliFilter, DecisionsTable) {
     struct Case {
         const char* name;
@@ -159,37 +184,72 @@ TEST(CliFilter, DecisionsTable) {
         bool check, anyway;
         std::string output;
         int status;
-        bool notice;
+        std::string notice; // the start of the one notice; empty: none
     };
     const std::string guarded = "Umlaute(\"\xE4\")";
     const std::string chunk = "\x1BLua\x54\0\xE4"s;
+    const std::string guardLast = kSingle + kSingle + "-- umlaute";
+    const std::string utf8 = "-- \xC4\x85\n\xE4\xB8\xAD";
+    const std::string kept = "(Standardeingabe): 2 Zeichen geh\xC3\xB6ren";
     const Case cases[] = {
-        {"forward", kSingle, Direction::ToTwoCharacterForm, false, false, kPairs, kDone, false},
-        {"back", kPairs, Direction::ToSingleCharacter, false, false, kSingle, kDone, false},
-        {"nothing to do", "x = 1\n", Direction::ToTwoCharacterForm, true, false, "", kDone, false},
+        {"forward", kSingle, Direction::ToTwoCharacterForm, false, false, kPairs, kDone, ""},
+        {"back", kPairs, Direction::ToSingleCharacter, false, false, kSingle, kDone, ""},
+        {"forward, --trotzdem", kSingle, Direction::ToTwoCharacterForm, false, true, kPairs, kDone,
+         ""},
+        {"back, --trotzdem", kPairs, Direction::ToSingleCharacter, false, true, kSingle, kDone, ""},
+        {"nothing to do", "x = 1\n", Direction::ToTwoCharacterForm, true, false, "", kDone, ""},
         {"check finds work", kSingle, Direction::ToTwoCharacterForm, true, false, "", kWouldChange,
-         false},
+         ""},
+        {"check finds work, --trotzdem", kSingle, Direction::ToTwoCharacterForm, true, true, "",
+         kWouldChange, ""},
         {"guard word passes through", guarded, Direction::ToTwoCharacterForm, false, false, guarded,
-         kDone, true},
+         kDone, "(Standardeingabe): unver\xC3\xA4ndert durchgereicht, enth\xC3\xA4lt"},
+        {"guard word last passes through", guardLast, Direction::ToTwoCharacterForm, false, false,
+         guardLast, kDone, "(Standardeingabe): unver\xC3\xA4ndert durchgereicht, enth\xC3\xA4lt"},
+        {"guard word, check", guardLast, Direction::ToTwoCharacterForm, true, false, "", kDone,
+         "(Standardeingabe): unver\xC3\xA4ndert durchgereicht, enth\xC3\xA4lt"},
+        {"guard word, nothing to change", "UMLAUTE \xC3\xA4", Direction::ToTwoCharacterForm, false,
+         false, "UMLAUTE \xC3\xA4", kDone, ""},
         {"guard word with --trotzdem", guarded, Direction::ToTwoCharacterForm, false, true,
-         UmlauteToTwoCharacterForm(guarded), kDone, false},
+         UmlauteToTwoCharacterForm(guarded), kDone, ""},
+        {"UTF-8 stays, with a notice", utf8, Direction::ToTwoCharacterForm, false, false, utf8,
+         kDone, kept},
+        {"UTF-8 stays, with a notice, --trotzdem", utf8, Direction::ToTwoCharacterForm, false, true,
+         utf8, kDone, kept},
+        {"UTF-8 stays, check", utf8, Direction::ToTwoCharacterForm, true, false, "", kDone, kept},
         {"compiled chunk passes through", chunk, Direction::ToTwoCharacterForm, false, true, chunk,
-         kDone, true},
+         kDone, "(Standardeingabe): unver\xC3\xA4ndert durchgereicht, kompiliertes"},
+        {"compiled chunk passes through, spooled", chunk, Direction::ToTwoCharacterForm, false,
+         false, chunk, kDone, "(Standardeingabe): unver\xC3\xA4ndert durchgereicht, kompiliertes"},
         {"UTF-16 passes through", "\xFF\xFEx\0\xE4\0"s, Direction::ToTwoCharacterForm, false, true,
-         "\xFF\xFEx\0\xE4\0"s, kDone, true},
+         "\xFF\xFEx\0\xE4\0"s, kDone,
+         "(Standardeingabe): unver\xC3\xA4ndert durchgereicht, in UTF-16"},
+        {"empty", "", Direction::ToTwoCharacterForm, false, false, "", kDone, ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Options options = Make(c.direction, {"-"});
-        options.check = c.check;
-        options.anyway = c.anyway;
-        Recorder recorder;
-        std::string output;
-        EXPECT_EQ(RunFilter(c.input, output, options, recorder), c.status);
-        if (!c.check) {
-            EXPECT_EQ(output, c.output);
+    // As the program runs it, and with a few bytes at a time and in memory,
+    // so that most of the input goes through the spool.
+    const FilterSizes tiny{4, 5, 8};
+    for (const FilterSizes& sizes : {FilterSizes{}, tiny}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (&sizes == &tiny ? ", tiny sizes" : ""));
+            Options options = Make(c.direction, {"-"});
+            options.check = c.check;
+            options.anyway = c.anyway;
+            Recorder recorder;
+            StringStreams streams(c.input);
+            EXPECT_EQ(RunFilter(streams, options, recorder, sizes), c.status);
+            EXPECT_EQ(streams.output, c.output);
+            if (c.notice.empty()) {
+                EXPECT_EQ(recorder.notices.size(), 0u);
+            } else {
+                ASSERT_EQ(recorder.notices.size(), 1u);
+                EXPECT_EQ(recorder.notices[0].rfind(c.notice, 0), 0u) << recorder.notices[0];
+            }
+            // Only what must be seen whole before it goes out waits, and in
+            // memory first.
+            const bool spools = !c.anyway && !c.check && c.input.size() > sizes.inMemory;
+            EXPECT_EQ(streams.spool.size(), spools ? c.input.size() - sizes.inMemory : 0u);
         }
-        EXPECT_EQ(recorder.notices.size(), c.notice ? 1u : 0u);
     }
 }
 

@@ -332,6 +332,122 @@ TEST_F(Folder, FilterPassesEveryOtherByteThrough) {
     EXPECT_NE(passed.err.find("Bytecode"), std::string::npos);
 }
 
+// An input that never ends, read by a reader that stops: with --trotzdem the
+// filter converts as the bytes come, and the closed pipe ends it at once and
+// quietly, also where SIGPIPE is ignored (then by the failed write, with the
+// status a shell gives a program SIGPIPE ended).
+TEST_F(Folder, FilterOnEndlessInputEndsWithItsReader) {
+    const std::string line = "Gr\xFC\xDF"
+                             "e \xC4\x85\n";
+    std::string expected;
+    while (expected.size() < 300000)
+        expected += UmlauteToTwoCharacterForm(line);
+    expected.resize(300000);
+    for (const char* sigpipe : {"", "trap '' PIPE; "}) {
+        SCOPED_TRACE(sigpipe);
+        const Result r = Shell(std::string(sigpipe) + "yes '" + line.substr(0, line.size() - 1) +
+                                   "' 2>/dev/null | "
+                                   "{ velmo-umlaute fuer-velmo --trotzdem -; echo $? >status; } | "
+                                   "head -c 300000 >out",
+                               root_);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(Read(root_ / "out") == expected) << Read(root_ / "out").size() << " bytes";
+        EXPECT_EQ(Read(root_ / "status"), "141\n");
+    }
+}
+
+// The program's peak resident memory (KiB) with `times` copies of `piece` on
+// its standard input through a pipe and its output thrown away; -1 when it
+// failed.
+long PeakMemory(const std::vector<std::string>& arguments, const std::string& piece,
+                std::size_t times, const fs::path& dir) {
+    std::signal(SIGPIPE, SIG_IGN); // a program that ends early fails the test, not ends it
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return -1;
+    const fs::path err = dir / "peak.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> argv = {VELMO_PEAK_MEMORY, VELMO_UMLAUTE_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args;
+    for (std::string& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[0]);
+    bool written = spawned == 0;
+    for (std::size_t i = 0; written && i < times; ++i)
+        written =
+            write(pipeEnds[1], piece.data(), piece.size()) == static_cast<ssize_t>(piece.size());
+    close(pipeEnds[1]);
+    int status = 0;
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !written || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1)
+        return -1;
+    const std::string told = Read(err);
+    const std::size_t lastLine = told.rfind('\n', told.size() - 2);
+    return lastLine == std::string::npos ? -1 : std::stol(told.substr(lastLine + 1));
+}
+
+// 64 MiB through the filter, each way it reads: its memory stays far below
+// the input's size (reading all of it would need twice that and more). The
+// bound leaves room for the sanitizers' own memory.
+TEST_F(Folder, FilterMemoryDoesNotGrowWithTheInput) {
+    std::string single = kSingle;
+    while (single.size() < (1u << 20))
+        single += kSingle;
+    single.resize(1u << 20);
+    std::string utf8 = "\xDF\x80"; // well-formed UTF-8 whose NKo pair waits for its answer
+    while (utf8.size() < (1u << 20))
+        utf8 += "\xC4\x85 \xE4\xB8\xAD\n";
+    utf8.resize(1u << 20);
+    const std::string pairs = UmlauteToTwoCharacterForm(single).substr(0, 1u << 20);
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        const std::string& piece;
+    } cases[] = {
+        {"--trotzdem", {"fuer-velmo", "--trotzdem", "-"}, single},
+        {"--trotzdem, held back as UTF-8", {"fuer-velmo", "--trotzdem", "-"}, utf8},
+        {"--trotzdem, back", {"fuer-mich", "--trotzdem", "-"}, pairs},
+        {"--pruefen", {"fuer-velmo", "--pruefen", "-"}, single},
+        {"spooled", {"fuer-velmo", "-"}, single},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const long peak = PeakMemory(c.arguments, c.piece, 64, root_);
+        EXPECT_GT(peak, 0);
+        EXPECT_LT(peak, 64 * 1024) << peak << " KiB";
+    }
+}
+
+// Without --trotzdem nothing goes out before the end: a guard word in the
+// last bytes, long after what is held in memory, leaves all of it unchanged;
+// without it all of it is converted.
+TEST_F(Folder, FilterSpoolsAnInputItMustSeeWhole) {
+    std::string text;
+    while (text.size() < (20u << 20))
+        text += kSingle;
+    const Result guarded = Umlaute({"fuer-velmo", "-"}, root_, text + "-- UMLAUTE");
+    EXPECT_EQ(guarded.status, 0);
+    EXPECT_TRUE(guarded.out == text + "-- UMLAUTE") << guarded.out.size() << " bytes";
+    EXPECT_NE(guarded.err.find("unverändert durchgereicht"), std::string::npos) << guarded.err;
+    const Result converted = Umlaute({"fuer-velmo", "-"}, root_, text + "-- Ende");
+    EXPECT_EQ(converted.status, 0);
+    EXPECT_TRUE(converted.out == UmlauteToTwoCharacterForm(text + "-- Ende"))
+        << converted.out.size() << " bytes";
+    EXPECT_EQ(converted.err, "");
+}
+
 // For text made only of ASCII and the seven umlauts, the two directions are
 // exactly iconv's conversions between Windows-1252 and UTF-8.
 TEST_F(Folder, AgreesWithIconvOnAsciiAndUmlauts) {

@@ -3,6 +3,7 @@
 // two conversion actions promise each other; and which files are refused.
 // Built twice: with the vector kernel and with the portable one.
 #include "convert/ScriptDecision.h"
+#include "convert/UmlautStream.h"
 #include "convert/Umlaute.h"
 #include "fuzz_check.h"
 
@@ -173,6 +174,24 @@ bool ClassifiedBySignature(std::string_view text) {
     return kind == velmo::ScriptKind::Text;
 }
 
+// The text handed to a stream `slice` bytes at a time, worked `piece` bytes
+// at a time: what comes out, and its counts, are the whole text's (the text
+// is far shorter than the stream ever holds back).
+bool StreamedAsWhole(std::string_view text, velmo::Direction direction, std::size_t slice,
+                     std::size_t piece) {
+    std::string out;
+    velmo::UmlautStream stream(
+        direction, [&](std::string_view bytes) { out.append(bytes); }, std::nullopt, piece);
+    for (std::size_t at = 0; at < text.size(); at += slice)
+        stream.Add(text.substr(at, slice));
+    stream.Finish();
+    const velmo::ScriptDecision decision = velmo::DecideScript(text, direction);
+    return out == (decision.Changes() ? std::string_view(decision.text) : text) &&
+           stream.Converted() == decision.converted &&
+           stream.KeptSentence() == velmo::KeptAsUtf8Sentence(decision, text) &&
+           stream.GuardWord() == velmo::ContainsGuardWord(text);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -233,5 +252,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            return false;
                        })));
     }
+
+    // Split where the first two bytes say.
+    const std::size_t slice = size > 0 ? 1 + data[0] % 9 : 1;
+    const std::size_t piece = size > 1 ? 4 + data[1] % 9 : 4;
+    for (const auto direction :
+         {velmo::Direction::ToTwoCharacterForm, velmo::Direction::ToSingleCharacter})
+        FUZZ_CHECK(StreamedAsWhole(text, direction, slice, piece));
     return 0;
 }

@@ -602,6 +602,9 @@ TEST(Umlaute, FilterPassesEveryOtherByteUnchanged) {
     while (largePairs.size() < large.size() / kSingle.size() * kPairs.size())
         largePairs += kPairs;
     const std::string chunk = "\x1BLuaS\0\x19\x93\r\n\x1A\n\xE4\xF6"s;
+    // More than the filter holds in memory: the rest waits in a temporary file.
+    const std::string spooled = large + large + large + large;
+    const std::string spooledPairs = largePairs + largePairs + largePairs + largePairs;
 
     const struct {
         const char* name;
@@ -621,6 +624,14 @@ TEST(Umlaute, FilterPassesEveryOtherByteUnchanged) {
         {"nothing to convert", {"fuer-velmo", "-"}, "\r\n\0\r"s, 0, "\r\n\0\r"s, ""},
         {"empty", {"fuer-velmo", "-"}, "", 0, "", ""},
         {"3 MiB", {"fuer-velmo", "-"}, large, 0, largePairs, ""},
+        {"3 MiB, --trotzdem", {"fuer-velmo", "--trotzdem", "-"}, large, 0, largePairs, ""},
+        {"12 MiB, spooled", {"fuer-velmo", "-"}, spooled, 0, spooledPairs, ""},
+        {"12 MiB, the guard word last",
+         {"fuer-velmo", "-"},
+         spooled + "UMLAUTE",
+         0,
+         spooled + "UMLAUTE",
+         "(Standardeingabe): unver\xC3\xA4ndert durchgereicht"},
         {"a compiled chunk passes",
          {"fuer-velmo", "-"},
          chunk,
