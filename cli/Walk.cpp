@@ -66,21 +66,26 @@ class Walk {
     }
 
     // A folder: every *.lua below it, in name order, hidden folders left out.
+    // Each entry's kind comes from the listing where it says; only otherwise
+    // is the entry asked.
     void Folder(const std::string& directory) {
-        std::vector<std::string> names;
+        std::vector<DirectoryEntry> entries;
         try {
-            names = directories_.ListDirectory(directory);
+            entries = directories_.ListEntries(directory);
         } catch (const PlatformError& error) {
             events_.failed(error, directory);
             return;
         }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
+        std::sort(entries.begin(), entries.end(),
+                  [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+        for (const DirectoryEntry& entry : entries) {
+            const std::string& name = entry.name;
             const std::string path = Join(directory, name);
             try {
-                switch (directories_.KindOf(path)) {
+                switch (entry.kind ? *entry.kind : directories_.KindOf(path)) {
                 case PathKind::Directory:
-                    if (name.front() != '.' && !directories_.IsHidden(path))
+                    if (name.front() != '.' &&
+                        !(entry.hidden ? *entry.hidden : directories_.IsHidden(path)))
                         Folder(path);
                     break;
                 case PathKind::File:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -185,10 +186,27 @@ class FileServices {
 // What is found at a path, without following a symbolic link.
 enum class PathKind { Missing, File, Directory, Link, Other };
 
+// One name in a folder listing, with what the listing itself tells of it.
+struct DirectoryEntry {
+    std::string name;
+    std::optional<PathKind> kind; // none where the listing does not say
+    std::optional<bool> hidden;   // the same
+};
+
 // Walking folders, for the command-line companion.
 class DirectoryServices {
   public:
     virtual ~DirectoryServices() = default;
+    // The entries of a directory ("." and ".." left out), in no particular
+    // order, each with its kind and hidden mark where the listing gives them
+    // at no extra cost (POSIX d_type, Windows' find data), so that the walk
+    // need not ask again for each.
+    virtual std::vector<DirectoryEntry> ListEntries(const std::string& directory) {
+        std::vector<DirectoryEntry> entries;
+        for (std::string& name : ListDirectory(directory))
+            entries.push_back({std::move(name), std::nullopt, std::nullopt});
+        return entries;
+    }
     // The kind of thing at the path; a symbolic link (or junction) is a Link,
     // whatever it points to.
     virtual PathKind KindOf(const std::string& path) = 0;

@@ -593,22 +593,47 @@ PathKind PosixFiles::KindOf(const std::string& path) {
 }
 
 std::vector<std::string> PosixFiles::ListDirectory(const std::string& directory) {
+    std::vector<std::string> names;
+    for (DirectoryEntry& entry : ListEntries(directory))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<DirectoryEntry> PosixFiles::ListEntries(const std::string& directory) {
     Directory dir(::opendir(directory.c_str()));
     if (!dir.Get())
         throw LastError(directory);
-    std::vector<std::string> names;
+    std::vector<DirectoryEntry> entries;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir.Get());
         if (!entry)
             break;
         const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
+        if (name == "." || name == "..")
+            continue;
+        // POSIX knows no hidden mark beyond the leading dot.
+        DirectoryEntry found{name, std::nullopt, false};
+        switch (entry->d_type) {
+        case DT_REG:
+            found.kind = PathKind::File;
+            break;
+        case DT_DIR:
+            found.kind = PathKind::Directory;
+            break;
+        case DT_LNK:
+            found.kind = PathKind::Link;
+            break;
+        case DT_UNKNOWN: // some file systems do not say: asked by the walk
+            break;
+        default:
+            found.kind = PathKind::Other;
+        }
+        entries.push_back(std::move(found));
     }
     if (errno != 0)
         throw LastError(directory);
-    return names;
+    return entries;
 }
 
 } // namespace velmo

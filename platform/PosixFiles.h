@@ -48,6 +48,7 @@ class PosixFiles final : public FileServices, public DirectoryServices {
 
     PathKind KindOf(const std::string& path) override;
     std::vector<std::string> ListDirectory(const std::string& directory) override;
+    std::vector<DirectoryEntry> ListEntries(const std::string& directory) override;
     char Separator() const override { return '/'; }
 
   private:

@@ -310,6 +310,13 @@ std::string Win32Files::Canonical(const std::string& path) const {
 }
 
 std::vector<std::string> Win32Files::ListDirectory(const std::string& directory) {
+    std::vector<std::string> names;
+    for (DirectoryEntry& entry : ListEntries(directory))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<DirectoryEntry> Win32Files::ListEntries(const std::string& directory) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/')
         pattern += '\\';
@@ -319,15 +326,27 @@ std::vector<std::string> Win32Files::ListDirectory(const std::string& directory)
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!search)
         throw LastError(directory);
-    std::vector<std::string> names;
+    std::vector<DirectoryEntry> entries;
     do {
         const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(Narrow(name));
+        if (name == L"." || name == L"..")
+            continue;
+        // The find data holds what KindOf and IsHidden would ask for: the
+        // attributes, and for a reparse point its tag.
+        const DWORD attributes = found.dwFileAttributes;
+        PathKind kind = PathKind::File;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            (found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0)))
+            kind = PathKind::Link;
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            kind = PathKind::Directory;
+        else if (attributes & FILE_ATTRIBUTE_DEVICE)
+            kind = PathKind::Other;
+        entries.push_back({Narrow(name), kind, (attributes & FILE_ATTRIBUTE_HIDDEN) != 0});
     } while (FindNextFileW(search.Get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         throw LastError(directory);
-    return names;
+    return entries;
 }
 
 PlatformError Win32Files::Error(std::uint32_t code, const std::string& subject) {

@@ -29,6 +29,7 @@ class Win32Files final : public FileServices, public DirectoryServices {
 
     PathKind KindOf(const std::string& path) override;
     std::vector<std::string> ListDirectory(const std::string& directory) override;
+    std::vector<DirectoryEntry> ListEntries(const std::string& directory) override;
     char Separator() const override { return '\\'; }
     bool IsHidden(const std::string& path) override;
     std::string Canonical(const std::string& path) const override;
