@@ -16,6 +16,7 @@
 #if defined(__SSE2__) && !defined(VELMO_PORTABLE_KERNEL)
 #define VELMO_UMLAUTE_SSE2 1
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #else
 #define VELMO_UMLAUTE_SSE2 0
 #endif
@@ -279,16 +280,165 @@ inline void ForwardSlot(const unsigned char* block, unsigned char* to, std::size
     marks &= marks - 1;
 }
 
-// Writes the two-character form of in[0, n) to `out` and returns its length.
-// `out` has room for n + CountHighBytes(in, n) bytes.
+#if VELMO_UMLAUTE_SSE2
+
+// ---- Forward with SSSE3: a block's 16 bytes expanded at once.
+//
+// The seven bytes are told apart from all others by two shuffles: one table
+// by the high half of a byte, one by the low half, and a byte is of the seven
+// when the two answers share a bit. Each bit is one group of the seven whose
+// halves form a rectangle, so no other byte gets an answer:
+//   1: C4 E4 (high C or E, low 4), 2: D6, 4: DC DF, 8: F6 FC.
+// Groups 1 and 2 are the bytes that can begin a character kept as UTF-8, and
+// group 4 too when the whole text is UTF-8 (see MakeKeepTable).
+constexpr unsigned char kGroupsByHigh[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2 | 4, 1, 8};
+constexpr unsigned char kGroupsByLow[16] = {0, 0, 0, 0, 1, 0, 2 | 8, 0, 0, 0, 0, 0, 4 | 8, 0, 0, 4};
+constexpr unsigned char kKeepGroupsInText = 1 | 2;
+constexpr unsigned char kKeepGroupsInUtf8 = 1 | 2 | 4;
+constexpr unsigned char Groups(unsigned byte) {
+    return kGroupsByHigh[byte >> 4] & kGroupsByLow[byte & 15];
+}
+static_assert([] {
+    for (unsigned b = 0; b < 256; ++b) {
+        const unsigned char groups = Groups(b);
+        if ((groups != 0) != (kForward[b] != 0) ||
+            ((groups & kKeepGroupsInText) != 0) != (kKeepInText[b] != 0) ||
+            ((groups & kKeepGroupsInUtf8) != 0) != (kKeepInUtf8[b] != 0))
+            return false;
+    }
+    return true;
+}());
+
+// A pair's second byte is its single byte without bit 6 (all seven are C0 and
+// above: UTF-8 writes U+00C0–U+00FF as C3 and the byte less 0x40), so an
+// expanded byte is the byte shuffled in twice, XOR-ed to C3 and to its second.
+static_assert([] {
+    for (const UmlautRow& row : kUmlautRows)
+        if ((row.single & 0x40) == 0 || (row.single ^ 0x40) != row.second)
+            return false;
+    return true;
+}());
+
+// For each choice of marked bytes among 8: the shuffle that writes the 8 bytes
+// with each marked one twice, and what to XOR into the result.
+struct Expansion {
+    alignas(16) unsigned char shuffle[16];
+    alignas(16) unsigned char flip[16];
+};
+constexpr std::array<Expansion, 256> MakeExpansions() {
+    std::array<Expansion, 256> table{};
+    for (unsigned marks = 0; marks < 256; ++marks) {
+        Expansion& e = table[marks];
+        unsigned o = 0;
+        for (unsigned char k = 0; k < 8; ++k) {
+            if (marks >> k & 1) {
+                e.shuffle[o] = 0x80; // a zero, XOR-ed to the lead byte
+                e.flip[o++] = kUtf8Lead;
+                e.shuffle[o] = k;
+                e.flip[o++] = 0x40;
+            } else {
+                e.shuffle[o++] = k;
+            }
+        }
+        for (; o < 16; ++o)
+            e.shuffle[o] = 0x80;
+    }
+    return table;
+}
+constexpr auto kExpansions = MakeExpansions();
+// How many bytes 8 bytes grow by with these marks.
+constexpr std::array<unsigned char, 256> kGrowth = [] {
+    std::array<unsigned char, 256> table{};
+    for (unsigned marks = 0; marks < 256; ++marks)
+        table[marks] = static_cast<unsigned char>(std::popcount(marks));
+    return table;
+}();
+
+// Of the marks in `candidates` (bytes that may begin a kept character and are
+// followed by a byte 80–BF), those that do begin one.
 template <bool wholeTextIsUtf8>
-std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char* out) {
+unsigned KeptAmong(const unsigned char* block, unsigned candidates) {
+    const unsigned char* keep = KeepTable(wholeTextIsUtf8);
+    unsigned kept = 0;
+    for (; candidates; candidates &= candidates - 1) {
+        const unsigned p = static_cast<unsigned>(std::countr_zero(candidates));
+        if (KeptNearEnd(block + p, 3, keep))
+            kept |= 1u << p;
+    }
+    return kept;
+}
+
+// The first 8 bytes of `eight`, with the marked ones expanded.
+[[gnu::target("ssse3")]] inline __m128i Expand8(__m128i eight, const Expansion& e) {
+    return _mm_xor_si128(
+        _mm_shuffle_epi8(eight, _mm_load_si128(reinterpret_cast<const __m128i*>(e.shuffle))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(e.flip)));
+}
+
+// Writes the two-character form of the 16 bytes at `block` to `to` and returns
+// its length. Reads up to byte 17, writes up to 32 bytes (those behind the
+// length are overwritten by the next block's).
+template <bool wholeTextIsUtf8>
+[[gnu::target("ssse3")]] inline std::size_t Expand16(const unsigned char* block,
+                                                     unsigned char* to) {
+    const __m128i bytes = Load16(block);
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i byHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kGroupsByHigh));
+    const __m128i byLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kGroupsByLow));
+    const __m128i groups =
+        _mm_and_si128(_mm_shuffle_epi8(byHigh, _mm_and_si128(_mm_srli_epi16(bytes, 4), low)),
+                      _mm_shuffle_epi8(byLow, _mm_and_si128(bytes, low)));
+    unsigned marks =
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, zero))) & 0xFFFF;
+    // Bytes that may begin a kept character and have a byte 80–BF behind
+    // them: rare in either kind of text, and then looked at one by one.
+    const __m128i keepGroups =
+        _mm_set1_epi8(static_cast<char>(wholeTextIsUtf8 ? kKeepGroupsInUtf8 : kKeepGroupsInText));
+    const __m128i notKeepable = _mm_cmpeq_epi8(_mm_and_si128(groups, keepGroups), zero);
+    if (const auto candidates = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_andnot_si128(notKeepable, Continuation(block + 1))))) [[unlikely]]
+        marks &= ~KeptAmong<wholeTextIsUtf8>(block, candidates);
+
+    const Expansion& first = kExpansions[marks & 0xFF];
+    const Expansion& second = kExpansions[marks >> 8];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), Expand8(bytes, first));
+    const std::size_t half = 8 + kGrowth[marks & 0xFF];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + half),
+                     Expand8(_mm_srli_si128(bytes, 8), second));
+    return half + 8 + kGrowth[marks >> 8];
+}
+
+#endif
+
+// Writes the two-character form of in[0, n) to `out` and returns its length.
+// `out` has room for n + CountHighBytes(in, n) bytes. A block without a byte
+// 0x80 or above (most of a script) is copied as it is; any other is expanded
+// by the slots above, or with SSSE3 16 bytes at a time.
+template <bool wholeTextIsUtf8, bool ssse3>
+[[gnu::always_inline]] inline std::size_t ConvertForward(const unsigned char* in, std::size_t n,
+                                                         unsigned char* out) {
     const unsigned char* keep = KeepTable(wholeTextIsUtf8);
     std::size_t i = 0; // the block's start in the input
     std::size_t o = 0; // and in the output
     while (n - i >= kReach) {
+        const Marks high = HighBytes(in + i);
+        if (high == 0) {
+            Copy32(out + o, in + i);
+            i += kBlock;
+            o += kBlock;
+            continue;
+        }
+#if VELMO_UMLAUTE_SSE2
+        if constexpr (ssse3) {
+            o += Expand16<wholeTextIsUtf8>(in + i, out + o);
+            o += Expand16<wholeTextIsUtf8>(in + i + 16, out + o);
+            i += kBlock;
+            continue;
+        }
+#endif
         Copy32(out + o, in + i);
-        Marks marks = HighBytes(in + i) & ~KeptMarks<wholeTextIsUtf8>(in + i);
+        Marks marks = high & ~KeptMarks<wholeTextIsUtf8>(in + i);
         std::size_t grown = 0;
         ForwardSlot(in + i, out + o, grown, marks);
         while (marks)
@@ -306,6 +456,46 @@ std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char
         }
     }
     return o;
+}
+
+using ForwardFunction = std::size_t (*)(const unsigned char*, std::size_t, unsigned char*);
+
+template <bool wholeTextIsUtf8>
+std::size_t ConvertForwardBaseline(const unsigned char* in, std::size_t n, unsigned char* out) {
+    return ConvertForward<wholeTextIsUtf8, false>(in, n, out);
+}
+
+#if VELMO_UMLAUTE_SSE2
+template <bool wholeTextIsUtf8>
+[[gnu::target("ssse3")]] std::size_t ConvertForwardSsse3(const unsigned char* in, std::size_t n,
+                                                         unsigned char* out) {
+    return ConvertForward<wholeTextIsUtf8, true>(in, n, out);
+}
+
+bool CpuHasSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+#endif
+
+// The forward conversion for this CPU, chosen once: the Windows builds are
+// made for every x86 CPU with SSE2, and SSSE3 came later.
+ForwardFunction ChosenForward(bool wholeTextIsUtf8, ForwardKernel kernel) {
+#if VELMO_UMLAUTE_SSE2
+    if (kernel == ForwardKernel::Ssse3)
+        return wholeTextIsUtf8 ? ConvertForwardSsse3<true> : ConvertForwardSsse3<false>;
+#endif
+    (void)kernel;
+    return wholeTextIsUtf8 ? ConvertForwardBaseline<true> : ConvertForwardBaseline<false>;
+}
+
+ForwardKernel BestForwardKernel() {
+#if VELMO_UMLAUTE_SSE2
+    static const bool ssse3 = CpuHasSsse3();
+    return ssse3 ? ForwardKernel::Ssse3 : ForwardKernel::Baseline;
+#else
+    return ForwardKernel::Baseline;
+#endif
 }
 
 // ---- Reverse: each 0xC3 followed by one of the seven second bytes becomes the single byte.
@@ -412,8 +602,20 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8) {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     auto* to = reinterpret_cast<unsigned char*>(out);
-    return wholeTextIsUtf8 ? ConvertForward<true>(in, text.size(), to)
-                           : ConvertForward<false>(in, text.size(), to);
+    static const ForwardFunction chosen[2] = {ChosenForward(false, BestForwardKernel()),
+                                              ChosenForward(true, BestForwardKernel())};
+    return chosen[wholeTextIsUtf8](in, text.size(), to);
+}
+
+bool HasForwardKernel(ForwardKernel kernel) {
+    return kernel == ForwardKernel::Baseline || kernel == BestForwardKernel();
+}
+
+std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8,
+                                      ForwardKernel kernel) {
+    return ChosenForward(wholeTextIsUtf8,
+                         kernel)(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                 reinterpret_cast<unsigned char*>(out));
 }
 
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out) {
