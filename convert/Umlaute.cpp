@@ -234,12 +234,19 @@ std::size_t CountHighBytes(const unsigned char* in, std::size_t n) {
     std::size_t i = 0;
 #if VELMO_UMLAUTE_SSE2
     const __m128i zero = _mm_setzero_si128();
+    auto high = [&](std::size_t at) { return _mm_cmplt_epi8(Load16(in + at), zero); };
     while (n - i >= 16) {
         // One counter per byte lane, one added per high byte (the compare gives
-        // -1); summed up every 255 rounds, before a lane could overflow.
+        // -1): 64 bytes a round add at most 4 to a lane, so the lanes are summed
+        // up every 63 rounds, before one could overflow.
         __m128i lanes = zero;
-        for (int round = 0; round < 255 && n - i >= 16; ++round, i += 16)
-            lanes = _mm_sub_epi8(lanes, _mm_cmplt_epi8(Load16(in + i), zero));
+        for (int round = 0; round < 63 && n - i >= 64; ++round, i += 64)
+            lanes = _mm_sub_epi8(lanes, _mm_add_epi8(_mm_add_epi8(high(i), high(i + 16)),
+                                                     _mm_add_epi8(high(i + 32), high(i + 48))));
+        if (n - i < 64) {
+            for (; n - i >= 16; i += 16)
+                lanes = _mm_sub_epi8(lanes, high(i));
+        }
         const __m128i sums = _mm_sad_epu8(lanes, zero);
         count += static_cast<unsigned>(_mm_cvtsi128_si32(sums)) +
                  static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
