@@ -416,6 +416,17 @@ template <bool wholeTextIsUtf8>
     return half + 8 + kGrowth[marks >> 8];
 }
 
+// The same for 16 bytes whose bytes 0x80 and above are `high`.
+template <bool wholeTextIsUtf8>
+[[gnu::target("ssse3")]] inline std::size_t ConvertHalf(const unsigned char* block,
+                                                        unsigned char* to, Marks high) {
+    if (high == 0) {
+        std::memcpy(to, block, 16);
+        return 16;
+    }
+    return Expand16<wholeTextIsUtf8>(block, to);
+}
+
 #endif
 
 // Writes the two-character form of in[0, n) to `out` and returns its length.
@@ -438,8 +449,9 @@ template <bool wholeTextIsUtf8, bool ssse3>
         }
 #if VELMO_UMLAUTE_SSE2
         if constexpr (ssse3) {
-            o += Expand16<wholeTextIsUtf8>(in + i, out + o);
-            o += Expand16<wholeTextIsUtf8>(in + i + 16, out + o);
+            // Each half again: a half without a byte 0x80 or above is copied.
+            o += ConvertHalf<wholeTextIsUtf8>(in + i, out + o, high & 0xFFFF);
+            o += ConvertHalf<wholeTextIsUtf8>(in + i + 16, out + o, high >> 16);
             i += kBlock;
             continue;
         }
