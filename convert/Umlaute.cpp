@@ -432,14 +432,26 @@ template <bool wholeTextIsUtf8>
 // Writes the two-character form of in[0, n) to `out` and returns its length.
 // `out` has room for n + CountHighBytes(in, n) bytes. A block without a byte
 // 0x80 or above (most of a script) is copied as it is; any other is expanded
-// by the slots above, or with SSSE3 16 bytes at a time.
-template <bool wholeTextIsUtf8, bool ssse3>
+// by the slots above, or with SSSE3 16 bytes at a time. Whether a block has
+// such a byte is a branch that German text makes hard to predict; while the
+// text comes from the caches, a wrong guess costs less than expanding every
+// block, but for a text read from memory the guess waits for the memory:
+// Ssse3BranchFree expands every block.
+template <bool wholeTextIsUtf8, ForwardKernel kernel>
 [[gnu::always_inline]] inline std::size_t ConvertForward(const unsigned char* in, std::size_t n,
                                                          unsigned char* out) {
     const unsigned char* keep = KeepTable(wholeTextIsUtf8);
     std::size_t i = 0; // the block's start in the input
     std::size_t o = 0; // and in the output
     while (n - i >= kReach) {
+#if VELMO_UMLAUTE_SSE2
+        if constexpr (kernel == ForwardKernel::Ssse3BranchFree) {
+            o += Expand16<wholeTextIsUtf8>(in + i, out + o);
+            o += Expand16<wholeTextIsUtf8>(in + i + 16, out + o);
+            i += kBlock;
+            continue;
+        }
+#endif
         const Marks high = HighBytes(in + i);
         if (high == 0) {
             Copy32(out + o, in + i);
@@ -448,7 +460,7 @@ template <bool wholeTextIsUtf8, bool ssse3>
             continue;
         }
 #if VELMO_UMLAUTE_SSE2
-        if constexpr (ssse3) {
+        if constexpr (kernel == ForwardKernel::Ssse3) {
             // Each half again: a half without a byte 0x80 or above is copied.
             o += ConvertHalf<wholeTextIsUtf8>(in + i, out + o, high & 0xFFFF);
             o += ConvertHalf<wholeTextIsUtf8>(in + i + 16, out + o, high >> 16);
@@ -481,14 +493,14 @@ using ForwardFunction = std::size_t (*)(const unsigned char*, std::size_t, unsig
 
 template <bool wholeTextIsUtf8>
 std::size_t ConvertForwardBaseline(const unsigned char* in, std::size_t n, unsigned char* out) {
-    return ConvertForward<wholeTextIsUtf8, false>(in, n, out);
+    return ConvertForward<wholeTextIsUtf8, ForwardKernel::Baseline>(in, n, out);
 }
 
 #if VELMO_UMLAUTE_SSE2
-template <bool wholeTextIsUtf8>
+template <bool wholeTextIsUtf8, ForwardKernel kernel>
 [[gnu::target("ssse3")]] std::size_t ConvertForwardSsse3(const unsigned char* in, std::size_t n,
                                                          unsigned char* out) {
-    return ConvertForward<wholeTextIsUtf8, true>(in, n, out);
+    return ConvertForward<wholeTextIsUtf8, kernel>(in, n, out);
 }
 
 bool CpuHasSsse3() {
@@ -497,23 +509,31 @@ bool CpuHasSsse3() {
 }
 #endif
 
-// The forward conversion for this CPU, chosen once: the Windows builds are
-// made for every x86 CPU with SSE2, and SSSE3 came later.
-ForwardFunction ChosenForward(bool wholeTextIsUtf8, ForwardKernel kernel) {
+// From this size on a text is taken to come from memory rather than from the
+// caches (measured on the benchmark's 1 MiB and 64 MiB texts).
+constexpr std::size_t kBranchFreeFrom = std::size_t{8} << 20;
+
+ForwardFunction ForwardFunctionOf(bool wholeTextIsUtf8, ForwardKernel kernel) {
 #if VELMO_UMLAUTE_SSE2
     if (kernel == ForwardKernel::Ssse3)
-        return wholeTextIsUtf8 ? ConvertForwardSsse3<true> : ConvertForwardSsse3<false>;
+        return wholeTextIsUtf8 ? ConvertForwardSsse3<true, ForwardKernel::Ssse3>
+                               : ConvertForwardSsse3<false, ForwardKernel::Ssse3>;
+    if (kernel == ForwardKernel::Ssse3BranchFree)
+        return wholeTextIsUtf8 ? ConvertForwardSsse3<true, ForwardKernel::Ssse3BranchFree>
+                               : ConvertForwardSsse3<false, ForwardKernel::Ssse3BranchFree>;
 #endif
     (void)kernel;
     return wholeTextIsUtf8 ? ConvertForwardBaseline<true> : ConvertForwardBaseline<false>;
 }
 
-ForwardKernel BestForwardKernel() {
+// Whether this CPU has SSSE3, asked once: the Windows builds are made for
+// every x86 CPU with SSE2, and SSSE3 came later.
+bool HasSsse3() {
 #if VELMO_UMLAUTE_SSE2
     static const bool ssse3 = CpuHasSsse3();
-    return ssse3 ? ForwardKernel::Ssse3 : ForwardKernel::Baseline;
+    return ssse3;
 #else
-    return ForwardKernel::Baseline;
+    return false;
 #endif
 }
 
@@ -619,22 +639,23 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
 }
 
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8) {
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    auto* to = reinterpret_cast<unsigned char*>(out);
-    static const ForwardFunction chosen[2] = {ChosenForward(false, BestForwardKernel()),
-                                              ChosenForward(true, BestForwardKernel())};
-    return chosen[wholeTextIsUtf8](in, text.size(), to);
+    const ForwardKernel kernel = !HasSsse3()                     ? ForwardKernel::Baseline
+                                 : text.size() < kBranchFreeFrom ? ForwardKernel::Ssse3
+                                                                 : ForwardKernel::Ssse3BranchFree;
+    return UmlauteToTwoCharacterForm(text, out, wholeTextIsUtf8, kernel);
 }
 
 bool HasForwardKernel(ForwardKernel kernel) {
-    return kernel == ForwardKernel::Baseline || kernel == BestForwardKernel();
+    return kernel == ForwardKernel::Baseline || HasSsse3();
 }
 
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8,
                                       ForwardKernel kernel) {
-    return ChosenForward(wholeTextIsUtf8,
-                         kernel)(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                                 reinterpret_cast<unsigned char*>(out));
+    if (!HasForwardKernel(kernel))
+        kernel = ForwardKernel::Baseline;
+    return ForwardFunctionOf(wholeTextIsUtf8,
+                             kernel)(reinterpret_cast<const unsigned char*>(text.data()),
+                                     text.size(), reinterpret_cast<unsigned char*>(out));
 }
 
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out) {
