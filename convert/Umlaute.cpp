@@ -416,7 +416,8 @@ template <bool wholeTextIsUtf8>
     return half + 8 + kGrowth[marks >> 8];
 }
 
-// The same for 16 bytes whose bytes 0x80 and above are `high`.
+// Expand16, or a copy when none of the 16 bytes is 0x80 or above (`high`
+// marks those that are).
 template <bool wholeTextIsUtf8>
 [[gnu::target("ssse3")]] inline std::size_t ConvertHalf(const unsigned char* block,
                                                         unsigned char* to, Marks high) {
@@ -434,9 +435,9 @@ template <bool wholeTextIsUtf8>
 // 0x80 or above (most of a script) is copied as it is; any other is expanded
 // by the slots above, or with SSSE3 16 bytes at a time. Whether a block has
 // such a byte is a branch that German text makes hard to predict; while the
-// text comes from the caches, a wrong guess costs less than expanding every
-// block, but for a text read from memory the guess waits for the memory:
-// Ssse3BranchFree expands every block.
+// text comes from the caches, a wrong guess costs less than converting every
+// block, but for a text read from memory the guess waits for the memory: the
+// BranchFree kernels convert every block.
 template <bool wholeTextIsUtf8, ForwardKernel kernel>
 [[gnu::always_inline]] inline std::size_t ConvertForward(const unsigned char* in, std::size_t n,
                                                          unsigned char* out) {
@@ -453,7 +454,7 @@ template <bool wholeTextIsUtf8, ForwardKernel kernel>
         }
 #endif
         const Marks high = HighBytes(in + i);
-        if (high == 0) {
+        if (kernel != ForwardKernel::BaselineBranchFree && high == 0) {
             Copy32(out + o, in + i);
             i += kBlock;
             o += kBlock;
@@ -491,9 +492,9 @@ template <bool wholeTextIsUtf8, ForwardKernel kernel>
 
 using ForwardFunction = std::size_t (*)(const unsigned char*, std::size_t, unsigned char*);
 
-template <bool wholeTextIsUtf8>
+template <bool wholeTextIsUtf8, ForwardKernel kernel>
 std::size_t ConvertForwardBaseline(const unsigned char* in, std::size_t n, unsigned char* out) {
-    return ConvertForward<wholeTextIsUtf8, ForwardKernel::Baseline>(in, n, out);
+    return ConvertForward<wholeTextIsUtf8, kernel>(in, n, out);
 }
 
 #if VELMO_UMLAUTE_SSE2
@@ -523,8 +524,11 @@ ForwardFunction ForwardFunctionOf(bool wholeTextIsUtf8, ForwardKernel kernel) {
         return wholeTextIsUtf8 ? ConvertForwardSsse3<true, ForwardKernel::Ssse3BranchFree>
                                : ConvertForwardSsse3<false, ForwardKernel::Ssse3BranchFree>;
 #endif
-    (void)kernel;
-    return wholeTextIsUtf8 ? ConvertForwardBaseline<true> : ConvertForwardBaseline<false>;
+    if (kernel == ForwardKernel::BaselineBranchFree)
+        return wholeTextIsUtf8 ? ConvertForwardBaseline<true, ForwardKernel::BaselineBranchFree>
+                               : ConvertForwardBaseline<false, ForwardKernel::BaselineBranchFree>;
+    return wholeTextIsUtf8 ? ConvertForwardBaseline<true, ForwardKernel::Baseline>
+                           : ConvertForwardBaseline<false, ForwardKernel::Baseline>;
 }
 
 // Whether this CPU has SSSE3, asked once: the Windows builds are made for
@@ -648,14 +652,16 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
 }
 
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8) {
-    const ForwardKernel kernel = !HasSsse3()                     ? ForwardKernel::Baseline
-                                 : text.size() < kBranchFreeFrom ? ForwardKernel::Ssse3
-                                                                 : ForwardKernel::Ssse3BranchFree;
+    const bool inCaches = text.size() < kBranchFreeFrom;
+    const ForwardKernel kernel =
+        HasSsse3() ? (inCaches ? ForwardKernel::Ssse3 : ForwardKernel::Ssse3BranchFree)
+                   : (inCaches ? ForwardKernel::Baseline : ForwardKernel::BaselineBranchFree);
     return UmlauteToTwoCharacterForm(text, out, wholeTextIsUtf8, kernel);
 }
 
 bool HasForwardKernel(ForwardKernel kernel) {
-    return kernel == ForwardKernel::Baseline || HasSsse3();
+    return kernel == ForwardKernel::Baseline || kernel == ForwardKernel::BaselineBranchFree ||
+           HasSsse3();
 }
 
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8,

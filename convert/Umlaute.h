@@ -49,11 +49,11 @@ std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool who
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out);
 
 // The ways the forward conversion can run on this machine: Baseline on every
-// CPU (SSE2 on x86); where the CPU has SSSE3, Ssse3 for texts in the caches
-// and Ssse3BranchFree for texts read from memory. The buffer form above
+// CPU (SSE2 on x86), Ssse3 where the CPU has it; each for texts in the caches,
+// and a BranchFree form for texts read from memory. The buffer form above
 // chooses by the CPU and the text's size; this one runs the one named (the
 // baseline where it is missing), so that tests can hold them equal.
-enum class ForwardKernel { Baseline, Ssse3, Ssse3BranchFree };
+enum class ForwardKernel { Baseline, BaselineBranchFree, Ssse3, Ssse3BranchFree };
 bool HasForwardKernel(ForwardKernel kernel);
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8,
                                       ForwardKernel kernel);

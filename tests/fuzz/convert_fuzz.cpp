@@ -184,8 +184,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(forward == ReferenceForward(std::string(text)));
     FUZZ_CHECK(reverse == ReferenceReverse(std::string(text)));
     FUZZ_CHECK(EveryOtherByteUntouched(text, forward));
-    for (const auto kernel : {velmo::ForwardKernel::Baseline, velmo::ForwardKernel::Ssse3,
-                              velmo::ForwardKernel::Ssse3BranchFree})
+    for (const auto kernel :
+         {velmo::ForwardKernel::Baseline, velmo::ForwardKernel::BaselineBranchFree,
+          velmo::ForwardKernel::Ssse3, velmo::ForwardKernel::Ssse3BranchFree})
         FUZZ_CHECK(ForwardIntoExactRoom(text, kernel) == forward);
     FUZZ_CHECK(ReverseIntoExactRoom(text) == reverse);
     FUZZ_CHECK(velmo::ContainsGuardWord(text) == ReferenceGuard(text));

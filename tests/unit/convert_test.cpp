@@ -99,8 +99,8 @@ TEST(Umlaute, EveryPlaceInALongText) {
         return f;
     }();
     // Each way the forward conversion can run on this CPU, too.
-    const ForwardKernel kernels[] = {ForwardKernel::Baseline, ForwardKernel::Ssse3,
-                                     ForwardKernel::Ssse3BranchFree};
+    const ForwardKernel kernels[] = {ForwardKernel::Baseline, ForwardKernel::BaselineBranchFree,
+                                     ForwardKernel::Ssse3, ForwardKernel::Ssse3BranchFree};
     for (const Piece& piece : pieces) {
         for (std::size_t at = 0; at <= filler.size(); ++at) {
             const std::string before = filler.substr(0, at), after = filler.substr(at);
