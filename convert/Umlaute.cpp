@@ -223,6 +223,36 @@ inline void Copy32(unsigned char* to, const unsigned char* from) {
     std::memcpy(to, from, kBlock);
 }
 
+// A block's 32 bytes, loaded once for its marks and its copy.
+#if VELMO_UMLAUTE_SSE2
+struct Block {
+    __m128i first, second;
+};
+inline Block LoadBlock(const unsigned char* p) {
+    return {Load16(p), Load16(p + 16)};
+}
+inline Marks HighBytes(const Block& block) {
+    return ToMarks(block.first, block.second);
+}
+inline void StoreBlock(unsigned char* to, const Block& block) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block.first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), block.second);
+}
+#else
+struct Block {
+    const unsigned char* bytes;
+};
+inline Block LoadBlock(const unsigned char* p) {
+    return {p};
+}
+inline Marks HighBytes(const Block& block) {
+    return HighBytes(block.bytes);
+}
+inline void StoreBlock(unsigned char* to, const Block& block) {
+    Copy32(to, block.bytes);
+}
+#endif
+
 // How far past a block's start the block loops read and write: a slot at byte
 // 32 (no mark left), the byte behind it, and the 32 bytes copied behind that.
 constexpr std::size_t kReach = 2 * kBlock + 2;
@@ -453,9 +483,10 @@ template <bool wholeTextIsUtf8, ForwardKernel kernel>
             continue;
         }
 #endif
-        const Marks high = HighBytes(in + i);
+        const Block block = LoadBlock(in + i);
+        const Marks high = HighBytes(block);
         if (kernel != ForwardKernel::BaselineBranchFree && high == 0) {
-            Copy32(out + o, in + i);
+            StoreBlock(out + o, block);
             i += kBlock;
             o += kBlock;
             continue;
