@@ -412,13 +412,12 @@ unsigned KeptAmong(const unsigned char* block, unsigned candidates) {
         _mm_load_si128(reinterpret_cast<const __m128i*>(e.flip)));
 }
 
-// Writes the two-character form of the 16 bytes at `block` to `to` and returns
-// its length. Reads up to byte 17, writes up to 32 bytes (those behind the
-// length are overwritten by the next block's).
+// Writes the two-character form of the 16 bytes at `block` (loaded: `bytes`)
+// to `to` and returns its length. Reads up to byte 17, writes up to 32 bytes
+// (those behind the length are overwritten by the next block's).
 template <bool wholeTextIsUtf8>
-[[gnu::target("ssse3")]] inline std::size_t Expand16(const unsigned char* block,
+[[gnu::target("ssse3")]] inline std::size_t Expand16(const unsigned char* block, __m128i bytes,
                                                      unsigned char* to) {
-    const __m128i bytes = Load16(block);
     const __m128i low = _mm_set1_epi8(0x0F);
     const __m128i zero = _mm_setzero_si128();
     const __m128i byHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kGroupsByHigh));
@@ -449,13 +448,13 @@ template <bool wholeTextIsUtf8>
 // Expand16, or a copy when none of the 16 bytes is 0x80 or above (`high`
 // marks those that are).
 template <bool wholeTextIsUtf8>
-[[gnu::target("ssse3")]] inline std::size_t ConvertHalf(const unsigned char* block,
+[[gnu::target("ssse3")]] inline std::size_t ConvertHalf(const unsigned char* block, __m128i bytes,
                                                         unsigned char* to, Marks high) {
     if (high == 0) {
-        std::memcpy(to, block, 16);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
         return 16;
     }
-    return Expand16<wholeTextIsUtf8>(block, to);
+    return Expand16<wholeTextIsUtf8>(block, bytes, to);
 }
 
 #endif
@@ -477,8 +476,8 @@ template <bool wholeTextIsUtf8, ForwardKernel kernel>
     while (n - i >= kReach) {
 #if VELMO_UMLAUTE_SSE2
         if constexpr (kernel == ForwardKernel::Ssse3BranchFree) {
-            o += Expand16<wholeTextIsUtf8>(in + i, out + o);
-            o += Expand16<wholeTextIsUtf8>(in + i + 16, out + o);
+            o += Expand16<wholeTextIsUtf8>(in + i, Load16(in + i), out + o);
+            o += Expand16<wholeTextIsUtf8>(in + i + 16, Load16(in + i + 16), out + o);
             i += kBlock;
             continue;
         }
@@ -494,8 +493,8 @@ template <bool wholeTextIsUtf8, ForwardKernel kernel>
 #if VELMO_UMLAUTE_SSE2
         if constexpr (kernel == ForwardKernel::Ssse3) {
             // Each half again: a half without a byte 0x80 or above is copied.
-            o += ConvertHalf<wholeTextIsUtf8>(in + i, out + o, high & 0xFFFF);
-            o += ConvertHalf<wholeTextIsUtf8>(in + i + 16, out + o, high >> 16);
+            o += ConvertHalf<wholeTextIsUtf8>(in + i, block.first, out + o, high & 0xFFFF);
+            o += ConvertHalf<wholeTextIsUtf8>(in + i + 16, block.second, out + o, high >> 16);
             i += kBlock;
             continue;
         }
