@@ -12,10 +12,13 @@
 // interest is copied or skipped whole. With SSE2 (every x86-64 CPU, and every
 // CPU Windows 10 runs on) a block's marks come from vector compares; without it
 // from 64-bit word arithmetic. VELMO_PORTABLE_KERNEL forces the word version so
-// that it can be tested on a machine that has SSE2.
+// that it can be tested on a machine that has SSE2. Where the CPU also has
+// SSSE3 (asked at run time: the Windows builds target every x86-64 CPU), the
+// forward conversion expands 16 bytes at a time with byte shuffles.
 #if defined(__SSE2__) && !defined(VELMO_PORTABLE_KERNEL)
 #define VELMO_UMLAUTE_SSE2 1
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #else
 #define VELMO_UMLAUTE_SSE2 0
 #endif
@@ -222,6 +225,36 @@ inline void Copy32(unsigned char* to, const unsigned char* from) {
     std::memcpy(to, from, kBlock);
 }
 
+// A block's 32 bytes, loaded once for its marks and its copy.
+#if VELMO_UMLAUTE_SSE2
+struct Block {
+    __m128i first, second;
+};
+inline Block LoadBlock(const unsigned char* p) {
+    return {Load16(p), Load16(p + 16)};
+}
+inline Marks HighBytes(const Block& block) {
+    return ToMarks(block.first, block.second);
+}
+inline void StoreBlock(unsigned char* to, const Block& block) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block.first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), block.second);
+}
+#else
+struct Block {
+    const unsigned char* bytes;
+};
+inline Block LoadBlock(const unsigned char* p) {
+    return {p};
+}
+inline Marks HighBytes(const Block& block) {
+    return HighBytes(block.bytes);
+}
+inline void StoreBlock(unsigned char* to, const Block& block) {
+    Copy32(to, block.bytes);
+}
+#endif
+
 // How far past a block's start the block loops read and write: a slot at byte
 // 32 (no mark left), the byte behind it, and the 32 bytes copied behind that.
 constexpr std::size_t kReach = 2 * kBlock + 2;
@@ -233,12 +266,19 @@ std::size_t CountHighBytes(const unsigned char* in, std::size_t n) {
     std::size_t i = 0;
 #if VELMO_UMLAUTE_SSE2
     const __m128i zero = _mm_setzero_si128();
+    auto high = [&](std::size_t at) { return _mm_cmplt_epi8(Load16(in + at), zero); };
     while (n - i >= 16) {
         // One counter per byte lane, one added per high byte (the compare gives
-        // -1); summed up every 255 rounds, before a lane could overflow.
+        // -1): 64 bytes a round add at most 4 to a lane, so the lanes are summed
+        // up every 63 rounds, before one could overflow.
         __m128i lanes = zero;
-        for (int round = 0; round < 255 && n - i >= 16; ++round, i += 16)
-            lanes = _mm_sub_epi8(lanes, _mm_cmplt_epi8(Load16(in + i), zero));
+        for (int round = 0; round < 63 && n - i >= 64; ++round, i += 64)
+            lanes = _mm_sub_epi8(lanes, _mm_add_epi8(_mm_add_epi8(high(i), high(i + 16)),
+                                                     _mm_add_epi8(high(i + 32), high(i + 48))));
+        if (n - i < 64) {
+            for (; n - i >= 16; i += 16)
+                lanes = _mm_sub_epi8(lanes, high(i));
+        }
         const __m128i sums = _mm_sad_epu8(lanes, zero);
         count += static_cast<unsigned>(_mm_cvtsi128_si32(sums)) +
                  static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
@@ -263,7 +303,9 @@ std::size_t CountHighBytes(const unsigned char* in, std::size_t n) {
 // irregular for branch prediction, so every block's first slot runs without a
 // branch: a slot with no mark left handles byte 32 (the next block's first),
 // copying it unconverted to where it belongs anyway. A loop takes any further
-// marks. (Measured: one such slot beats none and beats two or three.)
+// marks. (Measured: one such slot beats none and beats two or three.) Below
+// 8 MiB, though, a block without a byte 0x80 or above skips the slots: for a
+// text in the caches the skipped work outweighs the wrong guesses.
 
 // Handles the lowest mark of `block`, whose output starts at `to`; `grown`
 // counts the bytes the block has gained so far.
@@ -279,16 +321,190 @@ inline void ForwardSlot(const unsigned char* block, unsigned char* to, std::size
     marks &= marks - 1;
 }
 
-// Writes the two-character form of in[0, n) to `out` and returns its length.
-// `out` has room for n + CountHighBytes(in, n) bytes.
+#if VELMO_UMLAUTE_SSE2
+
+// ---- Forward with SSSE3: a block's 16 bytes expanded at once.
+//
+// The seven bytes are told apart from all others by two shuffles: one table
+// by the high half of a byte, one by the low half, and a byte is of the seven
+// when the two answers share a bit. Each bit is one group of the seven whose
+// halves form a rectangle, so no other byte gets an answer:
+//   1: C4 E4 (high C or E, low 4), 2: D6, 4: DC DF, 8: F6 FC.
+// Groups 1 and 2 are the bytes that can begin a character kept as UTF-8, and
+// group 4 too when the whole text is UTF-8 (see MakeKeepTable).
+constexpr unsigned char kGroupsByHigh[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2 | 4, 1, 8};
+constexpr unsigned char kGroupsByLow[16] = {0, 0, 0, 0, 1, 0, 2 | 8, 0, 0, 0, 0, 0, 4 | 8, 0, 0, 4};
+constexpr unsigned char kKeepGroupsInText = 1 | 2;
+constexpr unsigned char kKeepGroupsInUtf8 = 1 | 2 | 4;
+constexpr unsigned char Groups(unsigned byte) {
+    return kGroupsByHigh[byte >> 4] & kGroupsByLow[byte & 15];
+}
+static_assert([] {
+    for (unsigned b = 0; b < 256; ++b) {
+        const unsigned char groups = Groups(b);
+        if ((groups != 0) != (kForward[b] != 0) ||
+            ((groups & kKeepGroupsInText) != 0) != (kKeepInText[b] != 0) ||
+            ((groups & kKeepGroupsInUtf8) != 0) != (kKeepInUtf8[b] != 0))
+            return false;
+    }
+    return true;
+}());
+
+// A pair's second byte is its single byte without bit 6 (all seven are C0 and
+// above: UTF-8 writes U+00C0–U+00FF as C3 and the byte less 0x40), so an
+// expanded byte is the byte shuffled in twice, XOR-ed to C3 and to its second.
+static_assert([] {
+    for (const UmlautRow& row : kUmlautRows)
+        if ((row.single & 0x40) == 0 || (row.single ^ 0x40) != row.second)
+            return false;
+    return true;
+}());
+
+// For each choice of marked bytes among 8: the shuffle that writes the 8 bytes
+// with each marked one twice, and what to XOR into the result.
+struct Expansion {
+    alignas(16) unsigned char shuffle[16];
+    alignas(16) unsigned char flip[16];
+};
+constexpr std::array<Expansion, 256> MakeExpansions() {
+    std::array<Expansion, 256> table{};
+    for (unsigned marks = 0; marks < 256; ++marks) {
+        Expansion& e = table[marks];
+        unsigned o = 0;
+        for (unsigned char k = 0; k < 8; ++k) {
+            if (marks >> k & 1) {
+                e.shuffle[o] = 0x80; // a zero, XOR-ed to the lead byte
+                e.flip[o++] = kUtf8Lead;
+                e.shuffle[o] = k;
+                e.flip[o++] = 0x40;
+            } else {
+                e.shuffle[o++] = k;
+            }
+        }
+        for (; o < 16; ++o)
+            e.shuffle[o] = 0x80;
+    }
+    return table;
+}
+constexpr auto kExpansions = MakeExpansions();
+// How many bytes 8 bytes grow by with these marks.
+constexpr std::array<unsigned char, 256> kGrowth = [] {
+    std::array<unsigned char, 256> table{};
+    for (unsigned marks = 0; marks < 256; ++marks)
+        table[marks] = static_cast<unsigned char>(std::popcount(marks));
+    return table;
+}();
+
+// Of the marks in `candidates` (bytes that may begin a kept character and are
+// followed by a byte 80–BF), those that do begin one.
 template <bool wholeTextIsUtf8>
-std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char* out) {
+unsigned KeptAmong(const unsigned char* block, unsigned candidates) {
+    const unsigned char* keep = KeepTable(wholeTextIsUtf8);
+    unsigned kept = 0;
+    for (; candidates; candidates &= candidates - 1) {
+        const unsigned p = static_cast<unsigned>(std::countr_zero(candidates));
+        if (KeptNearEnd(block + p, 3, keep))
+            kept |= 1u << p;
+    }
+    return kept;
+}
+
+// The first 8 bytes of `eight`, with the marked ones expanded.
+[[gnu::target("ssse3")]] inline __m128i Expand8(__m128i eight, const Expansion& e) {
+    return _mm_xor_si128(
+        _mm_shuffle_epi8(eight, _mm_load_si128(reinterpret_cast<const __m128i*>(e.shuffle))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(e.flip)));
+}
+
+// Writes the two-character form of the 16 bytes at `block` (loaded: `bytes`)
+// to `to` and returns its length. Reads up to byte 17, writes up to 32 bytes
+// (those behind the length are overwritten by the next block's).
+template <bool wholeTextIsUtf8>
+[[gnu::target("ssse3")]] inline std::size_t Expand16(const unsigned char* block, __m128i bytes,
+                                                     unsigned char* to) {
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i byHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kGroupsByHigh));
+    const __m128i byLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kGroupsByLow));
+    const __m128i groups =
+        _mm_and_si128(_mm_shuffle_epi8(byHigh, _mm_and_si128(_mm_srli_epi16(bytes, 4), low)),
+                      _mm_shuffle_epi8(byLow, _mm_and_si128(bytes, low)));
+    unsigned marks =
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, zero))) & 0xFFFF;
+    // Bytes that may begin a kept character and have a byte 80–BF behind
+    // them: rare in either kind of text, and then looked at one by one.
+    const __m128i keepGroups =
+        _mm_set1_epi8(static_cast<char>(wholeTextIsUtf8 ? kKeepGroupsInUtf8 : kKeepGroupsInText));
+    const __m128i notKeepable = _mm_cmpeq_epi8(_mm_and_si128(groups, keepGroups), zero);
+    if (const auto candidates = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_andnot_si128(notKeepable, Continuation(block + 1))))) [[unlikely]]
+        marks &= ~KeptAmong<wholeTextIsUtf8>(block, candidates);
+
+    const Expansion& first = kExpansions[marks & 0xFF];
+    const Expansion& second = kExpansions[marks >> 8];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), Expand8(bytes, first));
+    const std::size_t half = 8 + kGrowth[marks & 0xFF];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + half),
+                     Expand8(_mm_srli_si128(bytes, 8), second));
+    return half + 8 + kGrowth[marks >> 8];
+}
+
+// Expand16, or a copy when none of the 16 bytes is 0x80 or above (`high`
+// marks those that are).
+template <bool wholeTextIsUtf8>
+[[gnu::target("ssse3")]] inline std::size_t ConvertHalf(const unsigned char* block, __m128i bytes,
+                                                        unsigned char* to, Marks high) {
+    if (high == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+        return 16;
+    }
+    return Expand16<wholeTextIsUtf8>(block, bytes, to);
+}
+
+#endif
+
+// Writes the two-character form of in[0, n) to `out` and returns its length.
+// `out` has room for n + CountHighBytes(in, n) bytes. A block without a byte
+// 0x80 or above (most of a script) is copied as it is; any other is expanded
+// by the slots above, or with SSSE3 16 bytes at a time. Whether a block has
+// such a byte is a branch that German text makes hard to predict; while the
+// text comes from the caches, a wrong guess costs less than converting every
+// block, but for a text read from memory the guess waits for the memory: the
+// BranchFree kernels convert every block.
+template <bool wholeTextIsUtf8, ForwardKernel kernel>
+[[gnu::always_inline]] inline std::size_t ConvertForward(const unsigned char* in, std::size_t n,
+                                                         unsigned char* out) {
     const unsigned char* keep = KeepTable(wholeTextIsUtf8);
     std::size_t i = 0; // the block's start in the input
     std::size_t o = 0; // and in the output
     while (n - i >= kReach) {
+#if VELMO_UMLAUTE_SSE2
+        if constexpr (kernel == ForwardKernel::Ssse3BranchFree) {
+            o += Expand16<wholeTextIsUtf8>(in + i, Load16(in + i), out + o);
+            o += Expand16<wholeTextIsUtf8>(in + i + 16, Load16(in + i + 16), out + o);
+            i += kBlock;
+            continue;
+        }
+#endif
+        const Block block = LoadBlock(in + i);
+        const Marks high = HighBytes(block);
+        if (kernel != ForwardKernel::BaselineBranchFree && high == 0) {
+            StoreBlock(out + o, block);
+            i += kBlock;
+            o += kBlock;
+            continue;
+        }
+#if VELMO_UMLAUTE_SSE2
+        if constexpr (kernel == ForwardKernel::Ssse3) {
+            // Each half again: a half without a byte 0x80 or above is copied.
+            o += ConvertHalf<wholeTextIsUtf8>(in + i, block.first, out + o, high & 0xFFFF);
+            o += ConvertHalf<wholeTextIsUtf8>(in + i + 16, block.second, out + o, high >> 16);
+            i += kBlock;
+            continue;
+        }
+#endif
         Copy32(out + o, in + i);
-        Marks marks = HighBytes(in + i) & ~KeptMarks<wholeTextIsUtf8>(in + i);
+        Marks marks = high & ~KeptMarks<wholeTextIsUtf8>(in + i);
         std::size_t grown = 0;
         ForwardSlot(in + i, out + o, grown, marks);
         while (marks)
@@ -306,6 +522,58 @@ std::size_t ConvertForward(const unsigned char* in, std::size_t n, unsigned char
         }
     }
     return o;
+}
+
+using ForwardFunction = std::size_t (*)(const unsigned char*, std::size_t, unsigned char*);
+
+template <bool wholeTextIsUtf8, ForwardKernel kernel>
+std::size_t ConvertForwardBaseline(const unsigned char* in, std::size_t n, unsigned char* out) {
+    return ConvertForward<wholeTextIsUtf8, kernel>(in, n, out);
+}
+
+#if VELMO_UMLAUTE_SSE2
+template <bool wholeTextIsUtf8, ForwardKernel kernel>
+[[gnu::target("ssse3")]] std::size_t ConvertForwardSsse3(const unsigned char* in, std::size_t n,
+                                                         unsigned char* out) {
+    return ConvertForward<wholeTextIsUtf8, kernel>(in, n, out);
+}
+
+bool CpuHasSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+#endif
+
+// From this size on a text is taken to come from memory rather than from the
+// caches, and both directions leave out the branch on a block's bytes
+// (measured on the benchmark's 1 MiB and 64 MiB texts).
+constexpr std::size_t kBranchFreeFrom = std::size_t{8} << 20;
+
+ForwardFunction ForwardFunctionOf(bool wholeTextIsUtf8, ForwardKernel kernel) {
+#if VELMO_UMLAUTE_SSE2
+    if (kernel == ForwardKernel::Ssse3)
+        return wholeTextIsUtf8 ? ConvertForwardSsse3<true, ForwardKernel::Ssse3>
+                               : ConvertForwardSsse3<false, ForwardKernel::Ssse3>;
+    if (kernel == ForwardKernel::Ssse3BranchFree)
+        return wholeTextIsUtf8 ? ConvertForwardSsse3<true, ForwardKernel::Ssse3BranchFree>
+                               : ConvertForwardSsse3<false, ForwardKernel::Ssse3BranchFree>;
+#endif
+    if (kernel == ForwardKernel::BaselineBranchFree)
+        return wholeTextIsUtf8 ? ConvertForwardBaseline<true, ForwardKernel::BaselineBranchFree>
+                               : ConvertForwardBaseline<false, ForwardKernel::BaselineBranchFree>;
+    return wholeTextIsUtf8 ? ConvertForwardBaseline<true, ForwardKernel::Baseline>
+                           : ConvertForwardBaseline<false, ForwardKernel::Baseline>;
+}
+
+// Whether this CPU has SSSE3, asked once: the Windows builds are made for
+// every x86 CPU with SSE2, and SSSE3 came later.
+bool HasSsse3() {
+#if VELMO_UMLAUTE_SSE2
+    static const bool ssse3 = CpuHasSsse3();
+    return ssse3;
+#else
+    return false;
+#endif
 }
 
 // ---- Reverse: each 0xC3 followed by one of the seven second bytes becomes the single byte.
@@ -334,6 +602,7 @@ inline void ReverseSlot(const unsigned char* block, unsigned char* to, std::size
 
 // Writes the single-character form of in[0, n) to `out` (room for n bytes) and
 // returns its length.
+template <bool skipPlainBlocks>
 std::size_t ConvertReverse(const unsigned char* in, std::size_t n, unsigned char* out) {
     // The single byte of a pair that ends with in[i], or 0. (A pair's second
     // byte is never 0xC3, so the 0xC3 before it cannot belong to an earlier pair.)
@@ -347,6 +616,13 @@ std::size_t ConvertReverse(const unsigned char* in, std::size_t n, unsigned char
         if (const unsigned char single = pairEndingAt(i))
             out[o] = single;
         Marks marks = LeadBytes(in + i);
+        // A block without 0xC3 (most of a script) is done with its copy;
+        // for a text from memory, the branch costs more than the slot.
+        if (skipPlainBlocks && marks == 0) {
+            i += kBlock;
+            o += kBlock;
+            continue;
+        }
         std::size_t shrunk = 0;
         ReverseSlot(in + i, out + o, shrunk, marks);
         while (marks)
@@ -410,15 +686,32 @@ std::size_t TwoCharacterFormRoom(std::string_view text) {
 }
 
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8) {
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    auto* to = reinterpret_cast<unsigned char*>(out);
-    return wholeTextIsUtf8 ? ConvertForward<true>(in, text.size(), to)
-                           : ConvertForward<false>(in, text.size(), to);
+    const bool inCaches = text.size() < kBranchFreeFrom;
+    const ForwardKernel kernel =
+        HasSsse3() ? (inCaches ? ForwardKernel::Ssse3 : ForwardKernel::Ssse3BranchFree)
+                   : (inCaches ? ForwardKernel::Baseline : ForwardKernel::BaselineBranchFree);
+    return UmlauteToTwoCharacterForm(text, out, wholeTextIsUtf8, kernel);
+}
+
+bool HasForwardKernel(ForwardKernel kernel) {
+    return kernel == ForwardKernel::Baseline || kernel == ForwardKernel::BaselineBranchFree ||
+           HasSsse3();
+}
+
+std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8,
+                                      ForwardKernel kernel) {
+    if (!HasForwardKernel(kernel))
+        kernel = ForwardKernel::Baseline;
+    return ForwardFunctionOf(wholeTextIsUtf8,
+                             kernel)(reinterpret_cast<const unsigned char*>(text.data()),
+                                     text.size(), reinterpret_cast<unsigned char*>(out));
 }
 
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out) {
-    return ConvertReverse(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                          reinterpret_cast<unsigned char*>(out));
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    auto* to = reinterpret_cast<unsigned char*>(out);
+    return text.size() < kBranchFreeFrom ? ConvertReverse<true>(in, text.size(), to)
+                                         : ConvertReverse<false>(in, text.size(), to);
 }
 
 std::string UmlauteToTwoCharacterForm(std::string_view text) {

@@ -48,6 +48,16 @@ std::size_t TwoCharacterFormRoom(std::string_view text);
 std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8);
 std::size_t UmlauteToSingleCharacter(std::string_view text, char* out);
 
+// The ways the forward conversion can run on this machine: Baseline on every
+// CPU (SSE2 on x86), Ssse3 where the CPU has it; each for texts in the caches,
+// and a BranchFree form for texts read from memory. The buffer form above
+// chooses by the CPU and the text's size; this one runs the one named (the
+// baseline where it is missing), so that tests can hold them equal.
+enum class ForwardKernel { Baseline, BaselineBranchFree, Ssse3, Ssse3BranchFree };
+bool HasForwardKernel(ForwardKernel kernel);
+std::size_t UmlauteToTwoCharacterForm(std::string_view text, char* out, bool wholeTextIsUtf8,
+                                      ForwardKernel kernel);
+
 // True when the text is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF); plain ASCII and the empty text are.
 bool IsWellFormedUtf8(std::string_view text);

@@ -133,13 +133,14 @@ bool EveryOtherByteUntouched(std::string_view text, std::string_view forward) {
 }
 
 // The buffer forms, into buffers of exactly the promised room, so that the
-// address sanitizer sees any byte written past it.
-std::string ForwardIntoExactRoom(std::string_view text) {
+// address sanitizer sees any byte written past it; the forward one in each
+// way it can run on this CPU.
+std::string ForwardIntoExactRoom(std::string_view text, velmo::ForwardKernel kernel) {
     const std::size_t room = velmo::TwoCharacterFormRoom(text);
     FUZZ_CHECK(room >= text.size() && room <= 2 * text.size());
     auto buffer = std::make_unique<char[]>(room);
     const std::size_t written =
-        velmo::UmlauteToTwoCharacterForm(text, buffer.get(), velmo::IsWellFormedUtf8(text));
+        velmo::UmlauteToTwoCharacterForm(text, buffer.get(), velmo::IsWellFormedUtf8(text), kernel);
     FUZZ_CHECK(written <= room);
     return {buffer.get(), written};
 }
@@ -202,7 +203,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(forward == ReferenceForward(std::string(text)));
     FUZZ_CHECK(reverse == ReferenceReverse(std::string(text)));
     FUZZ_CHECK(EveryOtherByteUntouched(text, forward));
-    FUZZ_CHECK(ForwardIntoExactRoom(text) == forward);
+    for (const auto kernel :
+         {velmo::ForwardKernel::Baseline, velmo::ForwardKernel::BaselineBranchFree,
+          velmo::ForwardKernel::Ssse3, velmo::ForwardKernel::Ssse3BranchFree})
+        FUZZ_CHECK(ForwardIntoExactRoom(text, kernel) == forward);
     FUZZ_CHECK(ReverseIntoExactRoom(text) == reverse);
     FUZZ_CHECK(velmo::ContainsGuardWord(text) == ReferenceGuard(text));
     FUZZ_CHECK(ClassifiedBySignature(text));

@@ -98,12 +98,24 @@ TEST(Umlaute, EveryPlaceInALongText) {
             f += "local x = 1\r\n";
         return f;
     }();
+    // Each way the forward conversion can run on this CPU, too.
+    const ForwardKernel kernels[] = {ForwardKernel::Baseline, ForwardKernel::BaselineBranchFree,
+                                     ForwardKernel::Ssse3, ForwardKernel::Ssse3BranchFree};
     for (const Piece& piece : pieces) {
         for (std::size_t at = 0; at <= filler.size(); ++at) {
             const std::string before = filler.substr(0, at), after = filler.substr(at);
             const std::string text = before + piece.text + after;
-            EXPECT_EQ(UmlauteToTwoCharacterForm(text), before + piece.forward + after) << at;
+            const std::string forward = before + piece.forward + after;
+            EXPECT_EQ(UmlauteToTwoCharacterForm(text), forward) << at;
             EXPECT_EQ(UmlauteToSingleCharacter(text), before + piece.reverse + after) << at;
+            for (const ForwardKernel kernel : kernels) {
+                if (!HasForwardKernel(kernel))
+                    continue;
+                std::string out(TwoCharacterFormRoom(text), '\0');
+                out.resize(
+                    UmlauteToTwoCharacterForm(text, out.data(), IsWellFormedUtf8(text), kernel));
+                EXPECT_EQ(out, forward) << at << " kernel " << static_cast<int>(kernel);
+            }
         }
     }
 }
