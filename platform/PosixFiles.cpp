@@ -310,17 +310,25 @@ std::uint32_t PosixFiles::FileAttributes(const std::string& path) {
     return file_attr::Normal;
 }
 
-int PosixFiles::Held(const std::string& path) {
+PosixFiles::HeldFile* PosixFiles::Find(const std::string& path) {
     const auto found = held_.find(path);
-    if (found == held_.end())
-        return -1;
-    struct stat opened {
-    }, named{};
-    if (::fstat(found->second.Get(), &opened) != 0)
-        throw LastError(path);
-    if (::lstat(path.c_str(), &named) != 0 || !SameInode(opened, named))
+    return found == held_.end() ? nullptr : &found->second;
+}
+
+PosixFiles::HeldFile* PosixFiles::Held(const std::string& path) {
+    HeldFile* held = Find(path);
+    struct stat named {};
+    if (held && (::lstat(path.c_str(), &named) != 0 || named.st_dev != held->device ||
+                 named.st_ino != held->inode))
         throw ChangedMeanwhile(path);
-    return found->second.Get();
+    return held;
+}
+
+void PosixFiles::Hold(const std::string& path, Descriptor file) {
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0)
+        throw LastError(path);
+    held_.insert_or_assign(path, HeldFile{std::move(file), info.st_dev, info.st_ino});
 }
 
 namespace {
@@ -376,7 +384,7 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
     // replaces. Neither way of making it follows a link found at the name.
     const mode_t mode = (attributes & file_attr::ReadOnly) ? 0400 : 0600;
     if (Descriptor file = NamedWhenWritten(path, bytes, mode)) {
-        held_.insert_or_assign(path, std::move(file));
+        Hold(path, std::move(file));
         return;
     }
     // Created under its name, then locked. A sweep for leftovers by another
@@ -391,8 +399,8 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
     if ((::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
         (::fstat(file.Get(), &info) == 0 && info.st_nlink == 0))
         throw PlatformError(WindowsCode(EEXIST), std::strerror(EEXIST), path);
-    held_.insert_or_assign(path, std::move(file));
-    if (!WriteAll(held_[path].Get(), bytes)) {
+    Hold(path, std::move(file));
+    if (!WriteAll(held_[path].fd.Get(), bytes)) {
         const int error = errno;
         try {
             DeleteFile(path); // nothing half-written stays behind
@@ -406,7 +414,10 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
 
 void PosixFiles::KeepPermissions(const std::string& original, const std::string& copy) {
     Descriptor own;
-    int target = Held(copy);
+    // Everything is set on the descriptor: whatever another program puts at
+    // the name meanwhile is never touched, and the replace finds the swap.
+    const HeldFile* held = Find(copy);
+    int target = held ? held->fd.Get() : -1;
     if (target < 0) {
         own = Descriptor(::open(copy.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
         if (!own)
@@ -461,9 +472,8 @@ Leftover PosixFiles::RemoveLeftover(const std::string& path) {
 void PosixFiles::FlushFiles(const std::vector<std::string>& paths) {
     FlushByFileSystem(
         paths, kWholeFileSystemFlush, [this](const std::string& path, Descriptor& own) {
-            const int held = Held(path);
-            if (held >= 0)
-                return held;
+            if (const HeldFile* held = Find(path))
+                return held->fd.Get();
             own = Descriptor(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
             return own.Get();
         });
@@ -476,21 +486,19 @@ void PosixFiles::LinkFile(const std::string& existing, const std::string& newNam
 }
 
 void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
-    // A file of ours is moved only while its name still leads to it, and is
-    // checked at its new name afterwards: another user who can write the folder
-    // may swap names, and then what we wrote has not arrived.
-    const int held = Held(from);
-    struct stat ours {};
-    if (held >= 0 && ::fstat(held, &ours) != 0)
-        throw LastError(from);
+    // A file of ours is checked at its new name afterwards: another user who
+    // can write the folder may swap names, and then what we wrote has not
+    // arrived.
+    HeldFile* ours = Find(from);
+    const std::uint64_t device = ours ? ours->device : 0, inode = ours ? ours->inode : 0;
     auto arrived = [&] {
         struct stat found {};
-        return ::lstat(to.c_str(), &found) == 0 && SameInode(ours, found);
+        return ::lstat(to.c_str(), &found) == 0 && found.st_dev == device && found.st_ino == inode;
     };
-    if (held >= 0 && replaceExisting) {
+    if (ours && replaceExisting) {
         // The two names change places in one step, so that what came to `to`
-        // can still be sent back: a file swapped in at `from` between the look
-        // and the rename never stays in the script's place.
+        // can still be sent back: a file swapped in at `from` never stays in
+        // the script's place.
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
             held_.erase(from);
             if (!arrived()) {
@@ -502,10 +510,13 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
                 throw LastError(to);
             return;
         }
-        // No exchange on this file system, or nothing at `to` yet: a plain rename.
+        // No exchange on this file system, or nothing at `to` yet: a plain
+        // rename, while the name still leads to our file.
         if (errno != EINVAL && errno != ENOSYS && errno != ENOENT)
             throw LastError(from);
     }
+    if (ours)
+        Held(from);
     if (replaceExisting) {
         if (::rename(from.c_str(), to.c_str()) != 0)
             throw LastError(from);
@@ -519,7 +530,7 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
         if (::unlink(from.c_str()) != 0)
             throw LastError(from);
     }
-    if (held < 0)
+    if (!ours)
         return;
     held_.erase(from);
     if (!arrived())

@@ -52,11 +52,19 @@ class PosixFiles final : public FileServices, public DirectoryServices {
     char Separator() const override { return '/'; }
 
   private:
-    // The descriptor of a file this program created and still holds at `path`,
-    // after checking that the name still leads to it; -1 for any other path.
-    int Held(const std::string& path);
-    // Files created by WriteNewFile, open and locked until moved or deleted.
-    std::map<std::string, Descriptor> held_;
+    // A file created by WriteNewFile, open and locked until moved or deleted,
+    // and which file it is.
+    struct HeldFile {
+        Descriptor fd;
+        std::uint64_t device = 0, inode = 0;
+    };
+    // The file this program created and still holds at `path`; null for any
+    // other path. Work on its descriptor needs no look at the name.
+    HeldFile* Find(const std::string& path);
+    // The same after checking that the name still leads to it, for work by name.
+    HeldFile* Held(const std::string& path);
+    void Hold(const std::string& path, Descriptor file);
+    std::map<std::string, HeldFile> held_;
 };
 
 // The Windows error number for a POSIX error, where the two mean the same;

@@ -49,8 +49,10 @@ struct Result {
 // Runs `argv` (a shell command when `shell`) in `dir` with `input` on stdin.
 inline Result Spawn(const std::vector<std::string>& argv, const fs::path& dir,
                     const std::string& input = {}) {
-    const fs::path io = dir / ".io";
-    fs::create_directories(io);
+    // The standard streams go through files of this call's own: tests run in
+    // parallel, and several run commands in the same folder.
+    char ioName[] = "/tmp/velmo-io-XXXXXX";
+    const fs::path io = mkdtemp(ioName);
     Write(io / "in", input);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
