@@ -137,8 +137,9 @@ namespace {
 
 const std::string kInput = "(Standardeingabe)";
 
-void TellRefusal(Reporter& reporter, ScriptKind kind) {
-    reporter.Notice(kInput + ": unverändert durchgereicht, " + std::string(CompanionRefusal(kind)));
+// The input goes out as it came, and why.
+void TellPassedThrough(Reporter& reporter, std::string_view why) {
+    reporter.Notice(kInput + ": unverändert durchgereicht, " + std::string(why));
 }
 
 // With --trotzdem the guard word does not count, and --pruefen writes
@@ -160,7 +161,7 @@ int StreamFilter(FilterStreams& streams, const Options& options, Reporter& repor
     const auto tellRefusal = [&] {
         // As soon as the first bytes show it, for an input that never ends.
         if (!refusalTold && stream.KindKnown() && stream.Kind() != ScriptKind::Text) {
-            TellRefusal(reporter, stream.Kind());
+            TellPassedThrough(reporter, CompanionRefusal(stream.Kind()));
             refusalTold = true;
         }
     };
@@ -174,7 +175,7 @@ int StreamFilter(FilterStreams& streams, const Options& options, Reporter& repor
     if (refusalTold)
         return kDone;
     if (stream.Converted() > 0 && !options.anyway && stream.GuardWord()) {
-        reporter.Notice(kInput + ": unverändert durchgereicht, " + std::string(kGuardNotice));
+        TellPassedThrough(reporter, kGuardNotice);
         return kDone;
     }
     if (const std::string kept = stream.KeptSentence(); !kept.empty())
@@ -215,7 +216,7 @@ int SpoolFilter(FilterStreams& streams, const Options& options, Reporter& report
     };
     const auto passThrough = [&] { replay([&](std::string_view bytes) { streams.Write(bytes); }); };
     if (survey.Kind() != ScriptKind::Text) {
-        TellRefusal(reporter, survey.Kind());
+        TellPassedThrough(reporter, CompanionRefusal(survey.Kind()));
         passThrough();
         return kDone;
     }
@@ -227,7 +228,7 @@ int SpoolFilter(FilterStreams& streams, const Options& options, Reporter& report
         replay([&](std::string_view bytes) { count.Add(bytes); });
         count.Finish();
         if (count.Converted() > 0) {
-            reporter.Notice(kInput + ": unverändert durchgereicht, " + std::string(kGuardNotice));
+            TellPassedThrough(reporter, kGuardNotice);
             passThrough();
             return kDone;
         }
