@@ -268,7 +268,7 @@ void VelmoStarter::Command1_Click() {
 // ---- script conversion
 
 void VelmoStarter::OpenTextFile(const std::string& path) {
-    LoadScript(*FileSystem, path, texts);
+    LoadScript(*FileSystem, path, texts, limits);
 }
 
 void VelmoStarter::SaveTextFile(const std::string& path) {
@@ -297,12 +297,12 @@ void VelmoStarter::ConvertScript(Direction direction) {
     // Whatever happens next, the script's text is not kept in memory past this action.
     struct Release {
         ScriptTexts& texts;
-        ~Release() { texts.ScriptText = std::make_shared<const std::string>(); }
+        ~Release() { texts.ScriptText = ScriptContent(); }
     } release{texts};
 
     // Only text is converted: the bytes of a compiled chunk or of UTF-16/UTF-32
     // text would be changed at random and the file destroyed.
-    ScriptDecision decision = DecideScript(*texts.ScriptText, direction);
+    ContentDecision decision = DecideContent(*FileSystem, texts.ScriptText, direction);
     if (decision.Refused()) {
         FileSystem->MsgBox(RefusalText(CommonDialog1.FileName, decision.kind), mb::OkCritical,
                            std::string(kWindowTitle));
@@ -314,15 +314,15 @@ void VelmoStarter::ConvertScript(Direction direction) {
         return;
 
     if (decision.Changes())
-        texts.ScriptText = std::make_shared<const std::string>(std::move(decision.text));
+        texts.ScriptText = std::move(decision.text);
     SaveTextFile(CommonDialog1.FileName);
 
     // Characters left as UTF-8 are named under "Fertig", so that the user can
     // look at them.
     if (controls[Meldung].value == 1) {
         std::string done(kDoneMessage);
-        if (decision.keptAsUtf8 > 0)
-            done += "\r" + KeptAsUtf8Sentence(decision, *texts.OriginalText);
+        if (!decision.keptSentence.empty())
+            done += "\r" + decision.keptSentence;
         FileSystem->MsgBox(done, mb::Ok, "");
     }
 }

@@ -64,6 +64,9 @@ class VelmoStarter {
     std::string GamePath;
     std::string NotepadPath;
     ScriptTexts texts; // ScriptText and OriginalText
+    // Up to which size a script is held whole; a bigger one is converted a
+    // piece at a time (tests make it small).
+    ScriptLimits limits;
     const std::string DialogInitDir;
     CommonDialog CommonDialog1;
 

@@ -17,8 +17,9 @@ namespace {
 class Batch {
   public:
     Batch(FileServices& files, DirectoryServices& directories, const Options& options,
-          Reporter& reporter)
+          Reporter& reporter, const ScriptLimits& limits)
         : files_(files), directories_(directories), options_(options), reporter_(reporter),
+          limits_(limits),
           rounds_(
               files,
               [this](const std::string& path, std::size_t characters) {
@@ -66,17 +67,16 @@ class Batch {
 
     void Process(const std::string& path) {
         try {
-            StampedBytes read = files_.ReadStampedFile(path);
+            FileStamp stamp;
+            const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
             // One file reached by two names (hard links, a second spelling) is
             // converted once.
-            const auto [first, isNew] =
-                seen_.try_emplace({read.stamp.device, read.stamp.file}, path);
+            const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
             if (!isNew) {
                 Skip(path, "dieselbe Datei wie " + first->second);
                 return;
             }
-            const std::string& text = read.bytes;
-            const ScriptDecision decision = DecideScript(text, options_.direction);
+            ContentDecision decision = DecideContent(files_, text, options_.direction);
             if (decision.Refused()) {
                 Skip(path, CompanionRefusal(decision.kind));
                 return;
@@ -85,8 +85,8 @@ class Batch {
                 Skip(path, kGuardNotice);
                 return;
             }
-            if (decision.keptAsUtf8 > 0)
-                reporter_.Notice(path + ": " + KeptAsUtf8Sentence(decision, text));
+            if (!decision.keptSentence.empty())
+                reporter_.Notice(path + ": " + decision.keptSentence);
             if (!decision.Changes()) {
                 ++tally_.unchanged; // never rewritten: no backup, its times stay
                 return;
@@ -96,13 +96,15 @@ class Batch {
                 reporter_.Changed(ChangedLine(path, decision.converted, true));
                 return;
             }
-            StagedScript staged = StageScript(files_, path, text, decision.text, options_.backup,
-                                              BackupBy::LinkOrCopy, read.stamp);
+            StagedScript staged =
+                StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
+                            options_.backup, BackupBy::LinkOrCopy, stamp);
             if (staged.leftoversRemoved > 0)
                 reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
-            if (read.stamp.links > 1)
-                reporter_.Notice(OtherNamesLine(path, read.stamp.links - 1));
-            rounds_.Add(std::move(staged), decision.converted, decision.text.size());
+            if (stamp.links > 1)
+                reporter_.Notice(OtherNamesLine(path, stamp.links - 1));
+            rounds_.Add(std::move(staged), decision.converted,
+                        static_cast<std::size_t>(decision.size));
         } catch (const PlatformError& error) {
             // Swapped for a link or something else since the walk: skipped as
             // the walk skips it.
@@ -121,6 +123,7 @@ class Batch {
     DirectoryServices& directories_;
     const Options& options_;
     Reporter& reporter_;
+    const ScriptLimits limits_;
     CommitRounds rounds_;
     Tally tally_;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_; // file -> first name
@@ -129,8 +132,8 @@ class Batch {
 } // namespace
 
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
-             Reporter& reporter) {
-    return Batch(files, directories, options, reporter).Run();
+             Reporter& reporter, const ScriptLimits& limits) {
+    return Batch(files, directories, options, reporter, limits).Run();
 }
 
 namespace {

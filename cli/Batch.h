@@ -6,6 +6,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/Report.h"
+#include "convert/ScriptContent.h"
 #include "convert/UmlautStream.h"
 #include "platform/FileServices.h"
 
@@ -25,9 +26,10 @@ inline constexpr int kFailed = 2;      // bad usage, or a file that could not be
 // SIGTERM, 129 for SIGHUP or a closed console window, 149 for Ctrl+Break.
 inline constexpr int kInterrupted = 128;
 
-// Converts (or checks) every script found below options.paths.
+// Converts (or checks) every script found below options.paths; scripts bigger
+// than limits.whole a piece at a time.
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
-             Reporter& reporter);
+             Reporter& reporter, const ScriptLimits& limits = {});
 
 // Where the filter's bytes come from and go to, and where input waits that
 // cannot go out before all of it is read.

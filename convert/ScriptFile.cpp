@@ -76,7 +76,7 @@ bool Discard(FileServices& files, const std::string& temporary) {
 // that name; `shared` tells whether it is a second name for the script's file.
 // A copy gets the script's permissions, so it is as private as the script it
 // keeps, and is written through one of the script's temporary files.
-std::string MakeBackup(FileServices& files, const std::string& path, const std::string& oldText,
+std::string MakeBackup(FileServices& files, const std::string& path, const ByteSource& oldText,
                        BackupBy method, bool& shared) {
     const DateTimeTexts now = files.Now();
     for (int counter = 1;; ++counter) {
@@ -121,12 +121,13 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, nameStart - 1);
 }
 
-void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts) {
-    StampedBytes read = files.ReadStampedFile(path);
-    auto text = std::make_shared<const std::string>(std::move(read.bytes));
-    texts.ScriptText = text;
-    texts.OriginalText = std::move(text);
-    texts.Stamp = read.stamp;
+void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts,
+                const ScriptLimits& limits) {
+    FileStamp stamp;
+    ScriptContent content = ReadScriptContent(files, path, limits, stamp);
+    texts.ScriptText = content;
+    texts.OriginalText = std::move(content);
+    texts.Stamp = stamp;
 }
 
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter) {
@@ -140,7 +141,7 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
     return scriptPath.substr(0, nameStart) + name + ".bak";
 }
 
-std::string WriteTemporary(FileServices& files, const std::string& target, const std::string& bytes,
+std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
                            std::uint32_t attributes, std::size_t* leftoversRemoved) {
     const std::size_t nameStart = FileNameStart(target);
     const std::string stem = target.substr(0, nameStart) + "~" + target.substr(nameStart);
@@ -151,7 +152,7 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
     for (int tries = 1;; ++tries) {
         temporary = nameOf(n);
         try {
-            files.WriteNewFile(temporary, bytes, attributes & ~file_attr::ReadOnly);
+            files.WriteNewFileFrom(temporary, bytes, attributes & ~file_attr::ReadOnly);
             break;
         } catch (const PlatformError& e) {
             // Told of the file the user knows, never of the temporary one.
@@ -185,7 +186,7 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
     return temporary;
 }
 
-void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
+void WriteFileSafely(FileServices& files, const std::string& target, const ByteSource& bytes,
                      std::uint32_t attributes, bool replaceExisting, const std::string& forScript) {
     const std::string temporary =
         WriteTemporary(files, forScript.empty() ? target : forScript, bytes, attributes);
@@ -210,8 +211,8 @@ void WriteFileSafely(FileServices& files, const std::string& target, const std::
     }
 }
 
-StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
-                         const std::string& newText, bool backup, BackupBy method,
+StagedScript StageScript(FileServices& files, const std::string& path, const ByteSource& oldText,
+                         const ByteSource& newText, bool backup, BackupBy method,
                          const std::optional<FileStamp>& asRead) {
     std::uint32_t attributes = file_attr::Normal;
     const bool exists = files.FileExists(path);
@@ -372,8 +373,9 @@ void DiscardStagedScript(FileServices& files, const StagedScript& staged) {
 
 void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,
                 bool backup) {
-    const StagedScript staged = StageScript(files, path, *texts.OriginalText, *texts.ScriptText,
-                                            backup, BackupBy::Copy, texts.Stamp);
+    const StagedScript staged =
+        StageScript(files, path, texts.OriginalText.Source(files), texts.ScriptText.Source(files),
+                    backup, BackupBy::Copy, texts.Stamp);
     std::vector<CommitFailure> failures = CommitScripts(files, {staged});
     if (!failures.empty())
         throw failures.front().error;

@@ -1,6 +1,7 @@
-// Loading a whole script file and writing it back safely, with its backup.
+// Loading a script file and writing it back safely, with its backup.
 #pragma once
 
+#include "convert/ScriptContent.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -11,21 +12,20 @@
 
 namespace velmo {
 
-// Script contents are bytes, never re-encoded. A load puts the same buffer in
-// both texts; a conversion replaces ScriptText with a new buffer, so the text as
-// read is kept for the backup without a second copy.
-using SharedText = std::shared_ptr<const std::string>;
-
+// A load puts the same text in both; a conversion replaces ScriptText, so the
+// text as read is kept for the backup without a second copy. A script too big
+// to hold stays in its file, and both name it there.
 struct ScriptTexts {
-    SharedText ScriptText = std::make_shared<const std::string>();
-    SharedText OriginalText = std::make_shared<const std::string>();
+    ScriptContent ScriptText;
+    ScriptContent OriginalText;
     // The file as it was read: a save replaces it only if nobody wrote it since.
     std::optional<FileStamp> Stamp;
 };
 
-// Reads the whole file into ScriptText and OriginalText, with its stamp. On
-// failure all stay as they were.
-void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts);
+// Reads the file into ScriptText and OriginalText (whole up to limits.whole
+// bytes), with its stamp. On failure all stay as they were.
+void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts,
+                const ScriptLimits& limits = {});
 
 // Writes ScriptText over the file (see StageScript and CommitScripts): with
 // `backup`, OriginalText goes to a new backup file beside the script first; if
@@ -72,9 +72,15 @@ struct StagedScript {
 // read: a script changed since then is refused (ErrorCause::ChangedMeanwhile),
 // now or when it is committed. The script itself is not touched. On failure no
 // temporary file is left, and no backup made by this call.
-StagedScript StageScript(FileServices& files, const std::string& path, const std::string& oldText,
-                         const std::string& newText, bool backup, BackupBy method,
+StagedScript StageScript(FileServices& files, const std::string& path, const ByteSource& oldText,
+                         const ByteSource& newText, bool backup, BackupBy method,
                          const std::optional<FileStamp>& asRead = std::nullopt);
+inline StagedScript StageScript(FileServices& files, const std::string& path,
+                                const std::string& oldText, const std::string& newText, bool backup,
+                                BackupBy method,
+                                const std::optional<FileStamp>& asRead = std::nullopt) {
+    return StageScript(files, path, SourceOf(oldText), SourceOf(newText), backup, method, asRead);
+}
 
 // Takes back a staged script that will not be committed (the run was asked to
 // stop): its temporary file and the backup made for it go; the script itself
@@ -103,13 +109,18 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
 // The directory part of a path, without its last separator ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
 
-// Writes `bytes` to a new file in the same directory as `target`, named
+// Writes the bytes to a new file in the same directory as `target`, named
 // "~<name>.<n>.velmo-tmp" with the first free n, and returns its name. The file
 // is not yet durable. Temporary files of `target` that runs which ended without
 // cleaning up have left are removed on the way (those of running programs
 // stay); `leftoversRemoved`, where given, counts them.
-std::string WriteTemporary(FileServices& files, const std::string& target, const std::string& bytes,
+std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
                            std::uint32_t attributes, std::size_t* leftoversRemoved = nullptr);
+inline std::string WriteTemporary(FileServices& files, const std::string& target,
+                                  const std::string& bytes, std::uint32_t attributes,
+                                  std::size_t* leftoversRemoved = nullptr) {
+    return WriteTemporary(files, target, SourceOf(bytes), attributes, leftoversRemoved);
+}
 
 // Writes `bytes` to `target` through a temporary file that is flushed and then
 // moved into place in one step (replacing an existing target only with
@@ -118,8 +129,13 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
 // permissions first, and its temporary file is one of the script's, so that
 // the script's next save removes it should this one be killed. A new target
 // whose rename could not be made durable is removed again.
-void WriteFileSafely(FileServices& files, const std::string& target, const std::string& bytes,
+void WriteFileSafely(FileServices& files, const std::string& target, const ByteSource& bytes,
                      std::uint32_t attributes, bool replaceExisting,
                      const std::string& forScript = {});
+inline void WriteFileSafely(FileServices& files, const std::string& target,
+                            const std::string& bytes, std::uint32_t attributes,
+                            bool replaceExisting, const std::string& forScript = {}) {
+    WriteFileSafely(files, target, SourceOf(bytes), attributes, replaceExisting, forScript);
+}
 
 } // namespace velmo

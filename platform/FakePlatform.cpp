@@ -75,14 +75,18 @@ FileStamp StampOfFake(const FakePlatform::File& file) {
 }
 } // namespace
 
-StampedBytes FakePlatform::ReadStampedFile(const std::string& path) {
+FileStamp FakePlatform::ReadStampedPiece(const std::string& path, std::uint64_t offset,
+                                         std::size_t most, std::string& bytes) {
     Check("ReadWholeFile", path, path);
     const File* file = FindFile(path);
     if (!file)
         throw Error(win_error::FileNotFound, path);
     if (file->locked)
         throw Error(win_error::SharingViolation, path);
-    return {file->bytes, StampOfFake(*file)};
+    bytes.clear();
+    if (offset < file->bytes.size())
+        bytes.assign(file->bytes, static_cast<std::size_t>(offset), most);
+    return StampOfFake(*file);
 }
 
 FileStamp FakePlatform::StampOf(const std::string& path) {
@@ -115,12 +119,14 @@ std::uint32_t FakePlatform::FileAttributes(const std::string& path) {
     return file->attributes;
 }
 
-void FakePlatform::WriteNewFile(const std::string& path, const std::string& bytes,
-                                std::uint32_t attributes) {
+void FakePlatform::WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                                    std::uint32_t attributes) {
     Check("WriteNewFile", path, path);
     if (FindFile(path))
         throw Error(win_error::FileExists, path);
-    AddFile(path, bytes, attributes);
+    std::string written;
+    bytes([&](std::string_view piece) { written.append(piece); });
+    AddFile(path, written, attributes);
     files[Lower(path)].live = true;
 }
 

@@ -4,10 +4,14 @@
 // contents are raw bytes in std::string.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -108,6 +112,18 @@ struct StampedBytes {
     FileStamp stamp; // taken before the first byte was read
 };
 
+// The bytes of a file being written, given piece by piece: a source calls the
+// sink with each piece in order. It may be called again for a second try and
+// then gives the same bytes; an exception it throws ends the write, and
+// nothing of it is left.
+using ByteSink = std::function<void(std::string_view)>;
+using ByteSource = std::function<void(const ByteSink&)>;
+
+// A source giving `bytes` in one piece; `bytes` must outlive it.
+inline ByteSource SourceOf(const std::string& bytes) {
+    return [&bytes](const ByteSink& sink) { sink(bytes); };
+}
+
 // What RemoveLeftover found at a temporary file's name.
 enum class Leftover {
     None,    // nothing: the name is free
@@ -128,10 +144,20 @@ class FileServices {
     // ---- reading (paths are full or relative to the working directory)
     // True when a file (not a directory) exists at the path; never throws.
     virtual bool FileExists(const std::string& path) = 0;
-    // The file's whole content, byte for byte, and its stamp. Opens without
-    // following a symbolic link and without waiting on a pipe or device: a link
-    // fails with ErrorCause::IsALink, anything but a regular file with NotAFile.
-    virtual StampedBytes ReadStampedFile(const std::string& path) = 0;
+    // Up to `most` bytes of the file from `offset` on (fewer only at its end),
+    // byte for byte, into `bytes` (whose room is reused), and the file's stamp
+    // when they were read, so that a file read in pieces can be checked to be
+    // one file throughout. Opens without following a symbolic link and without
+    // waiting on a pipe or device: a link fails with ErrorCause::IsALink,
+    // anything but a regular file with NotAFile.
+    virtual FileStamp ReadStampedPiece(const std::string& path, std::uint64_t offset,
+                                       std::size_t most, std::string& bytes) = 0;
+    // The file's whole content, in one read, and its stamp.
+    StampedBytes ReadStampedFile(const std::string& path) {
+        StampedBytes read;
+        read.stamp = ReadStampedPiece(path, 0, std::numeric_limits<std::size_t>::max(), read.bytes);
+        return read;
+    }
     std::string ReadWholeFile(const std::string& path) { return ReadStampedFile(path).bytes; }
     // The stamp of what is at the path now, without following a link.
     virtual FileStamp StampOf(const std::string& path) = 0;
@@ -146,13 +172,16 @@ class FileServices {
     // is written through.
     //
     // Creates a file that must not exist yet (never through a link found at the
-    // name), writes all bytes and gives it the attributes. On failure nothing is
-    // left behind. The file stays open, and so recognisably in use (see
-    // RemoveLeftover), until it is moved, deleted or the program ends; every
-    // later call on it works on what was created, and fails where another
-    // program has put something else at its name meanwhile.
-    virtual void WriteNewFile(const std::string& path, const std::string& bytes,
-                              std::uint32_t attributes) = 0;
+    // name), writes all the source's bytes and gives it the attributes. On
+    // failure (the source's own included) nothing is left behind. The file stays open, and so
+    // recognisably in use (see RemoveLeftover), until it is moved, deleted or the program ends;
+    // every later call on it works on what was created, and fails where another program has put
+    // something else at its name meanwhile.
+    virtual void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                                  std::uint32_t attributes) = 0;
+    void WriteNewFile(const std::string& path, const std::string& bytes, std::uint32_t attributes) {
+        WriteNewFileFrom(path, SourceOf(bytes), attributes);
+    }
     // Gives a file just written the owner, permissions and extended attributes
     // (ACL entries included) of `original`, as far as the user running the
     // program may; it never gains a permission `original` does not grant.

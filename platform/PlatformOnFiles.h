@@ -16,16 +16,17 @@ template <class Files, class Base = Platform> class PlatformOnFiles : public Bas
         : files_(std::forward<Arguments>(arguments)...) {}
 
     bool FileExists(const std::string& path) override { return files_.FileExists(path); }
-    StampedBytes ReadStampedFile(const std::string& path) override {
-        return files_.ReadStampedFile(path);
+    FileStamp ReadStampedPiece(const std::string& path, std::uint64_t offset, std::size_t most,
+                               std::string& bytes) override {
+        return files_.ReadStampedPiece(path, offset, most, bytes);
     }
     FileStamp StampOf(const std::string& path) override { return files_.StampOf(path); }
     std::uint32_t FileAttributes(const std::string& path) override {
         return files_.FileAttributes(path);
     }
-    void WriteNewFile(const std::string& path, const std::string& bytes,
-                      std::uint32_t attributes) override {
-        files_.WriteNewFile(path, bytes, attributes);
+    void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                          std::uint32_t attributes) override {
+        files_.WriteNewFileFrom(path, bytes, attributes);
     }
     void KeepPermissions(const std::string& original, const std::string& copy) override {
         files_.KeepPermissions(original, copy);

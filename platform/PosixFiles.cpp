@@ -251,7 +251,8 @@ bool PosixFiles::FileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-StampedBytes PosixFiles::ReadStampedFile(const std::string& path) {
+FileStamp PosixFiles::ReadStampedPiece(const std::string& path, std::uint64_t offset,
+                                       std::size_t most, std::string& bytes) {
     // Never through a link, never waiting for the other end of a pipe: what
     // the folder walk saw may have been swapped since.
     Descriptor file(
@@ -264,18 +265,25 @@ StampedBytes PosixFiles::ReadStampedFile(const std::string& path) {
     if (!S_ISREG(info.st_mode))
         throw PlatformError(WindowsCode(EINVAL), "keine gewöhnliche Datei", path,
                             ErrorCause::NotAFile);
-    StampedBytes read{{}, StampFrom(info)};
-    std::string& bytes = read.bytes;
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    const std::size_t want =
+        offset >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(most, size - offset));
     try {
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
-        AskForHugePages(bytes.data(), bytes.capacity());
-        bytes.resize(static_cast<std::size_t>(info.st_size));
+        if (bytes.capacity() < want) {
+            bytes = std::string();
+            bytes.reserve(want);
+            AskForHugePages(bytes.data(), bytes.capacity());
+        }
+        bytes.resize(want);
     } catch (const std::bad_alloc&) {
+        throw Error(8, path);
+    } catch (const std::length_error&) {
         throw Error(8, path);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = ::read(file.Get(), bytes.data() + done, bytes.size() - done);
+        const ssize_t got = ::pread(file.Get(), bytes.data() + done, bytes.size() - done,
+                                    static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -285,7 +293,7 @@ StampedBytes PosixFiles::ReadStampedFile(const std::string& path) {
         done += static_cast<std::size_t>(got);
     }
     bytes.resize(done);
-    return read;
+    return StampFrom(info);
 }
 
 FileStamp PosixFiles::StampOf(const std::string& path) {
@@ -334,7 +342,7 @@ void PosixFiles::Hold(const std::string& path, Descriptor file) {
 namespace {
 
 // Writes all of `bytes` to `fd`; false with errno set when it could not.
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -350,11 +358,19 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// Writes all the source's bytes to `fd`; throws when it could not.
+void WriteAllFrom(int fd, const ByteSource& bytes, const std::string& path) {
+    bytes([&](std::string_view piece) {
+        if (!WriteAll(fd, piece))
+            throw LastError(path);
+    });
+}
+
 // A file made without a name in the folder of `path`, locked, written and then
 // given its name: the name never leads to a file that is not yet complete, or
 // not yet locked. An invalid descriptor where the file system cannot do that
 // (or /proc is missing); throws for any other failure.
-Descriptor NamedWhenWritten(const std::string& path, const std::string& bytes, mode_t mode) {
+Descriptor NamedWhenWritten(const std::string& path, const ByteSource& bytes, mode_t mode) {
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "."
                                : slash == 0               ? "/"
@@ -366,8 +382,7 @@ Descriptor NamedWhenWritten(const std::string& path, const std::string& bytes, m
         throw LastError(path);
     }
     ::flock(file.Get(), LOCK_EX);
-    if (!WriteAll(file.Get(), bytes))
-        throw LastError(path);
+    WriteAllFrom(file.Get(), bytes, path);
     const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return file;
@@ -378,8 +393,8 @@ Descriptor NamedWhenWritten(const std::string& path, const std::string& bytes, m
 
 } // namespace
 
-void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
-                              std::uint32_t attributes) {
+void PosixFiles::WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                                  std::uint32_t attributes) {
     // Private until KeepPermissions gives it the permissions of the file it
     // replaces. Neither way of making it follows a link found at the name.
     const mode_t mode = (attributes & file_attr::ReadOnly) ? 0400 : 0600;
@@ -400,15 +415,15 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
         (::fstat(file.Get(), &info) == 0 && info.st_nlink == 0))
         throw PlatformError(WindowsCode(EEXIST), std::strerror(EEXIST), path);
     Hold(path, std::move(file));
-    if (!WriteAll(held_[path].fd.Get(), bytes)) {
-        const int error = errno;
+    try {
+        WriteAllFrom(held_[path].fd.Get(), bytes, path);
+    } catch (...) {
         try {
             DeleteFile(path); // nothing half-written stays behind
         } catch (const PlatformError&) {
             // the write's error is the one to report
         }
-        errno = error;
-        throw LastError(path);
+        throw;
     }
 }
 

@@ -31,11 +31,12 @@ class PosixFiles final : public FileServices, public DirectoryServices {
     // saves holds many: the limit of open descriptors is raised as far as allowed.
     PosixFiles();
     bool FileExists(const std::string& path) override;
-    StampedBytes ReadStampedFile(const std::string& path) override;
+    FileStamp ReadStampedPiece(const std::string& path, std::uint64_t offset, std::size_t most,
+                               std::string& bytes) override;
     FileStamp StampOf(const std::string& path) override;
     std::uint32_t FileAttributes(const std::string& path) override;
-    void WriteNewFile(const std::string& path, const std::string& bytes,
-                      std::uint32_t attributes) override;
+    void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                          std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
     Leftover RemoveLeftover(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;

@@ -83,33 +83,39 @@ bool Win32Files::FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-StampedBytes Win32Files::ReadStampedFile(const std::string& path) {
+FileStamp Win32Files::ReadStampedPiece(const std::string& path, std::uint64_t offset,
+                                       std::size_t most, std::string& bytes) {
     AutoFile file = OpenScript(path);
-    StampedBytes read{{}, StampOfHandle(file.Get(), path)};
-    std::string& bytes = read.bytes;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size))
-        throw LastError(path);
-    if (static_cast<unsigned long long>(size.QuadPart) > std::string().max_size() / 2)
+    const FileStamp stamp = StampOfHandle(file.Get(), path);
+    const std::uint64_t size = stamp.size;
+    const std::uint64_t want = offset >= size ? 0 : std::min<std::uint64_t>(most, size - offset);
+    if (want > std::string().max_size() / 2)
         throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
-
     try {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        bytes.resize(static_cast<std::size_t>(want));
     } catch (const std::bad_alloc&) {
         throw MakeError(ERROR_NOT_ENOUGH_MEMORY, path);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
+        // Each read says where it starts, so no file position is relied on.
+        OVERLAPPED at{};
+        const std::uint64_t position = offset + done;
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
         DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
-        if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr))
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
+        if (!ReadFile(file.Get(), bytes.data() + done, chunk, &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF)
+                break;
             throw LastError(path);
+        }
         if (got == 0)
             break; // the file shrank while we read it
         done += got;
     }
     bytes.resize(done);
-    return read;
+    return stamp;
 }
 
 FileStamp Win32Files::StampOf(const std::string& path) {
@@ -140,8 +146,8 @@ std::uint32_t Win32Files::FileAttributes(const std::string& path) {
     return attributes;
 }
 
-void Win32Files::WriteNewFile(const std::string& path, const std::string& bytes,
-                              std::uint32_t attributes) {
+void Win32Files::WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                                  std::uint32_t attributes) {
     const std::wstring widePath = FilePath(path);
     const DWORD createAttributes =
         (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
@@ -154,20 +160,23 @@ void Win32Files::WriteNewFile(const std::string& path, const std::string& bytes,
     if (!file)
         throw LastError(path);
 
-    DWORD failure = ERROR_SUCCESS;
-    std::size_t done = 0;
-    while (done < bytes.size() && failure == ERROR_SUCCESS) {
-        DWORD put = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - done));
-        if (!WriteFile(file.Get(), bytes.data() + done, want, &put, nullptr) || put == 0)
-            failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-        done += put;
-    }
-    if (failure != ERROR_SUCCESS) {
+    const auto writePiece = [&](std::string_view piece) {
+        for (std::size_t done = 0; done < piece.size();) {
+            DWORD put = 0;
+            const DWORD want =
+                static_cast<DWORD>(std::min<std::size_t>(kChunk, piece.size() - done));
+            if (!WriteFile(file.Get(), piece.data() + done, want, &put, nullptr) || put == 0)
+                throw MakeError(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT, path);
+            done += put;
+        }
+    };
+    try {
+        bytes(writePiece);
+    } catch (...) {
         // Nothing half-written stays behind.
         file.Reset();
         DeleteFileW(widePath.c_str());
-        throw MakeError(failure, path);
+        throw;
     }
     held_.insert_or_assign(path, std::move(file));
 }

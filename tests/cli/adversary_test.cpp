@@ -417,8 +417,9 @@ class WriterAt final : public FileServices {
     WriterAt(PosixFiles& files, std::string operation, std::function<void()> write)
         : files_(files), operation_(std::move(operation)), write_(std::move(write)) {}
     bool FileExists(const std::string& p) override { return files_.FileExists(p); }
-    StampedBytes ReadStampedFile(const std::string& p) override {
-        return files_.ReadStampedFile(p);
+    FileStamp ReadStampedPiece(const std::string& p, std::uint64_t o, std::size_t m,
+                               std::string& b) override {
+        return files_.ReadStampedPiece(p, o, m, b);
     }
     FileStamp StampOf(const std::string& p) override {
         At("StampOf");
@@ -428,9 +429,9 @@ class WriterAt final : public FileServices {
         At("FileAttributes");
         return files_.FileAttributes(p);
     }
-    void WriteNewFile(const std::string& p, const std::string& b, std::uint32_t a) override {
+    void WriteNewFileFrom(const std::string& p, const ByteSource& b, std::uint32_t a) override {
         At("WriteNewFile");
-        files_.WriteNewFile(p, b, a);
+        files_.WriteNewFileFrom(p, b, a);
     }
     void KeepPermissions(const std::string& o, const std::string& c) override {
         At("KeepPermissions");

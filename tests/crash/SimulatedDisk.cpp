@@ -121,8 +121,13 @@ bool SimulatedDisk::FileExists(const std::string& path) {
     return state_.visibleNames.count(path) != 0;
 }
 
-StampedBytes SimulatedDisk::ReadStampedFile(const std::string& path) {
-    return {state_.files[FileAt(path)].visible, StampOf(path)};
+FileStamp SimulatedDisk::ReadStampedPiece(const std::string& path, std::uint64_t offset,
+                                          std::size_t most, std::string& bytes) {
+    const std::string& visible = state_.files[FileAt(path)].visible;
+    bytes.clear();
+    if (offset < visible.size())
+        bytes.assign(visible, static_cast<std::size_t>(offset), most);
+    return StampOf(path);
 }
 
 FileStamp SimulatedDisk::StampOf(const std::string& path) {
@@ -161,15 +166,17 @@ std::vector<std::string> SimulatedDisk::ListDirectory(const std::string& directo
 
 // ---- writing
 
-void SimulatedDisk::WriteNewFile(const std::string& path, const std::string& bytes,
-                                 std::uint32_t attributes) {
+void SimulatedDisk::WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                                     std::uint32_t attributes) {
     Before("WriteNewFile " + path);
     CheckDirectory(path);
     if (FileExists(path))
         throw Error(model_ == Model::Windows ? win_error::FileExists : win_error::AlreadyExists,
                     path);
+    std::string written;
+    bytes([&](std::string_view piece) { written.append(piece); });
     const std::size_t file = state_.files.size();
-    state_.files.push_back({{}, bytes, attributes});
+    state_.files.push_back({{}, std::move(written), attributes});
     live_.push_back(file);
     Log({DirectoryOf(path), {{path, file}}});
 }

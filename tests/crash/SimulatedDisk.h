@@ -98,12 +98,13 @@ class SimulatedDisk : public FileServices, public DirectoryServices {
 
     // ---- FileServices
     bool FileExists(const std::string& path) override;
-    StampedBytes ReadStampedFile(const std::string& path) override;
+    FileStamp ReadStampedPiece(const std::string& path, std::uint64_t offset, std::size_t most,
+                               std::string& bytes) override;
     FileStamp StampOf(const std::string& path) override;
     Leftover RemoveLeftover(const std::string& path) override;
     std::uint32_t FileAttributes(const std::string& path) override;
-    void WriteNewFile(const std::string& path, const std::string& bytes,
-                      std::uint32_t attributes) override;
+    void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
+                          std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
     void FlushFiles(const std::vector<std::string>& paths) override;
     void LinkFile(const std::string& existing, const std::string& newName) override;
