@@ -40,7 +40,10 @@ void FakePlatform::AddRegKey(const std::string& subKey, bool view64) {
 
 std::uint32_t FakePlatform::Record(const std::string& operation, const std::string& args) {
     const std::size_t index = calls.size();
-    calls.push_back(args.empty() ? operation : operation + " " + args);
+    std::string call = args.empty() ? operation : operation + " " + args;
+    if (beforeCall)
+        beforeCall(call);
+    calls.push_back(std::move(call));
     busyAtCall.push_back(busy);
     if (failCallIndex && *failCallIndex == index)
         return failCode;

@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -68,6 +69,8 @@ class FakePlatform : public Platform {
     // Fail every call of this operation ("MoveFile", "StartProcess", ...).
     std::map<std::string, std::uint32_t> failOperation;
     std::uint32_t failCode = win_error::AccessDenied;
+    // Runs before each call is logged, with its log line: another program at work.
+    std::function<void(const std::string& call)> beforeCall;
     // Registry calls answer with a status instead of throwing: when injected,
     // they return this status.
 

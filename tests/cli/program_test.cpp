@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -427,6 +428,62 @@ TEST_F(Folder, FilterMemoryDoesNotGrowWithTheInput) {
         const long peak = PeakMemory(c.arguments, c.piece, 64, root_);
         EXPECT_GT(peak, 0);
         EXPECT_LT(peak, 64 * 1024) << peak << " KiB";
+    }
+}
+
+// A script far bigger than what is held whole is converted a piece at a time:
+// exactly as a small one, the backup holding its old bytes, and in memory far
+// below its size (holding it whole would take twice that). A guard word in
+// its very last bytes still leaves it alone.
+TEST_F(Folder, BigScriptsConvertInLittleMemory) {
+    // The sanitizers keep freed memory for a while to find late uses; here
+    // that would be counted as the program's.
+    struct QuarantineSmall {
+        std::string before = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+        QuarantineSmall() {
+            setenv("ASAN_OPTIONS",
+                   (before + (before.empty() ? "" : ":") + "quarantine_size_mb=1").c_str(), 1);
+        }
+        ~QuarantineSmall() {
+            if (before.empty())
+                unsetenv("ASAN_OPTIONS");
+            else
+                setenv("ASAN_OPTIONS", before.c_str(), 1);
+        }
+    } quarantineSmall;
+    std::string single;
+    while (single.size() < (40u << 20))
+        single += kSingle + "-- za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 \xE4\xB8\xAD\r\n";
+    const std::string pairs = UmlauteToTwoCharacterForm(single);
+    const struct {
+        const char* name;
+        const char* command;
+        std::string before, after;
+        bool backup;
+    } cases[] = {
+        {"fuer-velmo", "fuer-velmo", single, pairs, true},
+        {"fuer-mich", "fuer-mich", pairs, UmlauteToSingleCharacter(pairs), true},
+        {"guard word last", "fuer-velmo", single + "-- UMLAUTE", single + "-- UMLAUTE", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = root_ / "gross";
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        Write(dir / "karte.lua", c.before);
+        const long peak = PeakMemory({c.command, (dir / "karte.lua").string()}, "", 0, root_);
+        EXPECT_GT(peak, 0);
+        EXPECT_LT(peak, 32 * 1024) << peak << " KiB";
+        EXPECT_TRUE(Read(dir / "karte.lua") == c.after);
+        std::size_t backups = 0;
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().extension() == ".bak") {
+                ++backups;
+                EXPECT_TRUE(Read(entry.path()) == c.before);
+            } else {
+                EXPECT_EQ(entry.path().filename(), "karte.lua");
+            }
+        EXPECT_EQ(backups, c.backup ? 1u : 0u);
     }
 }
 

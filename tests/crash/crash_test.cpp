@@ -249,10 +249,13 @@ TEST(PowerLoss, WindowConversion) {
         const char* name;
         bool backup;
         bool written; // false: the script was just saved, its bytes not yet durable
+        ScriptLimits limits = {};
     };
     const Variant variants[] = {{"with backup", true, true},
                                 {"without backup", false, true},
-                                {"with backup, script just saved", true, false}};
+                                {"with backup, script just saved", true, false},
+                                // as a script too big to hold: in pieces
+                                {"with backup, in pieces", true, true, {64, 100}}};
     for (Model model : {Model::Linux, Model::Windows}) {
         Tally total;
         for (const Direction& direction : directions)
@@ -275,6 +278,7 @@ TEST(PowerLoss, WindowConversion) {
                 DiskPlatform platform(disk);
                 VelmoStarter starter(platform);
                 starter[Sicherung].value = backup ? 1 : 0;
+                starter.limits = variant.limits;
                 platform.dialogAnswers.push_back(script);
                 starter.Click(direction.button);
 
@@ -308,12 +312,15 @@ TEST(PowerLoss, Batch) {
         const char* name;
         Backups backups;
         bool written = true; // false: the scripts were just saved, their bytes not yet durable
+        ScriptLimits limits = {};
     };
     const Variant variants[] = {
         {"backups as links", Backups::Linked},
         {"backups as copies (no links)", Backups::Copied},
         {"no backups", Backups::None},
         {"backups as links, scripts just saved", Backups::Linked, false},
+        // every script bigger than what is held whole: in pieces
+        {"backups as copies, in pieces", Backups::Copied, true, {32, 50}},
     };
     for (Model model : {Model::Linux, Model::Windows}) {
         Tally total;
@@ -362,7 +369,9 @@ TEST(PowerLoss, Batch) {
                     std::string(direction == cli::Direction::ToTwoCharacterForm ? "fuer-velmo"
                                                                                 : "fuer-mich") +
                     ", " + variant.name;
-                EXPECT_EQ(cli::RunBatch(disk, disk, options, reporter), cli::kFailed) << run;
+                EXPECT_EQ(cli::RunBatch(disk, disk, options, reporter, variant.limits),
+                          cli::kFailed)
+                    << run;
                 ASSERT_EQ(reporter.failures.size(), 1u) << run; // the read-only script
                 EXPECT_NE(reporter.failures[0].find("b.lua"), std::string::npos) << run;
                 const Contents visible = disk.VisibleFiles();

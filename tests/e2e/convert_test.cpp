@@ -2,6 +2,7 @@
 // picked in the real open-file dialog, the launcher's message boxes are read and
 // answered, and the script and its backups are checked byte for byte on disk.
 #include "ConvertSteps.h"
+#include "convert/Umlaute.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,30 @@ TEST_F(ConvertE2E, BothButtonsChangeOnlyTheUmlautBytes) {
         const auto backups = NewBackups(before, script);
         ASSERT_EQ(backups.size(), 1u);
         EXPECT_EQ(ReadFileBytes(temp / (L"Skripte\\" + backups[0])), step.found);
+    }
+}
+
+// A script far bigger than what the window holds whole goes a piece at a
+// time through the same steps: converted, its backup the file as found, and
+// back again.
+TEST_F(ConvertE2E, ABigScriptConvertsBothWays) {
+    std::string single;
+    while (single.size() < (6u << 20))
+        single += "-- Gr\xFC\xDF"
+                  "e\r\nprint(\"\xC4rger \xF6\xE4\xDC\xD6\")\r\n";
+    const std::string pairs = UmlauteToTwoCharacterForm(single);
+    const std::wstring script = Script(L"Skripte\\gross.lua", single);
+    for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
+        SCOPED_TRACE(ControlOf(button).name);
+        const std::string& found = button == UmlauteWeg ? single : pairs;
+        const std::string& left = button == UmlauteWeg ? pairs : single;
+        const auto before = Entries(DirectoryOf(script));
+        RunConversion(launcher, button, script);
+        EXPECT_EQ(FirstDifference(left, ReadFileBytes(script)), "same");
+        const auto backups = NewBackups(before, script);
+        ASSERT_EQ(backups.size(), 1u);
+        EXPECT_EQ(FirstDifference(found, ReadFileBytes(temp / (L"Skripte\\" + backups[0]))),
+                  "same");
     }
 }
 

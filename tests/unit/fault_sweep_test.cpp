@@ -66,6 +66,9 @@ struct Procedure {
     std::string after;  // its bytes after a completed conversion
     bool sicherung;
     std::string refusal = {}; // the message for a script that is not converted
+    // Held whole up to this many bytes, read in pieces of half as many: small,
+    // so that the script goes the way of one too big to hold.
+    std::size_t wholeLimit = ScriptLimits().whole;
 };
 
 std::vector<Procedure> Procedures() {
@@ -86,6 +89,19 @@ std::vector<Procedure> Procedures() {
                        kPairs, sicherung});
         all.push_back({"UmlauteZurueck_Click" + suffix, Kind::Convert, UmlauteZurueck, Library::On,
                        kPairs, kSingle, sicherung});
+    }
+    // A script too big to hold, converted a piece at a time.
+    for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
+        const bool forward = button == UmlauteWeg;
+        all.push_back({std::string(ControlOf(button).name) + " in pieces with backup",
+                       Kind::Convert,
+                       button,
+                       Library::On,
+                       forward ? kSingle : kPairs,
+                       forward ? kPairs : kSingle,
+                       true,
+                       {},
+                       16});
     }
     all.push_back({"UmlauteWeg_Click, guard word answered Yes", Kind::Convert, UmlauteWeg,
                    Library::On, kGuarded, UmlauteToTwoCharacterForm(kGuarded), true});
@@ -123,6 +139,7 @@ struct World {
             fake.calls.clear();
         }
         starter[Sicherung].value = p.sicherung ? 1 : 0;
+        starter.limits = {p.wholeLimit, std::max<std::size_t>(1, p.wholeLimit / 2)};
         atClick = fake.files;
     }
     static std::string Library(const std::string& edition, bool on) {

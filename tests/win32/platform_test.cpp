@@ -5,6 +5,7 @@
 
 #include "app/VelmoStarter.h"
 #include "convert/ScriptFile.h"
+#include "convert/Umlaute.h"
 #include "platform/Handle.h"
 #include "platform/Win32Platform.h"
 #include "platform/Win32Text.h"
@@ -510,6 +511,33 @@ std::vector<std::string> Backups(const std::string& dir) {
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0)
             found.push_back(name);
     return found;
+}
+
+// A script bigger than what is held whole: read at offsets, decided on and
+// written piece by piece through the real file services, with the result of
+// the whole text.
+TEST(Win32Save, AScriptInPiecesIsSavedAsTheWholeText) {
+    TempDir dir("pieces");
+    test::MakeDirs(dir / "Skripte");
+    const std::string script = dir / ("Skripte\\gro\xC3\x9F " + kJapanese + ".lua");
+    std::string old;
+    for (int i = 0; i < 40; ++i)
+        old += kOld;
+    WriteRaw(script, old);
+    Win32Platform platform;
+    ScriptTexts texts;
+    LoadScript(platform, script, texts, {16, 7});
+    ASSERT_FALSE(texts.OriginalText.Held());
+    ContentDecision decision =
+        DecideContent(platform, texts.ScriptText, Direction::ToTwoCharacterForm);
+    EXPECT_EQ(decision.converted, 40u * 3u);
+    texts.ScriptText = std::move(decision.text);
+    SaveScript(platform, script, texts, true);
+    EXPECT_EQ(ReadRaw(script), UmlauteToTwoCharacterForm(old));
+    const std::vector<std::string> backups = Backups(dir / "Skripte");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(ReadRaw(dir / ("Skripte\\" + backups[0])), old);
+    EXPECT_EQ(NamesIn(dir / "Skripte").size(), 2u) << "no temporary file left";
 }
 
 TEST(Win32Save, ReplacesTheScriptAndWritesTheBackupBesideIt) {
