@@ -2,6 +2,8 @@
 
 #include "convert/UmlautStream.h"
 
+#include <memory>
+
 namespace velmo {
 
 ScriptContent ScriptContent::InFile(std::string path, const FileStamp& stamp, std::size_t piece,
@@ -35,6 +37,7 @@ ByteSource ScriptContent::Source(FileServices& files) const {
             return;
         }
         UmlautStream stream(*file->conversion, sink, file->wholeTextIsUtf8, file->piece);
+        stream.LeaveOutKeptSentence(); // told when the script was decided on
         ForEachPiece(files, file->path, file->stamp, file->piece,
                      [&](std::string_view bytes) { stream.Add(bytes); });
         stream.Finish();
@@ -64,30 +67,34 @@ ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
         decided.size = decided.text->size();
         return decided;
     }
-    // Read twice: what the text is decides how it converts.
+    // One pass counts, learning on the way what the text is; only where that
+    // came too late for the count (see UmlautStream) a second pass counts again.
     const auto file = content.file_;
-    TextSurvey survey;
-    ForEachPiece(files, file->path, file->stamp, file->piece,
-                 [&](std::string_view bytes) { survey.Add(bytes); });
-    survey.Finish();
-    decided.kind = survey.Kind();
-    decided.guardWord = survey.GuardWord();
+    std::uint64_t size = 0;
+    const auto count = [&](std::optional<bool> wholeTextIsUtf8) {
+        size = 0;
+        auto stream = std::make_unique<UmlautStream>(
+            direction, [&](std::string_view bytes) { size += bytes.size(); }, wholeTextIsUtf8,
+            file->piece);
+        ForEachPiece(files, file->path, file->stamp, file->piece,
+                     [&](std::string_view bytes) { stream->Add(bytes); });
+        stream->Finish();
+        return stream;
+    };
+    std::unique_ptr<UmlautStream> counted = count(std::nullopt);
+    const bool utf8 = counted->WasWellFormedUtf8();
+    if (!counted->MatchesWholeText())
+        counted = count(utf8);
+    decided.kind = counted->Kind();
+    decided.guardWord = counted->GuardWord();
+    decided.converted = counted->Converted();
+    decided.keptSentence = counted->KeptSentence();
     decided.text = content;
     decided.size = file->stamp.size;
     if (decided.Refused())
         return decided;
-    std::uint64_t size = 0;
-    UmlautStream count(
-        direction, [&](std::string_view bytes) { size += bytes.size(); }, survey.WellFormedUtf8(),
-        file->piece);
-    ForEachPiece(files, file->path, file->stamp, file->piece,
-                 [&](std::string_view bytes) { count.Add(bytes); });
-    count.Finish();
-    decided.converted = count.Converted();
-    decided.keptSentence = count.KeptSentence();
     if (decided.Changes()) {
-        decided.text = ScriptContent::InFile(file->path, file->stamp, file->piece, direction,
-                                             survey.WellFormedUtf8());
+        decided.text = ScriptContent::InFile(file->path, file->stamp, file->piece, direction, utf8);
         decided.size = size;
     }
     return decided;

@@ -3,6 +3,8 @@
 #include "convert/Umlaute.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace velmo {
 namespace {
@@ -60,6 +62,26 @@ std::size_t FirstUndecidedPair(std::string_view text) {
             return i;
     }
     return text.size();
+}
+
+// How many line feeds `text` holds, eight bytes at a time.
+std::size_t CountLineFeeds(std::string_view text) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        const std::uint64_t x = word ^ (kOnes * '\n'); // a zero byte where a line feed was
+        // The top bit of each zero byte, exactly (no carries between bytes),
+        // moved to the bottom and summed into the highest byte.
+        const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+        count += static_cast<std::size_t>(((zero >> 7) * kOnes) >> 56);
+    }
+    for (; i < text.size(); ++i)
+        count += text[i] == '\n';
+    return count;
 }
 
 } // namespace
@@ -143,6 +165,7 @@ void UmlautStream::Take(bool end) {
         Emit(text, false);
     } else if (!IsWellFormedUtf8(text)) {
         // Not UTF-8 after all: what was held back is Windows-1252 text too.
+        assumedWrongly_ = utf8_ == Utf8::Assumed;
         utf8_ = Utf8::Not;
         Release(false);
         Emit(text, false);
@@ -191,21 +214,22 @@ void UmlautStream::EmitPiece(std::string_view text, bool wholeTextIsUtf8) {
         const std::size_t room = TwoCharacterFormRoom(text);
         if (room == text.size()) {
             // ASCII only: nothing to convert or keep.
-            if (kept_ == 0)
-                lines_ += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+            if (kept_ == 0 && tellKept_)
+                lines_ += CountLineFeeds(text);
             sink_(text);
             return;
         }
-        const KeptAsUtf8 kept = FindKeptAsUtf8(text, wholeTextIsUtf8);
-        if (kept_ == 0 && kept.count > 0) {
-            const bool three = static_cast<unsigned char>(text[kept.first]) == 0xE4;
-            firstKept_.assign(text.substr(kept.first, three ? 3 : 2));
-            keptLine_ = lines_ + static_cast<std::size_t>(
-                                     std::count(text.begin(), text.begin() + kept.first, '\n'));
-        } else if (kept_ == 0) {
-            lines_ += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        if (tellKept_) {
+            const KeptAsUtf8 kept = FindKeptAsUtf8(text, wholeTextIsUtf8);
+            if (kept_ == 0 && kept.count > 0) {
+                const bool three = static_cast<unsigned char>(text[kept.first]) == 0xE4;
+                firstKept_.assign(text.substr(kept.first, three ? 3 : 2));
+                keptLine_ = lines_ + CountLineFeeds(text.substr(0, kept.first));
+            } else if (kept_ == 0) {
+                lines_ += CountLineFeeds(text);
+            }
+            kept_ += kept.count;
         }
-        kept_ += kept.count;
         out_.resize(room);
         written = UmlauteToTwoCharacterForm(text, out_.data(), wholeTextIsUtf8);
         converted_ += written - text.size();

@@ -85,6 +85,15 @@ class UmlautStream {
     std::size_t Converted() const { return converted_; }
     // The notice on bytes kept as UTF-8 (see KeptAsUtf8Sentence); empty when none.
     std::string KeptSentence() const;
+    // After Finish, for a stream not told whether the text is UTF-8: whether
+    // it was well-formed UTF-8 (known in the forward direction only), and
+    // whether the output and counts are those of the whole text, which they
+    // are except in the one case above.
+    bool WasWellFormedUtf8() const { return utf8_ != Utf8::Not; }
+    bool MatchesWholeText() const { return !assumedWrongly_; }
+    // Leaves out finding the bytes kept as UTF-8 and their line, for a text
+    // whose notice is known from an earlier pass: KeptSentence stays empty.
+    void LeaveOutKeptSentence() { tellKept_ = false; }
 
   private:
     enum class Utf8 { SoFar, Holding, Assumed, Not };
@@ -110,6 +119,8 @@ class UmlautStream {
     std::string firstKept_; // the first kept character's bytes
     std::size_t keptLine_ = 0;
     std::size_t lines_ = 1; // the line the next byte given out is on, until one is kept
+    bool tellKept_ = true;
+    bool assumedWrongly_ = false; // taken for UTF-8 past the hold limit, and it was not
 };
 
 } // namespace velmo

@@ -774,14 +774,19 @@ KeptAsUtf8 FindKeptAsUtf8(std::string_view text, bool wholeTextIsUtf8) {
     const std::size_t n = text.size();
     const unsigned char* keep = KeepTable(wholeTextIsUtf8);
     KeptAsUtf8 kept{0, n};
-    for (std::size_t i = 0; i < n; ++i) {
-        while (n - i >= kBlock && HighBytes(in + i) == 0)
-            i += kBlock;
-        if (i < n && KeptNearEnd(in + i, n - i, keep)) {
-            if (kept.count++ == 0)
-                kept.first = i;
-        }
-    }
+    const auto look = [&](std::size_t i) {
+        if (KeptNearEnd(in + i, n - i, keep) && kept.count++ == 0)
+            kept.first = i;
+    };
+    // Only a byte 0x80 and above can begin a kept character: a block at a
+    // time, each such byte looked at alone.
+    std::size_t i = 0;
+    for (; n - i >= kBlock; i += kBlock)
+        for (Marks marks = HighBytes(in + i); marks; marks &= marks - 1)
+            look(i + static_cast<std::size_t>(std::countr_zero(marks)));
+    for (; i < n; ++i)
+        if (in[i] >= 0x80)
+            look(i);
     return kept;
 }
 

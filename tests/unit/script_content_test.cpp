@@ -3,6 +3,7 @@
 // file written between two pieces is never taken for one text.
 #include "convert/ScriptContent.h"
 #include "convert/ScriptFile.h"
+#include "convert/UmlautStream.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
 
@@ -83,6 +84,26 @@ TEST(ScriptContent, InPiecesDecidesAndConvertsAsTheWholeText) {
                 EXPECT_EQ(written.size(), a.size);
                 EXPECT_TRUE(Drain(inPieces.Source(fake)) == t.text);
             }
+}
+
+// Well-formed UTF-8 with an NKo pair near its start that turns into
+// Windows-1252 only after more than a stream holds back: the count learned in
+// one pass is wrong there, so it is counted again; the pairs convert.
+TEST(ScriptContent, AnAnswerLearnedTooLateIsCountedAgain) {
+    std::string text = "\xDF\x80 -- \xC4\x85\n";
+    while (text.size() < UmlautStream::kHoldLimit + (512u << 10))
+        text += "-- za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 \xE4\xB8\xAD\xE6\x96\x87\n";
+    text += "\xFC";
+    FakePlatform fake;
+    fake.AddFile(kScript, text);
+    FileStamp stamp;
+    const ScriptContent inPieces = ReadScriptContent(fake, kScript, {1u << 20, 64u << 10}, stamp);
+    const ContentDecision a = DecideContent(fake, inPieces, Direction::ToTwoCharacterForm);
+    const ContentDecision b =
+        DecideContent(fake, ScriptContent(text), Direction::ToTwoCharacterForm);
+    EXPECT_EQ(a.converted, b.converted);
+    EXPECT_EQ(a.keptSentence, b.keptSentence);
+    EXPECT_TRUE(Drain(a.text.Source(fake)) == *b.text);
 }
 
 // A program writing the script between two pieces, or replacing it: the
