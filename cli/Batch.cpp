@@ -76,7 +76,21 @@ class Batch {
                 Skip(path, "dieselbe Datei wie " + first->second);
                 return;
             }
-            ContentDecision decision = DecideContent(files_, text, options_.direction);
+            // A big script to convert is written while it is decided on: one
+            // pass over it instead of two.
+            StagedScript staged;
+            std::optional<ContentDecision> onePass;
+            if (!text.Held() && !options_.check)
+                onePass = StageInOnePass(files_, path, text, options_.direction, options_.anyway,
+                                         options_.backup, staged);
+            const auto tellLeftovers = [&] {
+                if (staged.leftoversRemoved > 0)
+                    reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
+            };
+            if (onePass)
+                tellLeftovers();
+            const ContentDecision decision =
+                onePass ? std::move(*onePass) : DecideContent(files_, text, options_.direction);
             if (decision.Refused()) {
                 Skip(path, CompanionRefusal(decision.kind));
                 return;
@@ -96,11 +110,12 @@ class Batch {
                 reporter_.Changed(ChangedLine(path, decision.converted, true));
                 return;
             }
-            StagedScript staged =
-                StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
-                            options_.backup, BackupBy::LinkOrCopy, stamp);
-            if (staged.leftoversRemoved > 0)
-                reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
+            if (!onePass) {
+                staged =
+                    StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
+                                options_.backup, BackupBy::LinkOrCopy, stamp);
+                tellLeftovers();
+            }
             if (stamp.links > 1)
                 reporter_.Notice(OtherNamesLine(path, stamp.links - 1));
             rounds_.Add(std::move(staged), decision.converted,

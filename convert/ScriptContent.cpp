@@ -1,5 +1,6 @@
 #include "convert/ScriptContent.h"
 
+#include "convert/ScriptFile.h"
 #include "convert/UmlautStream.h"
 
 #include <memory>
@@ -97,6 +98,44 @@ ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
         decided.text = ScriptContent::InFile(file->path, file->stamp, file->piece, direction, utf8);
         decided.size = size;
     }
+    return decided;
+}
+
+std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::string& path,
+                                              const ScriptContent& content, Direction direction,
+                                              bool evenWithGuardWord, bool backup,
+                                              StagedScript& staged) {
+    const auto file = content.file_;
+    std::unique_ptr<UmlautStream> stream;
+    std::uint64_t size = 0;
+    const ByteSource newText = [&](const ByteSink& sink) {
+        size = 0;
+        stream = std::make_unique<UmlautStream>(
+            direction,
+            [&](std::string_view bytes) {
+                size += bytes.size();
+                sink(bytes);
+            },
+            std::nullopt, file->piece);
+        ForEachPiece(files, file->path, file->stamp, file->piece,
+                     [&](std::string_view bytes) { stream->Add(bytes); });
+        stream->Finish();
+    };
+    const auto converts = [&] {
+        return stream->MatchesWholeText() && stream->Kind() == ScriptKind::Text &&
+               stream->Converted() > 0 && (evenWithGuardWord || !stream->GuardWord());
+    };
+    staged = StageScriptDecidedOnTheWay(files, path, content.Source(files), newText, converts,
+                                        backup, BackupBy::LinkOrCopy, file->stamp);
+    if (!stream->MatchesWholeText())
+        return std::nullopt;
+    ContentDecision decided;
+    decided.kind = stream->Kind();
+    decided.guardWord = stream->GuardWord();
+    decided.converted = stream->Converted();
+    decided.keptSentence = stream->KeptSentence();
+    decided.text = content;
+    decided.size = decided.Changes() ? size : file->stamp.size;
     return decided;
 }
 

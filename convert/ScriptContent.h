@@ -55,6 +55,10 @@ class ScriptContent {
   private:
     friend struct ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
                                                 Direction direction);
+    friend std::optional<struct ContentDecision>
+    StageInOnePass(FileServices& files, const std::string& path, const ScriptContent& content,
+                   Direction direction, bool evenWithGuardWord, bool backup,
+                   struct StagedScript& staged);
     struct InItsFile {
         std::string path;
         FileStamp stamp;
@@ -97,5 +101,19 @@ struct ContentDecision {
 // memory runs short, and the file's read errors.
 ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
                               Direction direction);
+
+struct StagedScript;
+
+// Decides on a script left in its file and stages its conversion (see
+// StageScript) in one pass: the new text is written while what the text is
+// becomes known, and taken back where it does not convert (a refused kind,
+// nothing to convert, or the guard word without `evenWithGuardWord`): then
+// `staged` is left empty. Returns nothing where the answer came too late for
+// the text written (see UmlautStream); then nothing is staged either, and the
+// script is to be decided on first (DecideContent).
+std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::string& path,
+                                              const ScriptContent& content, Direction direction,
+                                              bool evenWithGuardWord, bool backup,
+                                              StagedScript& staged);
 
 } // namespace velmo

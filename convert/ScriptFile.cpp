@@ -211,60 +211,116 @@ void WriteFileSafely(FileServices& files, const std::string& target, const ByteS
     }
 }
 
+namespace {
+
+// The script's attributes for its new text; refuses a read-only script.
+// `exists` tells whether there is a script to replace at all.
+std::uint32_t WritableAttributes(FileServices& files, const std::string& path, bool& exists) {
+    exists = files.FileExists(path);
+    if (!exists)
+        return file_attr::Normal;
+    const std::uint32_t attributes = files.FileAttributes(path);
+    // Windows refuses to replace a read-only file, and a POSIX rename would
+    // replace it regardless: say so before anything is written.
+    if (attributes & file_attr::ReadOnly)
+        throw files.Error(win_error::AccessDenied, path);
+    return attributes;
+}
+
+// Makes the staged script's backup; on failure none is left.
+void AttachBackup(FileServices& files, StagedScript& staged, const ByteSource& oldText,
+                  BackupBy method, const std::optional<FileStamp>& asRead) {
+    const std::string& path = staged.path;
+    staged.backup = MakeBackup(files, path, oldText, method, staged.backupShared);
+    if (!staged.backupShared || !asRead)
+        return;
+    // A link keeps whatever the script holds now, which must still be the
+    // text as read.
+    std::optional<FileStamp> now;
+    try {
+        now = StampIfThere(files, path);
+    } catch (const PlatformError&) {
+        Discard(files, staged.backup);
+        throw;
+    }
+    if (!now || !now->SameContents(*asRead)) {
+        Discard(files, staged.backup);
+        throw ChangedMeanwhile(path);
+    }
+    staged.expected = now;
+}
+
+// Takes back what was staged for a script: its temporary file and backup.
+void TakeBack(FileServices& files, const StagedScript& staged) {
+    if (!staged.temporary.empty())
+        Discard(files, staged.temporary);
+    if (!staged.backup.empty())
+        Discard(files, staged.backup);
+}
+
+// Gives the new text the script's permissions; on failure takes back what
+// was staged.
+void KeepScriptPermissions(FileServices& files, const StagedScript& staged) {
+    try {
+        files.KeepPermissions(staged.path, staged.temporary);
+    } catch (const PlatformError& e) {
+        const bool removed = Discard(files, staged.temporary);
+        if (!staged.backup.empty())
+            Discard(files, staged.backup);
+        throw e.About(removed ? staged.path : staged.temporary, e.Cause());
+    }
+}
+
+} // namespace
+
 StagedScript StageScript(FileServices& files, const std::string& path, const ByteSource& oldText,
                          const ByteSource& newText, bool backup, BackupBy method,
                          const std::optional<FileStamp>& asRead) {
-    std::uint32_t attributes = file_attr::Normal;
-    const bool exists = files.FileExists(path);
-    if (exists) {
-        attributes = files.FileAttributes(path);
-        // Windows refuses to replace a read-only file, and a POSIX rename would
-        // replace it regardless: say so before anything is written.
-        if (attributes & file_attr::ReadOnly)
-            throw files.Error(win_error::AccessDenied, path);
-    }
+    bool exists = false;
+    const std::uint32_t attributes = WritableAttributes(files, path, exists);
     StagedScript staged;
     staged.path = path;
     staged.expected = asRead;
-    if (backup) {
-        staged.backup = MakeBackup(files, path, oldText, method, staged.backupShared);
-        if (staged.backupShared && asRead) {
-            // A link keeps whatever the script holds now, which must still be
-            // the text as read.
-            std::optional<FileStamp> now;
-            try {
-                now = StampIfThere(files, path);
-            } catch (const PlatformError&) {
-                Discard(files, staged.backup);
-                throw;
-            }
-            if (!now || !now->SameContents(*asRead)) {
-                Discard(files, staged.backup);
-                throw ChangedMeanwhile(path);
-            }
-            staged.expected = now;
-        }
-    }
+    if (backup)
+        AttachBackup(files, staged, oldText, method, asRead);
     try {
         staged.temporary =
             WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
-    } catch (const PlatformError&) {
+    } catch (...) {
         // The script stays as it is: the backup made for it only takes room
         // (on a full disk, too), and it holds the same bytes as the script.
-        if (!staged.backup.empty())
-            Discard(files, staged.backup);
+        TakeBack(files, staged);
         throw;
     }
-    if (exists) {
-        try {
-            files.KeepPermissions(path, staged.temporary);
-        } catch (const PlatformError& e) {
-            const bool removed = Discard(files, staged.temporary);
-            if (!staged.backup.empty())
-                Discard(files, staged.backup);
-            throw e.About(removed ? path : staged.temporary, e.Cause());
+    if (exists)
+        KeepScriptPermissions(files, staged);
+    return staged;
+}
+
+StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
+                                        const ByteSource& oldText, const ByteSource& newText,
+                                        const std::function<bool()>& converts, bool backup,
+                                        BackupBy method, const std::optional<FileStamp>& asRead) {
+    bool exists = false;
+    const std::uint32_t attributes = WritableAttributes(files, path, exists);
+    StagedScript staged;
+    staged.path = path;
+    staged.expected = asRead;
+    staged.temporary = WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
+    try {
+        if (!converts()) {
+            TakeBack(files, staged);
+            staged.temporary.clear();
+            return staged;
         }
+        if (backup)
+            AttachBackup(files, staged, oldText, method, asRead);
+    } catch (...) {
+        TakeBack(files, staged);
+        throw;
     }
+    if (exists)
+        KeepScriptPermissions(files, staged);
     return staged;
 }
 
@@ -366,9 +422,7 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
 }
 
 void DiscardStagedScript(FileServices& files, const StagedScript& staged) {
-    Discard(files, staged.temporary);
-    if (!staged.backup.empty())
-        Discard(files, staged.backup);
+    TakeBack(files, staged);
 }
 
 void SaveScript(FileServices& files, const std::string& path, const ScriptTexts& texts,

@@ -5,6 +5,7 @@
 #include "platform/FileServices.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,16 @@ inline StagedScript StageScript(FileServices& files, const std::string& path,
                                 const std::optional<FileStamp>& asRead = std::nullopt) {
     return StageScript(files, path, SourceOf(oldText), SourceOf(newText), backup, method, asRead);
 }
+
+// As StageScript, for a new text that is decided on while it is written: the
+// new text is written first, then `converts` is asked; when it says no, the
+// new text is taken back and nothing is staged (the result's temporary is
+// empty); otherwise the backup is made after it.
+StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
+                                        const ByteSource& oldText, const ByteSource& newText,
+                                        const std::function<bool()>& converts, bool backup,
+                                        BackupBy method,
+                                        const std::optional<FileStamp>& asRead = std::nullopt);
 
 // Takes back a staged script that will not be committed (the run was asked to
 // stop): its temporary file and the backup made for it go; the script itself

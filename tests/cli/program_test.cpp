@@ -464,6 +464,8 @@ TEST_F(Folder, BigScriptsConvertInLittleMemory) {
         {"fuer-velmo", "fuer-velmo", single, pairs, true},
         {"fuer-mich", "fuer-mich", pairs, UmlauteToSingleCharacter(pairs), true},
         {"guard word last", "fuer-velmo", single + "-- UMLAUTE", single + "-- UMLAUTE", false},
+        {"already converted", "fuer-velmo", pairs, pairs, false},
+        {"compiled chunk", "fuer-velmo", "\x1BLua\x54"s + single, "\x1BLua\x54"s + single, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
