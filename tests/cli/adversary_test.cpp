@@ -71,26 +71,40 @@ std::string Acl(const fs::path& path) {
 // of the round it was staging; the next run removes each script's own, says
 // so, and converts every script.
 TEST_F(Folder, KilledRunsLeftoversGoWithTheNextRun) {
-    std::string big;
-    while (big.size() < (2u << 20))
-        big += "-- Gr\xFC\xDF"
-               "e, gro\xDF genug f\xFCr zwei Runden\r\n";
-    const fs::path map = root_ / "karte";
-    for (int i = 0; i < 40; ++i)
-        Write(map / ("s" + std::to_string(100 + i) + ".lua"), big);
-    const Result killed = Shell("VELMO_INTERRUPT_AFTER=35:9 velmo-umlaute fuer-velmo karte", root_);
-    EXPECT_EQ(killed.status, 128 + SIGKILL);
-    const std::size_t left = Temporaries(map).size();
-    EXPECT_GT(left, 0u) << "the kill came too late to show anything";
+    const struct {
+        const char* name;
+        std::size_t size; // of each script
+        int scripts;
+        const char* killAfter;
+    } cases[] = {
+        {"held whole", 2u << 20, 40, "35"},
+        {"in pieces", 6u << 20, 14, "12"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string big;
+        while (big.size() < c.size)
+            big += "-- Gr\xFC\xDF"
+                   "e, gro\xDF genug f\xFCr zwei Runden\r\n";
+        const fs::path map = root_ / c.name;
+        for (int i = 0; i < c.scripts; ++i)
+            Write(map / ("s" + std::to_string(100 + i) + ".lua"), big);
+        const Result killed = Shell("VELMO_INTERRUPT_AFTER="s + c.killAfter +
+                                        ":9 velmo-umlaute fuer-velmo '" + c.name + "'",
+                                    root_);
+        EXPECT_EQ(killed.status, 128 + SIGKILL);
+        const std::size_t left = Temporaries(map).size();
+        EXPECT_GT(left, 0u) << "the kill came too late to show anything";
 
-    const Result next = Umlaute({"fuer-velmo", "karte"}, root_);
-    EXPECT_EQ(next.status, 0) << next.err;
-    EXPECT_TRUE(Temporaries(map).empty());
-    EXPECT_EQ(Count(next.err, ": 1 Zwischendatei eines abgebrochenen Laufs entfernt"), left)
-        << next.err;
-    for (int i = 0; i < 40; ++i)
-        EXPECT_EQ(Read(map / ("s" + std::to_string(100 + i) + ".lua")),
-                  UmlauteToTwoCharacterForm(big));
+        const Result next = Umlaute({"fuer-velmo", c.name}, root_);
+        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_TRUE(Temporaries(map).empty());
+        EXPECT_EQ(Count(next.err, ": 1 Zwischendatei eines abgebrochenen Laufs entfernt"), left)
+            << next.err;
+        for (int i = 0; i < c.scripts; ++i)
+            EXPECT_TRUE(Read(map / ("s" + std::to_string(100 + i) + ".lua")) ==
+                        UmlauteToTwoCharacterForm(big));
+    }
 }
 
 // A temporary file another running program holds (its lock) stays, with its
