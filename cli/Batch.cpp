@@ -65,6 +65,10 @@ class Batch {
     }
 
     void Process(const std::string& path) {
+        if (options_.check) {
+            Check(path);
+            return;
+        }
         try {
             StampedBytes read = files_.ReadStampedFile(path);
             // One file reached by two names (hard links, a second spelling) is
@@ -106,6 +110,53 @@ class Batch {
         } catch (const PlatformError& error) {
             // Swapped for a link or something else since the walk: skipped as
             // the walk skips it.
+            if (error.Cause() == ErrorCause::IsALink)
+                Skip(path, kLinkNotice);
+            else if (error.Cause() == ErrorCause::NotAFile)
+                Skip(path, kNotAFileNotice);
+            else
+                Fail(error, path);
+        } catch (const std::bad_alloc&) {
+            Fail(files_.Error(win_error::NotEnoughMemory, path), path);
+        }
+    }
+
+    // --pruefen: the answers and lines of Process, counted without converting.
+    // --leise shows neither the lines nor the notices, only errors and the
+    // exit status, so then each script is looked at only until its answer is
+    // known: with --trotzdem up to its first character that converts, without
+    // it also through the guard word.
+    void Check(const std::string& path) {
+        try {
+            const StampedBytes read = files_.ReadStampedFile(path);
+            const auto [first, isNew] =
+                seen_.try_emplace({read.stamp.device, read.stamp.file}, path);
+            if (!isNew) {
+                Skip(path, "dieselbe Datei wie " + first->second);
+                return;
+            }
+            const std::string& text = read.bytes;
+            const bool told = !options_.quiet;
+            const ScriptDecision decision =
+                CheckScript(text, options_.direction, {!options_.anyway, told});
+            if (decision.Refused()) {
+                Skip(path, CompanionRefusal(decision.kind));
+                return;
+            }
+            if (decision.Changes() && decision.guardWord) {
+                Skip(path, kGuardNotice);
+                return;
+            }
+            if (told && decision.keptAsUtf8 > 0)
+                reporter_.Notice(path + ": " + KeptAsUtf8Sentence(decision, text));
+            if (!decision.Changes()) {
+                ++tally_.unchanged;
+                return;
+            }
+            ++tally_.changed;
+            if (told)
+                reporter_.Changed(ChangedLine(path, decision.converted, true));
+        } catch (const PlatformError& error) {
             if (error.Cause() == ErrorCause::IsALink)
                 Skip(path, kLinkNotice);
             else if (error.Cause() == ErrorCause::NotAFile)

@@ -86,6 +86,23 @@ ScriptDecision DecideScript(std::string_view text, Direction direction) {
     return decision;
 }
 
+ScriptDecision CheckScript(std::string_view text, Direction direction, CheckWanted wanted) {
+    ScriptDecision decision;
+    decision.kind = ClassifyScript(text);
+    if (decision.Refused())
+        return decision;
+    if (direction == Direction::ToSingleCharacter) {
+        decision.converted = CountSingleCharacter(text, !wanted.counts);
+    } else {
+        const ForwardCount count = CountTwoCharacterForm(text, !wanted.counts);
+        decision.converted = count.converted;
+        decision.keptAsUtf8 = count.kept.count;
+        decision.firstKept = count.kept.first;
+    }
+    decision.guardWord = wanted.guardWord && decision.Changes() && ContainsGuardWord(text);
+    return decision;
+}
+
 std::string KeptAsUtf8Sentence(const ScriptDecision& decision, std::string_view text) {
     const std::size_t n = decision.keptAsUtf8;
     if (n == 0 || decision.firstKept >= text.size())

@@ -276,6 +276,44 @@ TEST_F(Folder, SignalsStopAtASafePointAndLeaveNothingHalfDone) {
     }
 }
 
+// A check's lines into a file or pipe go out some at a time, yet with its
+// notices in one file (2>&1) every line stands where its script comes, also
+// when a signal stops the run, and through a pipe all arrive.
+TEST_F(Folder, CheckLinesKeepTheirOrderWithTheNotices) {
+    const fs::path map = root_ / "karte";
+    std::vector<std::string> lines;
+    for (int i = 0; i < 1200; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "s%04d.lua", i);
+        const bool chunk = i % 100 == 50;
+        Write(map / name, chunk ? "\x1BLua\x54\xE4"s : kSingle);
+        lines.push_back(chunk ? "velmo-umlaute: karte/"s + name +
+                                    ": übersprungen, kompiliertes Lua-Skript (Bytecode)"
+                              : "karte/"s + name + ": 7 Zeichen würden umgewandelt");
+    }
+    const auto joined = [&](std::size_t count, const std::string& last) {
+        std::string all;
+        for (std::size_t i = 0; i < count; ++i)
+            all += lines[i] + "\n";
+        return all + last + "\n";
+    };
+    const std::string summary = "1188 Dateien würden umgewandelt, 0 unverändert, "
+                                "12 übersprungen, 0 Fehler";
+    Result r = Shell("velmo-umlaute fuer-velmo --pruefen karte 2>&1", root_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, joined(lines.size(), summary));
+    r = Shell("VELMO_INTERRUPT_AFTER=1000 velmo-umlaute fuer-velmo --pruefen karte 2>&1", root_);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_EQ(r.out, joined(1000, "abgebrochen: 990 von 1200 Dateien würden umgewandelt, "
+                                  "die übrigen unverändert (0 Fehler)"));
+    r = Shell("velmo-umlaute fuer-velmo --pruefen karte 2>/dev/null | cat", root_);
+    std::string out;
+    for (const std::string& line : lines)
+        if (line.rfind("velmo-umlaute: ", 0) != 0)
+            out += line + "\n";
+    EXPECT_EQ(r.out, out);
+}
+
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     const fs::path map = root_ / "karte";
     for (const char* name : {"1.lua", "2-nurlesen.lua", "3-gesperrt.lua", "4.lua"})
