@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <utility>
 
 namespace velmo::cli {
 namespace {
@@ -59,6 +60,7 @@ class ConsoleReporter final : public Reporter {
                            (outIsTerminal_ ? ForTerminal(line) : line) + "\n");
             return;
         }
+        RethrowOutFailure();
         gathered_ += line;
         gathered_ += '\n';
         if (gathered_.size() >= kGathered)
@@ -89,11 +91,12 @@ class ConsoleReporter final : public Reporter {
         shown_ = now;
         const std::string line =
             "\r" + std::to_string(done) + " von " + std::to_string(total) + " Dateien ";
-        WriteGathered(); // the lines of the files it counts are out, too
+        WriteGatheredBeforeErr(); // the lines of the files it counts are out, too
         progressWidth_ = line.size();
         console::Write(console::Stream::Err, line);
     }
     void Summary(const std::string& line) override {
+        RethrowOutFailure();
         WriteGathered();
         if (quiet_ && !console::Interruption())
             return;
@@ -117,10 +120,25 @@ class ConsoleReporter final : public Reporter {
         gathered_.clear();
         console::Write(console::Stream::Out, lines);
     }
+    // Before a line on stderr, which never throws (an error may be told from
+    // the handler of another): a failure of stdout waits for the next line on
+    // stdout or the summary.
+    void WriteGatheredBeforeErr() {
+        try {
+            WriteGathered();
+        } catch (...) {
+            if (!outFailure_)
+                outFailure_ = std::current_exception();
+        }
+    }
+    void RethrowOutFailure() {
+        if (outFailure_)
+            std::rethrow_exception(std::exchange(outFailure_, nullptr));
+    }
 
     // A notice or error on stderr, its names escaped for a terminal.
     void ToErr(const std::string& line) {
-        WriteGathered();
+        WriteGatheredBeforeErr();
         console::Write(console::Stream::Err,
                        kProgram + (errIsTerminal_ ? ForTerminal(line) : line) + "\n");
     }
@@ -136,6 +154,7 @@ class ConsoleReporter final : public Reporter {
     bool errIsTerminal_;
     bool gather_;
     std::string gathered_;
+    std::exception_ptr outFailure_;
 #ifndef _WIN32
     // VELMO_INTERRUPT_AFTER=N[:SIGNAL] raises SIGNAL (default SIGTERM) after N files.
     std::size_t interruptAfter_ = [] {

@@ -278,11 +278,13 @@ TEST_F(Folder, SignalsStopAtASafePointAndLeaveNothingHalfDone) {
 
 // A check's lines into a file or pipe go out some at a time, yet with its
 // notices in one file (2>&1) every line stands where its script comes, also
-// when a signal stops the run, and through a pipe all arrive.
+// when a signal stops the run, and through a pipe all arrive. A reader that
+// goes away ends the run as it ends a filter, also where SIGPIPE is ignored.
+// (More lines than a pipe holds, so that the writer meets the closed end.)
 TEST_F(Folder, CheckLinesKeepTheirOrderWithTheNotices) {
     const fs::path map = root_ / "karte";
     std::vector<std::string> lines;
-    for (int i = 0; i < 1200; ++i) {
+    for (int i = 0; i < 2400; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "s%04d.lua", i);
         const bool chunk = i % 100 == 50;
@@ -297,14 +299,14 @@ TEST_F(Folder, CheckLinesKeepTheirOrderWithTheNotices) {
             all += lines[i] + "\n";
         return all + last + "\n";
     };
-    const std::string summary = "1188 Dateien würden umgewandelt, 0 unverändert, "
-                                "12 übersprungen, 0 Fehler";
+    const std::string summary = "2376 Dateien würden umgewandelt, 0 unverändert, "
+                                "24 übersprungen, 0 Fehler";
     Result r = Shell("velmo-umlaute fuer-velmo --pruefen karte 2>&1", root_);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, joined(lines.size(), summary));
     r = Shell("VELMO_INTERRUPT_AFTER=1000 velmo-umlaute fuer-velmo --pruefen karte 2>&1", root_);
     EXPECT_EQ(r.status, 128 + SIGTERM);
-    EXPECT_EQ(r.out, joined(1000, "abgebrochen: 990 von 1200 Dateien würden umgewandelt, "
+    EXPECT_EQ(r.out, joined(1000, "abgebrochen: 990 von 2400 Dateien würden umgewandelt, "
                                   "die übrigen unverändert (0 Fehler)"));
     r = Shell("velmo-umlaute fuer-velmo --pruefen karte 2>/dev/null | cat", root_);
     std::string out;
@@ -312,6 +314,10 @@ TEST_F(Folder, CheckLinesKeepTheirOrderWithTheNotices) {
         if (line.rfind("velmo-umlaute: ", 0) != 0)
             out += line + "\n";
     EXPECT_EQ(r.out, out);
+    r = Shell("trap '' PIPE; { velmo-umlaute fuer-velmo --pruefen karte 2>/dev/null; "
+              "echo $? >status; } | true; cat status",
+              root_);
+    EXPECT_EQ(r.out, "141\n");
 }
 
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
