@@ -66,6 +66,10 @@ class Batch {
     }
 
     void Process(const std::string& path) {
+        if (options_.check) {
+            Check(path);
+            return;
+        }
         try {
             FileStamp stamp;
             const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
@@ -80,7 +84,7 @@ class Batch {
             // pass over it instead of two.
             StagedScript staged;
             std::optional<ContentDecision> onePass;
-            if (!text.Held() && !options_.check)
+            if (!text.Held())
                 onePass = StageInOnePass(files_, path, text, options_.direction, options_.anyway,
                                          options_.backup, staged);
             const auto tellLeftovers = [&] {
@@ -105,11 +109,6 @@ class Batch {
                 ++tally_.unchanged; // never rewritten: no backup, its times stay
                 return;
             }
-            if (options_.check) {
-                ++tally_.changed;
-                reporter_.Changed(ChangedLine(path, decision.converted, true));
-                return;
-            }
             if (!onePass) {
                 staged =
                     StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
@@ -123,6 +122,71 @@ class Batch {
         } catch (const PlatformError& error) {
             // Swapped for a link or something else since the walk: skipped as
             // the walk skips it.
+            if (error.Cause() == ErrorCause::IsALink)
+                Skip(path, kLinkNotice);
+            else if (error.Cause() == ErrorCause::NotAFile)
+                Skip(path, kNotAFileNotice);
+            else
+                Fail(error, path);
+        } catch (const std::bad_alloc&) {
+            Fail(files_.Error(win_error::NotEnoughMemory, path), path);
+        }
+    }
+
+    // --pruefen: the answers and lines of Process, counted without converting.
+    // --leise shows neither the lines nor the notices, only errors and the
+    // exit status, so then each script is looked at only until its answer is
+    // known: with --trotzdem up to its first character that converts, without
+    // it also through the guard word.
+    void Check(const std::string& path) {
+        try {
+            FileStamp stamp;
+            const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
+            const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
+            if (!isNew) {
+                Skip(path, "dieselbe Datei wie " + first->second);
+                return;
+            }
+            const bool told = !options_.quiet;
+            // A script held whole is only counted; a big one is decided on a
+            // piece at a time.
+            ScriptKind kind = ScriptKind::Text;
+            bool guardWord = false;
+            std::size_t converted = 0;
+            std::string keptSentence;
+            if (text.Held()) {
+                const ScriptDecision decision =
+                    CheckScript(*text, options_.direction, {!options_.anyway, told});
+                kind = decision.kind;
+                guardWord = decision.guardWord;
+                converted = decision.converted;
+                if (told && decision.keptAsUtf8 > 0)
+                    keptSentence = KeptAsUtf8Sentence(decision, *text);
+            } else {
+                ContentDecision decision = DecideContent(files_, text, options_.direction);
+                kind = decision.kind;
+                guardWord = decision.guardWord;
+                converted = decision.converted;
+                keptSentence = std::move(decision.keptSentence);
+            }
+            if (kind != ScriptKind::Text) {
+                Skip(path, CompanionRefusal(kind));
+                return;
+            }
+            if (converted > 0 && guardWord && !options_.anyway) {
+                Skip(path, kGuardNotice);
+                return;
+            }
+            if (told && !keptSentence.empty())
+                reporter_.Notice(path + ": " + keptSentence);
+            if (converted == 0) {
+                ++tally_.unchanged;
+                return;
+            }
+            ++tally_.changed;
+            if (told)
+                reporter_.Changed(ChangedLine(path, converted, true));
+        } catch (const PlatformError& error) {
             if (error.Cause() == ErrorCause::IsALink)
                 Skip(path, kLinkNotice);
             else if (error.Cause() == ErrorCause::NotAFile)

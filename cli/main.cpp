@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <utility>
 
 namespace velmo::cli {
 namespace {
@@ -30,19 +31,40 @@ constexpr const char* kProgram = "velmo-umlaute: ";
 
 // Lines to the console; --leise keeps only the errors. A run that lasts longer
 // than a second shows how far it is on a terminal's stderr, never in a file.
+// A check's lines into a file or pipe are gathered and written some at a time,
+// as a line-oriented tool's are, and always before a line on stderr, so that
+// both streams into one file keep their order; on a terminal, and for a
+// conversion, whose lines tell what is done, each line goes out at once.
 class ConsoleReporter final : public Reporter {
   public:
-    explicit ConsoleReporter(bool quiet)
+    ConsoleReporter(bool quiet, bool check)
         : quiet_(quiet), showProgress_(!quiet && console::IsTerminal(console::Stream::Err)),
           outIsTerminal_(console::IsTerminal(console::Stream::Out)),
-          errIsTerminal_(console::IsTerminal(console::Stream::Err)) {}
-    ~ConsoleReporter() override { ClearProgress(); }
+          errIsTerminal_(console::IsTerminal(console::Stream::Err)),
+          gather_(check && !outIsTerminal_) {}
+    ~ConsoleReporter() override {
+        try {
+            WriteGathered();
+        } catch (...) {
+            // The run has ended: what cannot be written now is lost anyway.
+        }
+        ClearProgress();
+    }
 
     void Changed(const std::string& line) override {
         if (quiet_)
             return;
         ClearProgress();
-        console::Write(console::Stream::Out, (outIsTerminal_ ? ForTerminal(line) : line) + "\n");
+        if (!gather_) {
+            console::Write(console::Stream::Out,
+                           (outIsTerminal_ ? ForTerminal(line) : line) + "\n");
+            return;
+        }
+        RethrowOutFailure();
+        gathered_ += line;
+        gathered_ += '\n';
+        if (gathered_.size() >= kGathered)
+            WriteGathered();
     }
     void Notice(const std::string& line) override {
         if (quiet_)
@@ -69,10 +91,13 @@ class ConsoleReporter final : public Reporter {
         shown_ = now;
         const std::string line =
             "\r" + std::to_string(done) + " von " + std::to_string(total) + " Dateien ";
+        WriteGatheredBeforeErr(); // the lines of the files it counts are out, too
         progressWidth_ = line.size();
         console::Write(console::Stream::Err, line);
     }
     void Summary(const std::string& line) override {
+        RethrowOutFailure();
+        WriteGathered();
         if (quiet_ && !console::Interruption())
             return;
         ClearProgress();
@@ -85,8 +110,35 @@ class ConsoleReporter final : public Reporter {
   private:
     using Clock = std::chrono::steady_clock;
 
+    // How much a check gathers before it writes.
+    static constexpr std::size_t kGathered = std::size_t{32} << 10;
+
+    void WriteGathered() {
+        if (gathered_.empty())
+            return;
+        const std::string lines = std::move(gathered_);
+        gathered_.clear();
+        console::Write(console::Stream::Out, lines);
+    }
+    // Before a line on stderr, which never throws (an error may be told from
+    // the handler of another): a failure of stdout waits for the next line on
+    // stdout or the summary.
+    void WriteGatheredBeforeErr() {
+        try {
+            WriteGathered();
+        } catch (...) {
+            if (!outFailure_)
+                outFailure_ = std::current_exception();
+        }
+    }
+    void RethrowOutFailure() {
+        if (outFailure_)
+            std::rethrow_exception(std::exchange(outFailure_, nullptr));
+    }
+
     // A notice or error on stderr, its names escaped for a terminal.
     void ToErr(const std::string& line) {
+        WriteGatheredBeforeErr();
         console::Write(console::Stream::Err,
                        kProgram + (errIsTerminal_ ? ForTerminal(line) : line) + "\n");
     }
@@ -100,6 +152,9 @@ class ConsoleReporter final : public Reporter {
     bool showProgress_;
     bool outIsTerminal_;
     bool errIsTerminal_;
+    bool gather_;
+    std::string gathered_;
+    std::exception_ptr outFailure_;
 #ifndef _WIN32
     // VELMO_INTERRUPT_AFTER=N[:SIGNAL] raises SIGNAL (default SIGTERM) after N files.
     std::size_t interruptAfter_ = [] {
@@ -161,7 +216,7 @@ int Main(const std::vector<std::string>& arguments) {
         break;
     }
     const Options& options = parsed.options;
-    ConsoleReporter reporter(options.quiet);
+    ConsoleReporter reporter(options.quiet, options.check);
     try {
         if (options.paths.front() == "-") {
             ConsoleStreams streams;

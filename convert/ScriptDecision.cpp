@@ -65,24 +65,37 @@ ScriptDecision DecideScript(std::string_view text, Direction direction) {
         decision.text.resize(UmlauteToSingleCharacter(text, decision.text.data()));
         decision.converted = text.size() - decision.text.size();
     } else {
-        // The room is an upper bound (every byte above 127); without such bytes
-        // there is nothing to convert and nothing to keep.
-        const std::size_t room = TwoCharacterFormRoom(text);
-        if (room == text.size())
-            return decision;
-        const bool utf8 = IsWellFormedUtf8(text);
-        const KeptAsUtf8 kept = FindKeptAsUtf8(text, utf8);
-        decision.keptAsUtf8 = kept.count;
-        decision.firstKept = kept.first;
-        // Well-formed UTF-8 keeps every byte of the seven: nothing to write.
-        if (!utf8) {
-            decision.text.resize(room);
+        // Counted first: a text with nothing to convert (already converted,
+        // well-formed UTF-8) is not written at all, and one with something to
+        // convert is not all UTF-8.
+        const ForwardCount count = CountTwoCharacterForm(text);
+        decision.keptAsUtf8 = count.kept.count;
+        decision.firstKept = count.kept.first;
+        if (count.converted > 0) {
+            decision.text.resize(TwoCharacterFormRoom(text));
             decision.text.resize(UmlauteToTwoCharacterForm(text, decision.text.data(), false));
             decision.converted = decision.text.size() - text.size();
         }
     }
     if (decision.converted == 0)
         std::string().swap(decision.text);
+    return decision;
+}
+
+ScriptDecision CheckScript(std::string_view text, Direction direction, CheckWanted wanted) {
+    ScriptDecision decision;
+    decision.kind = ClassifyScript(text);
+    if (decision.Refused())
+        return decision;
+    if (direction == Direction::ToSingleCharacter) {
+        decision.converted = CountSingleCharacter(text, !wanted.counts);
+    } else {
+        const ForwardCount count = CountTwoCharacterForm(text, !wanted.counts);
+        decision.converted = count.converted;
+        decision.keptAsUtf8 = count.kept.count;
+        decision.firstKept = count.kept.first;
+    }
+    decision.guardWord = wanted.guardWord && decision.Changes() && ContainsGuardWord(text);
     return decision;
 }
 

@@ -50,6 +50,19 @@ struct ScriptDecision {
 // std::bad_alloc when memory runs short.
 ScriptDecision DecideScript(std::string_view text, Direction direction);
 
+// What a check asks of a script beyond whether it would change.
+struct CheckWanted {
+    bool guardWord = true; // whether it holds the guard word, where something would change
+    bool counts = true;    // how many characters, and the bytes kept as UTF-8
+};
+// DecideScript's answer without the converted text, for a check that writes
+// nothing: the same kind, counts and kept bytes, `text` left empty. The guard
+// word is looked for only where something would change, and only when wanted
+// (else guardWord is false). Without `wanted.counts` it stops at the first
+// character it knows converts: `converted` is then at least 1, not the whole
+// count, and `keptAsUtf8` counts only the bytes before it.
+ScriptDecision CheckScript(std::string_view text, Direction direction, CheckWanted wanted = {});
+
 // The sentence telling that bytes were kept as UTF-8, naming the first such
 // character and its line in `text` (the text the decision was made on); both
 // programs show it, the window under "Fertig", the companion after the path.

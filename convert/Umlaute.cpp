@@ -647,6 +647,174 @@ std::size_t ConvertReverse(const unsigned char* in, std::size_t n, unsigned char
     return o;
 }
 
+// ---- Counting: what the conversions would do, without writing it.
+//
+// A check only needs to know how many characters convert and which bytes stay
+// as UTF-8, so it looks at each block's marks and counts their bits: the
+// bytes of the seven, and of those the ones that begin a character kept as
+// UTF-8 in any text and in a text that is all UTF-8.
+
+#if VELMO_UMLAUTE_SSE2
+// The seven by one compare each, after folding bit 5 in: C4 and E4 fold to
+// E4, D6 and F6 to F6, DC and FC to FC; DF is compared as it is (it folds to
+// FF, which is none of the seven).
+inline __m128i SevenAmong(__m128i bytes) {
+    const __m128i folded = _mm_or_si128(bytes, _mm_set1_epi8(0x20));
+    return _mm_or_si128(_mm_or_si128(Equal(folded, 0xE4), Equal(folded, 0xF6)),
+                        _mm_or_si128(Equal(folded, 0xFC), Equal(bytes, 0xDF)));
+}
+#endif
+constexpr bool SevenByFolding(unsigned byte) {
+    const unsigned folded = byte | 0x20;
+    return folded == 0xE4 || folded == 0xF6 || folded == 0xFC || byte == 0xDF;
+}
+static_assert([] {
+    for (unsigned b = 0; b < 256; ++b)
+        if (SevenByFolding(b) != (kForward[b] != 0) ||
+            SevenByFolding(b ^ 0x40) != (kReverse[b] != 0))
+            return false;
+    return true;
+}());
+
+// Bytes of the seven in a block (reads its 32 bytes).
+inline Marks SevenMarks(const unsigned char* block) {
+#if VELMO_UMLAUTE_SSE2
+    return ToMarks(SevenAmong(Load16(block)), SevenAmong(Load16(block + 16)));
+#else
+    Marks seven = 0;
+    for (Marks marks = HighBytes(block); marks; marks &= marks - 1) {
+        const unsigned p = static_cast<unsigned>(std::countr_zero(marks));
+        if (kForward[block[p]])
+            seven |= Marks{1} << p;
+    }
+    return seven;
+#endif
+}
+
+// 0xC3 followed by a pair's second byte, marked at the 0xC3 (reads 33 bytes).
+// A second byte is a single one with bit 6 flipped (see the static_assert above).
+inline Marks PairMarks(const unsigned char* block) {
+#if VELMO_UMLAUTE_SSE2
+    const __m128i flip = _mm_set1_epi8(0x40);
+    const auto pairs = [&](const unsigned char* p) {
+        return _mm_and_si128(Equal(Load16(p), kUtf8Lead),
+                             SevenAmong(_mm_xor_si128(Load16(p + 1), flip)));
+    };
+    return ToMarks(pairs(block), pairs(block + 16));
+#else
+    Marks pairs = 0;
+    for (Marks marks = LeadBytes(block); marks; marks &= marks - 1) {
+        const unsigned p = static_cast<unsigned>(std::countr_zero(marks));
+        if (kReverse[block[p + 1]])
+            pairs |= Marks{1} << p;
+    }
+    return pairs;
+#endif
+}
+
+// The bytes of the seven in a text, and those of them kept as UTF-8 in any
+// text and in a text that is all UTF-8. With `stopAtConversion` the survey
+// ends with the first block holding a byte of the seven that is kept in
+// neither: a byte the forward conversion converts whatever the rest holds (its
+// place already makes the text ill-formed UTF-8).
+struct SevenSurvey {
+    std::size_t seven = 0;
+    KeptAsUtf8 inText, inUtf8;
+    bool stopped = false;
+};
+
+inline void NoteKept(KeptAsUtf8& kept, Marks marks, std::size_t at) {
+    if (marks == 0)
+        return;
+    if (kept.count == 0)
+        kept.first = at + static_cast<unsigned>(std::countr_zero(marks));
+    kept.count += static_cast<unsigned>(std::popcount(marks));
+}
+
+#if VELMO_UMLAUTE_SSE2
+// Lane counters as CountHighBytes keeps them: each byte lane of `lanes` counts
+// the marked bytes (-1 each) of its place, at most 4 in a round of 64 bytes, so
+// they are summed up every 63 rounds, before one could overflow.
+constexpr int kRoundsPerSum = 63;
+inline std::size_t SumLanes(__m128i lanes) {
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    return static_cast<unsigned>(_mm_cvtsi128_si32(sums)) +
+           static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+}
+inline __m128i CountIn(__m128i lanes, __m128i a, __m128i b, __m128i c, __m128i d) {
+    return _mm_sub_epi8(lanes, _mm_add_epi8(_mm_add_epi8(a, b), _mm_add_epi8(c, d)));
+}
+#endif
+
+template <bool stopAtConversion> SevenSurvey SurveySeven(const unsigned char* in, std::size_t n) {
+    SevenSurvey survey;
+    survey.inText.first = survey.inUtf8.first = n;
+    // The bytes kept in the 32-byte block at `at`, whose bytes of the seven
+    // are `seven`; true where the survey stops there.
+    const auto keptIn = [&](std::size_t at, Marks seven) {
+        const Marks inUtf8 = KeptMarks<true>(in + at);
+        NoteKept(survey.inText, KeptMarks<false>(in + at), at);
+        NoteKept(survey.inUtf8, inUtf8, at);
+        return stopAtConversion && (seven & ~inUtf8) != 0;
+    };
+    std::size_t i = 0;
+#if VELMO_UMLAUTE_SSE2
+    // 64 bytes a round. The seven are counted in lane counters without a
+    // branch; kept characters are looked for only where one of the seven is
+    // followed by a byte 80-BF, which Windows-1252 text next to never has
+    // (a stop is looked for wherever one of the seven is). A round reads two
+    // bytes past its end.
+    constexpr std::size_t kRound = 2 * kBlock;
+    const auto look = [&](__m128i seven, const unsigned char* at) {
+        return stopAtConversion ? seven : _mm_and_si128(seven, Continuation(at + 1));
+    };
+    while (n - i >= kRound + 2) {
+        __m128i lanes = _mm_setzero_si128();
+        for (int round = 0; round < kRoundsPerSum && n - i >= kRound + 2; ++round, i += kRound) {
+            const unsigned char* at = in + i;
+            const __m128i s0 = SevenAmong(Load16(at)), s1 = SevenAmong(Load16(at + 16));
+            const __m128i s2 = SevenAmong(Load16(at + 32)), s3 = SevenAmong(Load16(at + 48));
+            lanes = CountIn(lanes, s0, s1, s2, s3);
+            const __m128i looked = _mm_or_si128(_mm_or_si128(look(s0, at), look(s1, at + 16)),
+                                                _mm_or_si128(look(s2, at + 32), look(s3, at + 48)));
+            if (_mm_movemask_epi8(looked) == 0) [[likely]]
+                continue;
+            const Marks first = ToMarks(s0, s1), second = ToMarks(s2, s3);
+            if ((first != 0 && keptIn(i, first)) || (second != 0 && keptIn(i + kBlock, second))) {
+                survey.seven += SumLanes(lanes);
+                survey.stopped = true;
+                return survey;
+            }
+        }
+        survey.seven += SumLanes(lanes);
+    }
+#endif
+    // The kept marks read two bytes past a block.
+    for (; n - i >= kBlock + 2; i += kBlock) {
+        const Marks seven = SevenMarks(in + i);
+        if (seven == 0)
+            continue;
+        survey.seven += static_cast<unsigned>(std::popcount(seven));
+        if (keptIn(i, seven)) {
+            survey.stopped = true;
+            return survey;
+        }
+    }
+    for (; i < n; ++i) {
+        if (!kForward[in[i]])
+            continue;
+        ++survey.seven;
+        const bool inUtf8 = KeptNearEnd(in + i, n - i, kKeepInUtf8.data());
+        NoteKept(survey.inText, KeptNearEnd(in + i, n - i, kKeepInText.data()), i);
+        NoteKept(survey.inUtf8, inUtf8, i);
+        if (stopAtConversion && !inUtf8) {
+            survey.stopped = true;
+            return survey;
+        }
+    }
+    return survey;
+}
+
 // ---- The guard word
 
 constexpr std::string_view kGuard = "UMLAUTE";
@@ -770,24 +938,56 @@ bool IsWellFormedUtf8(std::string_view text) {
 }
 
 KeptAsUtf8 FindKeptAsUtf8(std::string_view text, bool wholeTextIsUtf8) {
+    const SevenSurvey survey =
+        SurveySeven<false>(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    return wholeTextIsUtf8 ? survey.inUtf8 : survey.inText;
+}
+
+ForwardCount CountTwoCharacterForm(std::string_view text, bool untilFirstConversion) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const SevenSurvey survey = untilFirstConversion ? SurveySeven<true>(in, text.size())
+                                                    : SurveySeven<false>(in, text.size());
+    if (survey.stopped)
+        return {survey.seven - survey.inText.count, survey.inText, false};
+    // Only where every byte of the seven could begin a UTF-8 character does
+    // the whole text decide; any other byte of the seven makes it ill-formed.
+    if (survey.seven > 0 && survey.seven == survey.inUtf8.count && IsWellFormedUtf8(text))
+        return {0, survey.inUtf8, true};
+    return {survey.seven - survey.inText.count, survey.inText, true};
+}
+
+std::size_t CountSingleCharacter(std::string_view text, bool untilFirst) {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    const unsigned char* keep = KeepTable(wholeTextIsUtf8);
-    KeptAsUtf8 kept{0, n};
-    const auto look = [&](std::size_t i) {
-        if (KeptNearEnd(in + i, n - i, keep) && kept.count++ == 0)
-            kept.first = i;
-    };
-    // Only a byte 0x80 and above can begin a kept character: a block at a
-    // time, each such byte looked at alone.
+    std::size_t pairs = 0;
     std::size_t i = 0;
-    for (; n - i >= kBlock; i += kBlock)
-        for (Marks marks = HighBytes(in + i); marks; marks &= marks - 1)
-            look(i + static_cast<std::size_t>(std::countr_zero(marks)));
-    for (; i < n; ++i)
-        if (in[i] >= 0x80)
-            look(i);
-    return kept;
+    // A pair's second byte is never 0xC3, so pairs never overlap and each
+    // 0xC3 before a second byte is one. The marks read one byte past a block.
+#if VELMO_UMLAUTE_SSE2
+    const __m128i lead = _mm_set1_epi8(static_cast<char>(kUtf8Lead));
+    const __m128i flip = _mm_set1_epi8(0x40);
+    const auto pairsAt = [&](std::size_t at) {
+        return _mm_and_si128(_mm_cmpeq_epi8(Load16(in + at), lead),
+                             SevenAmong(_mm_xor_si128(Load16(in + at + 1), flip)));
+    };
+    constexpr std::size_t kRound = 2 * kBlock;
+    while (n - i >= kRound + 1) {
+        __m128i lanes = _mm_setzero_si128();
+        for (int round = 0; round < kRoundsPerSum && n - i >= kRound + 1; ++round, i += kRound)
+            lanes = CountIn(lanes, pairsAt(i), pairsAt(i + 16), pairsAt(i + 32), pairsAt(i + 48));
+        pairs += SumLanes(lanes);
+        if (untilFirst && pairs > 0)
+            return pairs;
+    }
+#endif
+    for (; n - i >= kBlock + 1; i += kBlock) {
+        pairs += static_cast<unsigned>(std::popcount(PairMarks(in + i)));
+        if (untilFirst && pairs > 0)
+            return pairs;
+    }
+    for (; n - i >= 2; ++i)
+        pairs += in[i] == kUtf8Lead && kReverse[in[i + 1]] != 0;
+    return pairs;
 }
 
 bool ContainsGuardWord(std::string_view text) {

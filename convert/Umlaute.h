@@ -70,6 +70,23 @@ struct KeptAsUtf8 {
 };
 KeptAsUtf8 FindKeptAsUtf8(std::string_view text, bool wholeTextIsUtf8);
 
+// What the forward conversion does to a text, found without writing it: how
+// many characters it converts, and the bytes it keeps as UTF-8 (FindKeptAsUtf8
+// with IsWellFormedUtf8's answer, which it asks only where that answer
+// matters). With `untilFirstConversion` it stops at the first byte that is
+// converted whatever the rest of the text holds: then `complete` is false and
+// `converted` (at least 1) and `kept` count only the bytes looked at.
+struct ForwardCount {
+    std::size_t converted = 0;
+    KeptAsUtf8 kept;
+    bool complete = true;
+};
+ForwardCount CountTwoCharacterForm(std::string_view text, bool untilFirstConversion = false);
+// How many two-character forms the reverse conversion turns back into their
+// character; with `untilFirst` it stops once it has found any (and then counts
+// at least 1, not all).
+std::size_t CountSingleCharacter(std::string_view text, bool untilFirst = false);
+
 // True when the text holds the word "UMLAUTE" in any mixture of letter cases,
 // also inside a longer word.
 bool ContainsGuardWord(std::string_view text);

@@ -372,6 +372,89 @@ TEST(CliBatch, AnUnflushableBackupHoldsBackOnlyItsScript) {
     }
 }
 
+// The check answers as the conversion would, with and without --leise (which
+// lets it stop looking at a script once the answer is known) and --trotzdem:
+// the same exit status, the same tally, and without --leise the same lines.
+// The answer of most scripts is known at their first byte; these are known
+// only at their last.
+TEST(CliBatch, CheckAnswersAsTheConversionWould) {
+    std::string filler;
+    while (filler.size() < (100u << 10))
+        filler += "x = 1\r\n";
+    std::string chinese;
+    for (int i = 0; i < 1000; ++i)
+        chinese += "\xE4\xB8\xAD";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Direction direction;
+    };
+    const Case cases[] = {
+        {"umlaut first, guard word last", "\xE4" + filler + "-- UMLAUTE",
+         Direction::ToTwoCharacterForm},
+        {"NKo first, Windows-1252 last", "\xDF\x85" + filler + "\xF6",
+         Direction::ToTwoCharacterForm},
+        {"NKo in UTF-8", "h = \"\xDF\x85\"" + filler, Direction::ToTwoCharacterForm},
+        {"Chinese, an umlaut last", chinese + filler + "\xE4", Direction::ToTwoCharacterForm},
+        {"every byte an umlaut", std::string(70000, '\xFC'), Direction::ToTwoCharacterForm},
+        {"back", kPairs + filler + kPairs, Direction::ToSingleCharacter},
+        {"back, a lone lead byte last", filler + "\xC3", Direction::ToSingleCharacter},
+        {"guard word, nothing to change", "UMLAUTE \xC3\xA4", Direction::ToTwoCharacterForm},
+        {"compiled chunk", "\x1BLua\x54\xE4"s, Direction::ToTwoCharacterForm},
+        {"empty", "", Direction::ToTwoCharacterForm},
+    };
+    const std::string path = "C:\\karte\\s.lua";
+    const auto run = [&](const Case& c, bool check, bool anyway, bool quiet, Recorder& recorder) {
+        FakePlatform fake;
+        FakeDirectories dirs(fake);
+        fake.AddFile(path, c.bytes);
+        Options options = Make(c.direction, {"C:\\karte"});
+        options.check = check;
+        options.anyway = anyway;
+        options.quiet = quiet;
+        const int status = RunBatch(fake, dirs, options, recorder);
+        if (check) {
+            EXPECT_EQ(fake.FindFile(path)->bytes, c.bytes) << "a check writes nothing";
+        }
+        return status;
+    };
+    for (const Case& c : cases) {
+        for (const bool anyway : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (anyway ? ", --trotzdem" : ""));
+            Recorder converted;
+            ASSERT_EQ(run(c, false, anyway, false, converted), kDone);
+            const bool changes = !converted.out.empty();
+            const std::size_t count = DecideScript(c.bytes, c.direction).converted;
+            const std::size_t skipped = static_cast<std::size_t>(std::count_if(
+                converted.notices.begin(), converted.notices.end(), [](const std::string& line) {
+                    return line.find(": übersprungen, ") != std::string::npos;
+                }));
+            const std::string summary =
+                SummaryLine({changes ? 1u : 0u, changes || skipped ? 0u : 1u, skipped, 0}, true);
+            for (const bool quiet : {false, true}) {
+                SCOPED_TRACE(quiet ? "--leise" : "");
+                Recorder checked;
+                EXPECT_EQ(run(c, true, anyway, quiet, checked), changes ? kWouldChange : kDone);
+                EXPECT_EQ(checked.summary, summary);
+                EXPECT_TRUE(checked.errors.empty());
+                if (quiet) {
+                    // Nothing of what --leise does not show, but the reasons to skip.
+                    EXPECT_TRUE(checked.out.empty());
+                    EXPECT_EQ(checked.notices.size(), skipped);
+                    continue;
+                }
+                EXPECT_EQ(checked.notices, converted.notices);
+                if (changes) {
+                    EXPECT_EQ(converted.out, std::vector{ChangedLine(path, count, false)});
+                    EXPECT_EQ(checked.out, std::vector{ChangedLine(path, count, true)});
+                } else {
+                    EXPECT_TRUE(checked.out.empty());
+                }
+            }
+        }
+    }
+}
+
 // Every file-service call of a batch failing in turn: each script keeps its old
 // or gets its new bytes, each backup is complete or absent, no temporary file
 // stays, the failure is reported, and the exit status says so.

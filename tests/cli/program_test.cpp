@@ -277,6 +277,50 @@ TEST_F(Folder, SignalsStopAtASafePointAndLeaveNothingHalfDone) {
     }
 }
 
+// A check's lines into a file or pipe go out some at a time, yet with its
+// notices in one file (2>&1) every line stands where its script comes, also
+// when a signal stops the run, and through a pipe all arrive. A reader that
+// goes away ends the run as it ends a filter, also where SIGPIPE is ignored.
+// (More lines than a pipe holds, so that the writer meets the closed end.)
+TEST_F(Folder, CheckLinesKeepTheirOrderWithTheNotices) {
+    const fs::path map = root_ / "karte";
+    std::vector<std::string> lines;
+    for (int i = 0; i < 2400; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "s%04d.lua", i);
+        const bool chunk = i % 100 == 50;
+        Write(map / name, chunk ? "\x1BLua\x54\xE4"s : kSingle);
+        lines.push_back(chunk ? "velmo-umlaute: karte/"s + name +
+                                    ": übersprungen, kompiliertes Lua-Skript (Bytecode)"
+                              : "karte/"s + name + ": 7 Zeichen würden umgewandelt");
+    }
+    const auto joined = [&](std::size_t count, const std::string& last) {
+        std::string all;
+        for (std::size_t i = 0; i < count; ++i)
+            all += lines[i] + "\n";
+        return all + last + "\n";
+    };
+    const std::string summary = "2376 Dateien würden umgewandelt, 0 unverändert, "
+                                "24 übersprungen, 0 Fehler";
+    Result r = Shell("velmo-umlaute fuer-velmo --pruefen karte 2>&1", root_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, joined(lines.size(), summary));
+    r = Shell("VELMO_INTERRUPT_AFTER=1000 velmo-umlaute fuer-velmo --pruefen karte 2>&1", root_);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_EQ(r.out, joined(1000, "abgebrochen: 990 von 2400 Dateien würden umgewandelt, "
+                                  "die übrigen unverändert (0 Fehler)"));
+    r = Shell("velmo-umlaute fuer-velmo --pruefen karte 2>/dev/null | cat", root_);
+    std::string out;
+    for (const std::string& line : lines)
+        if (line.rfind("velmo-umlaute: ", 0) != 0)
+            out += line + "\n";
+    EXPECT_EQ(r.out, out);
+    r = Shell("trap '' PIPE; { velmo-umlaute fuer-velmo --pruefen karte 2>/dev/null; "
+              "echo $? >status; } | true; cat status",
+              root_);
+    EXPECT_EQ(r.out, "141\n");
+}
+
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     const fs::path map = root_ / "karte";
     for (const char* name : {"1.lua", "2-nurlesen.lua", "3-gesperrt.lua", "4.lua"})
@@ -360,9 +404,9 @@ TEST_F(Folder, FilterOnEndlessInputEndsWithItsReader) {
 
 // The program's peak resident memory (KiB) with `times` copies of `piece` on
 // its standard input through a pipe and its output thrown away; -1 when it
-// failed.
+// failed (or ended with another status than `expectedStatus`, where given).
 long PeakMemory(const std::vector<std::string>& arguments, const std::string& piece,
-                std::size_t times, const fs::path& dir) {
+                std::size_t times, const fs::path& dir, int expectedStatus = -1) {
     std::signal(SIGPIPE, SIG_IGN); // a program that ends early fails the test, not ends it
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
@@ -392,7 +436,7 @@ long PeakMemory(const std::vector<std::string>& arguments, const std::string& pi
     close(pipeEnds[1]);
     int status = 0;
     if (spawned != 0 || waitpid(pid, &status, 0) != pid || !written || !WIFEXITED(status) ||
-        WEXITSTATUS(status) > 1)
+        (expectedStatus < 0 ? WEXITSTATUS(status) > 1 : WEXITSTATUS(status) != expectedStatus))
         return -1;
     const std::string told = Read(err);
     const std::size_t lastLine = told.rfind('\n', told.size() - 2);
@@ -457,15 +501,17 @@ TEST_F(Folder, BigScriptsConvertInLittleMemory) {
     const std::string pairs = UmlauteToTwoCharacterForm(single);
     const struct {
         const char* name;
-        const char* command;
+        std::vector<std::string> arguments;
         std::string before, after;
         bool backup;
+        int status = 0;
     } cases[] = {
-        {"fuer-velmo", "fuer-velmo", single, pairs, true},
-        {"fuer-mich", "fuer-mich", pairs, UmlauteToSingleCharacter(pairs), true},
-        {"guard word last", "fuer-velmo", single + "-- UMLAUTE", single + "-- UMLAUTE", false},
-        {"already converted", "fuer-velmo", pairs, pairs, false},
-        {"compiled chunk", "fuer-velmo", "\x1BLua\x54"s + single, "\x1BLua\x54"s + single, false},
+        {"fuer-velmo", {"fuer-velmo"}, single, pairs, true},
+        {"fuer-mich", {"fuer-mich"}, pairs, UmlauteToSingleCharacter(pairs), true},
+        {"guard word last", {"fuer-velmo"}, single + "-- UMLAUTE", single + "-- UMLAUTE", false},
+        {"already converted", {"fuer-velmo"}, pairs, pairs, false},
+        {"compiled chunk", {"fuer-velmo"}, "\x1BLua\x54"s + single, "\x1BLua\x54"s + single, false},
+        {"--pruefen", {"fuer-velmo", "--pruefen"}, single, single, false, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -473,7 +519,9 @@ TEST_F(Folder, BigScriptsConvertInLittleMemory) {
         fs::remove_all(dir);
         fs::create_directories(dir);
         Write(dir / "karte.lua", c.before);
-        const long peak = PeakMemory({c.command, (dir / "karte.lua").string()}, "", 0, root_);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back((dir / "karte.lua").string());
+        const long peak = PeakMemory(arguments, "", 0, root_, c.status);
         EXPECT_GT(peak, 0);
         EXPECT_LT(peak, 32 * 1024) << peak << " KiB";
         EXPECT_TRUE(Read(dir / "karte.lua") == c.after);

@@ -240,6 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto direction :
          {velmo::Direction::ToTwoCharacterForm, velmo::Direction::ToSingleCharacter}) {
         const velmo::ScriptDecision decision = velmo::DecideScript(text, direction);
+        const velmo::ScriptDecision counted = velmo::CheckScript(text, direction);
+        FUZZ_CHECK(counted.kind == decision.kind);
         if (decision.Refused())
             continue;
         const std::string& expected =
@@ -247,6 +249,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(decision.Changes() == (expected != text));
         if (decision.Changes())
             FUZZ_CHECK(decision.text == expected);
+        // The check counts what the conversion writes, without writing it;
+        // told to stop early, it still knows whether anything changes.
+        FUZZ_CHECK(counted.converted ==
+                   std::max(expected.size(), text.size()) - std::min(expected.size(), text.size()));
+        FUZZ_CHECK(counted.keptAsUtf8 == decision.keptAsUtf8);
+        FUZZ_CHECK(counted.keptAsUtf8 == 0 || counted.firstKept == decision.firstKept);
+        FUZZ_CHECK(counted.guardWord == (decision.Changes() && decision.guardWord));
+        FUZZ_CHECK(velmo::CheckScript(text, direction, {true, false}).Changes() ==
+                   decision.Changes());
         if (direction == velmo::Direction::ToTwoCharacterForm)
             FUZZ_CHECK(decision.converted + decision.keptAsUtf8 ==
                        static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {

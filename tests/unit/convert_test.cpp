@@ -252,5 +252,123 @@ TEST(Decision, KeptCharactersAreNamedWithTheirLine) {
     EXPECT_EQ(DecideScript(one, Direction::ToSingleCharacter).keptAsUtf8, 0u);
 }
 
+// The bytes of the seven the forward conversion keeps, counted the plain way:
+// E4 with two bytes 80-BF behind it, C4 or D6 with one, DF or DC with one in
+// a text that is all UTF-8.
+KeptAsUtf8 PlainKept(const std::string& text) {
+    const bool utf8 = IsWellFormedUtf8(text);
+    const auto continuation = [&](std::size_t at) {
+        return at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+    };
+    KeptAsUtf8 kept{0, text.size()};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte == 0xE4 && continuation(i + 1) && continuation(i + 2)) ||
+            ((byte == 0xC4 || byte == 0xD6) && continuation(i + 1)) ||
+            ((byte == 0xDF || byte == 0xDC) && utf8 && continuation(i + 1))) {
+            if (kept.count++ == 0)
+                kept.first = i;
+        }
+    }
+    return kept;
+}
+
+// A check counts without converting: whatever lies across the edges of the
+// blocks and rounds it counts in, or in the text's last bytes, its answer is
+// the conversion's (the text's growth or shrinkage) and its kept bytes are
+// those the rule names; told to stop early, it still says whether anything
+// changes.
+TEST(Decision, CheckCountsAsTheConversionDoes) {
+    const std::string pieces[] = {
+        "\xE4",
+        "\xC3\xA4",
+        "\xC3",
+        "\xC3\xC3\xB6",
+        "\xDF\xC3",
+        "\xE4\xB8\xAD",
+        "\xE4\xB8x",
+        "\xE4\xB8",
+        "\xC4\x85",
+        "\xD6\xB0\xF6",
+        "\xDF\x85",
+        "\xDC\x90\xDF\x85",
+        "\xDF\x85\xFF",
+        "\xE9\xC3\xE9",
+        "Umlaute \xFC",
+        "\xC3\xBC umlaute",
+        "\xF6\xDF\x85",
+        "\xE4\xB8\xAD\xDC",
+        "\xC3\x9C\xC3\x96",
+        "UMLAUTE",
+    };
+    // Longer than two rounds of 64 bytes and the bytes read past them.
+    const std::string filler = [] {
+        std::string f;
+        while (f.size() < 140)
+            f += "x = 1\r\n";
+        return f;
+    }();
+    for (const std::string& piece : pieces) {
+        for (std::size_t at = 0; at <= filler.size(); ++at) {
+            for (const std::string& around : {filler, std::string(filler.size(), '\x85')}) {
+                const std::string text = around.substr(0, at) + piece + around.substr(at);
+                SCOPED_TRACE(::testing::PrintToString(piece) + " at " + std::to_string(at) +
+                             (around == filler ? "" : " among bytes 80-BF"));
+                for (const Direction direction :
+                     {Direction::ToTwoCharacterForm, Direction::ToSingleCharacter}) {
+                    const ScriptDecision decided = DecideScript(text, direction);
+                    const ScriptDecision counted = CheckScript(text, direction);
+                    EXPECT_EQ(counted.converted, decided.converted);
+                    EXPECT_TRUE(counted.text.empty());
+                    EXPECT_EQ(counted.guardWord, decided.Changes() && decided.guardWord);
+                    EXPECT_FALSE(CheckScript(text, direction, {false, true}).guardWord);
+                    const ScriptDecision early = CheckScript(text, direction, {true, false});
+                    EXPECT_EQ(early.Changes(), decided.Changes());
+                    EXPECT_EQ(early.guardWord, counted.guardWord);
+                    if (direction == Direction::ToSingleCharacter) {
+                        EXPECT_EQ(counted.keptAsUtf8, 0u);
+                        continue;
+                    }
+                    const KeptAsUtf8 kept = PlainKept(text);
+                    EXPECT_EQ(counted.keptAsUtf8, kept.count);
+                    if (kept.count > 0)
+                        EXPECT_EQ(counted.firstKept, kept.first);
+                    EXPECT_EQ(KeptAsUtf8Sentence(counted, text), KeptAsUtf8Sentence(decided, text));
+                }
+            }
+        }
+    }
+}
+
+// The counts of texts where nearly every byte counts, beyond what one counter
+// per byte lane can hold before it is summed up.
+TEST(Decision, CheckCountsDenseTexts) {
+    for (const std::size_t n : {std::size_t{255}, std::size_t{4096}, std::size_t{70001}}) {
+        const std::string single(n, '\xFC');
+        std::string pairs;
+        for (std::size_t i = 0; i < n; ++i)
+            pairs += "\xC3\xBC";
+        std::string kept;
+        for (std::size_t i = 0; i < n; ++i)
+            kept += "\xE4\xB8\xAD";
+        EXPECT_EQ(CheckScript(single, Direction::ToTwoCharacterForm).converted, n);
+        EXPECT_EQ(CheckScript(pairs, Direction::ToSingleCharacter).converted, n);
+        EXPECT_EQ(CheckScript(pairs, Direction::ToTwoCharacterForm).converted, 0u);
+        const ScriptDecision chinese = CheckScript(kept, Direction::ToTwoCharacterForm);
+        EXPECT_EQ(chinese.converted, 0u);
+        EXPECT_EQ(chinese.keptAsUtf8, n);
+        EXPECT_EQ(chinese.firstKept, 0u);
+        // One ill-formed byte at the very end decides for NKo's DF 85: all convert.
+        std::string nko;
+        for (std::size_t i = 0; i < n; ++i)
+            nko += "\xDF\x85";
+        EXPECT_EQ(CheckScript(nko, Direction::ToTwoCharacterForm).converted, 0u);
+        EXPECT_EQ(CheckScript(nko + "\xF6", Direction::ToTwoCharacterForm).converted, n + 1);
+        EXPECT_TRUE(
+            CheckScript(nko + "\xF6", Direction::ToTwoCharacterForm, {true, false}).Changes());
+        EXPECT_FALSE(CheckScript(nko, Direction::ToTwoCharacterForm, {true, false}).Changes());
+    }
+}
+
 } // namespace
 } // namespace velmo
