@@ -140,8 +140,9 @@ class Batch {
     // it also through the guard word.
     void Check(const std::string& path) {
         try {
-            FileStamp stamp;
-            const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
+            // Read with one call into the room of the script before, where it
+            // is not too big to hold.
+            const FileStamp stamp = files_.ReadStampedPiece(path, 0, limits_.whole, buffer_);
             const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
             if (!isNew) {
                 Skip(path, "dieselbe Datei wie " + first->second);
@@ -154,16 +155,17 @@ class Batch {
             bool guardWord = false;
             std::size_t converted = 0;
             std::string keptSentence;
-            if (text.Held()) {
+            if (stamp.size <= limits_.whole) {
                 const ScriptDecision decision =
-                    CheckScript(*text, options_.direction, {!options_.anyway, told});
+                    CheckScript(buffer_, options_.direction, {!options_.anyway, told});
                 kind = decision.kind;
                 guardWord = decision.guardWord;
                 converted = decision.converted;
                 if (told && decision.keptAsUtf8 > 0)
-                    keptSentence = KeptAsUtf8Sentence(decision, *text);
+                    keptSentence = KeptAsUtf8Sentence(decision, buffer_);
             } else {
-                ContentDecision decision = DecideContent(files_, text, options_.direction);
+                ContentDecision decision = DecideContent(
+                    files_, ScriptContent::InFile(path, stamp, limits_.piece), options_.direction);
                 kind = decision.kind;
                 guardWord = decision.guardWord;
                 converted = decision.converted;
@@ -206,6 +208,7 @@ class Batch {
     CommitRounds rounds_;
     Tally tally_;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_; // file -> first name
+    std::string buffer_; // the script being checked
 };
 
 } // namespace
