@@ -89,6 +89,7 @@ FileStamp FakePlatform::ReadStampedPiece(const std::string& path, std::uint64_t 
     bytes.clear();
     if (offset < file->bytes.size())
         bytes.assign(file->bytes, static_cast<std::size_t>(offset), most);
+    largestRead = std::max(largestRead, bytes.size());
     return StampOfFake(*file);
 }
 
@@ -128,7 +129,10 @@ void FakePlatform::WriteNewFileFrom(const std::string& path, const ByteSource& b
     if (FindFile(path))
         throw Error(win_error::FileExists, path);
     std::string written;
-    bytes([&](std::string_view piece) { written.append(piece); });
+    bytes([&](std::string_view piece) {
+        largestPieceWritten = std::max(largestPieceWritten, piece.size());
+        written.append(piece);
+    });
     AddFile(path, written, attributes);
     files[Lower(path)].live = true;
 }

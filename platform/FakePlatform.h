@@ -75,6 +75,10 @@ class FakePlatform : public Platform {
     // they return this status.
 
     // ---- what happened
+    // The most bytes one read gave and one piece of a new file held: what a
+    // caller held of a file at once.
+    std::size_t largestRead = 0;
+    std::size_t largestPieceWritten = 0;
     std::vector<std::string> calls; // "Operation arg | arg" in order
     std::vector<int> busyAtCall;    // how deep in BeginBusy each call was made
     int busy = 0;                   // BeginBusy calls not yet ended

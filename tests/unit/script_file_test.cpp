@@ -1,6 +1,7 @@
 // Loading and saving scripts with their backup, and the two conversion actions.
 #include "app/VelmoStarter.h"
 #include "convert/ScriptFile.h"
+#include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
 
 #include <gtest/gtest.h>
@@ -224,6 +225,25 @@ TEST(ConvertAction, ForwardWithBackupAndMessage) {
     c.starter.Click(UmlauteZurueck);
     EXPECT_EQ(c.fake.FindFile(kScript)->bytes, "-- Gr\xFC\xDF"
                                                "e\r\nprint(\"\xC4rger\")\r\n");
+}
+
+// A script far bigger than what the window holds whole is never read or
+// written whole: both conversions go a piece at a time, with the backup.
+TEST(ConvertAction, ABigScriptIsNeverHeldWhole) {
+    std::string single;
+    while (single.size() < 3 * ScriptLimits().whole)
+        single += "-- Gr\xFC\xDF"
+                  "e\r\nprint(\"\xC4rger\")\r\n";
+    const std::string pairs = UmlauteToTwoCharacterForm(single);
+    Converter c(single);
+    for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
+        c.fake.dialogAnswers.push_back(kScript);
+        c.starter.Click(button);
+        EXPECT_TRUE(c.fake.FindFile(kScript)->bytes == (button == UmlauteWeg ? pairs : single));
+    }
+    EXPECT_EQ(c.Backups(), 2u);
+    EXPECT_LE(c.fake.largestRead, ScriptLimits().whole);
+    EXPECT_LE(c.fake.largestPieceWritten, 2 * ScriptLimits().piece);
 }
 
 TEST(ConvertAction, GuardWordAsks) {
