@@ -66,59 +66,11 @@ class Batch {
     }
 
     void Process(const std::string& path) {
-        if (options_.check) {
-            Check(path);
-            return;
-        }
         try {
-            FileStamp stamp;
-            const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
-            // One file reached by two names (hard links, a second spelling) is
-            // converted once.
-            const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
-            if (!isNew) {
-                Skip(path, "dieselbe Datei wie " + first->second);
-                return;
-            }
-            // A big script to convert is written while it is decided on: one
-            // pass over it instead of two.
-            StagedScript staged;
-            std::optional<ContentDecision> onePass;
-            if (!text.Held())
-                onePass = StageInOnePass(files_, path, text, options_.direction, options_.anyway,
-                                         options_.backup, staged);
-            const auto tellLeftovers = [&] {
-                if (staged.leftoversRemoved > 0)
-                    reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
-            };
-            if (onePass)
-                tellLeftovers();
-            const ContentDecision decision =
-                onePass ? std::move(*onePass) : DecideContent(files_, text, options_.direction);
-            if (decision.Refused()) {
-                Skip(path, CompanionRefusal(decision.kind));
-                return;
-            }
-            if (decision.Changes() && !options_.anyway && decision.guardWord) {
-                Skip(path, kGuardNotice);
-                return;
-            }
-            if (!decision.keptSentence.empty())
-                reporter_.Notice(path + ": " + decision.keptSentence);
-            if (!decision.Changes()) {
-                ++tally_.unchanged; // never rewritten: no backup, its times stay
-                return;
-            }
-            if (!onePass) {
-                staged =
-                    StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
-                                options_.backup, BackupBy::LinkOrCopy, stamp);
-                tellLeftovers();
-            }
-            if (stamp.links > 1)
-                reporter_.Notice(OtherNamesLine(path, stamp.links - 1));
-            rounds_.Add(std::move(staged), decision.converted,
-                        static_cast<std::size_t>(decision.size));
+            if (options_.check)
+                Check(path);
+            else
+                Convert(path);
         } catch (const PlatformError& error) {
             // Swapped for a link or something else since the walk: skipped as
             // the walk skips it.
@@ -133,71 +85,109 @@ class Batch {
         }
     }
 
+    void Convert(const std::string& path) {
+        FileStamp stamp;
+        const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
+        // One file reached by two names (hard links, a second spelling) is
+        // converted once.
+        const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
+        if (!isNew) {
+            Skip(path, "dieselbe Datei wie " + first->second);
+            return;
+        }
+        // A big script to convert is written while it is decided on: one
+        // pass over it instead of two.
+        StagedScript staged;
+        std::optional<ContentDecision> onePass;
+        if (!text.Held())
+            onePass = StageInOnePass(files_, path, text, options_.direction, options_.anyway,
+                                     options_.backup, staged);
+        const auto tellLeftovers = [&] {
+            if (staged.leftoversRemoved > 0)
+                reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
+        };
+        if (onePass)
+            tellLeftovers();
+        const ContentDecision decision =
+            onePass ? std::move(*onePass) : DecideContent(files_, text, options_.direction);
+        if (decision.Refused()) {
+            Skip(path, CompanionRefusal(decision.kind));
+            return;
+        }
+        if (decision.Changes() && !options_.anyway && decision.guardWord) {
+            Skip(path, kGuardNotice);
+            return;
+        }
+        if (!decision.keptSentence.empty())
+            reporter_.Notice(path + ": " + decision.keptSentence);
+        if (!decision.Changes()) {
+            ++tally_.unchanged; // never rewritten: no backup, its times stay
+            return;
+        }
+        if (!onePass) {
+            staged = StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
+                                 options_.backup, BackupBy::LinkOrCopy, stamp);
+            tellLeftovers();
+        }
+        if (stamp.links > 1)
+            reporter_.Notice(OtherNamesLine(path, stamp.links - 1));
+        rounds_.Add(std::move(staged), decision.converted, static_cast<std::size_t>(decision.size));
+    }
+
     // --pruefen: the answers and lines of Process, counted without converting.
     // --leise shows neither the lines nor the notices, only errors and the
     // exit status, so then each script is looked at only until its answer is
     // known: with --trotzdem up to its first character that converts, without
     // it also through the guard word.
     void Check(const std::string& path) {
-        try {
-            // Read with one call into the room of the script before, where it
-            // is not too big to hold.
-            const FileStamp stamp = files_.ReadStampedPiece(path, 0, limits_.whole, buffer_);
-            const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
-            if (!isNew) {
-                Skip(path, "dieselbe Datei wie " + first->second);
-                return;
-            }
-            const bool told = !options_.quiet;
-            // A script held whole is only counted; a big one is decided on a
-            // piece at a time.
-            ScriptKind kind = ScriptKind::Text;
-            bool guardWord = false;
-            std::size_t converted = 0;
-            std::string keptSentence;
-            if (stamp.size <= limits_.whole) {
-                const ScriptDecision decision =
-                    CheckScript(buffer_, options_.direction, {!options_.anyway, told});
-                kind = decision.kind;
-                guardWord = decision.guardWord;
-                converted = decision.converted;
-                if (told && decision.keptAsUtf8 > 0)
-                    keptSentence = KeptAsUtf8Sentence(decision, buffer_);
-            } else {
-                ContentDecision decision = DecideContent(
-                    files_, ScriptContent::InFile(path, stamp, limits_.piece), options_.direction);
-                kind = decision.kind;
-                guardWord = decision.guardWord;
-                converted = decision.converted;
-                keptSentence = std::move(decision.keptSentence);
-            }
-            if (kind != ScriptKind::Text) {
-                Skip(path, CompanionRefusal(kind));
-                return;
-            }
-            if (converted > 0 && guardWord && !options_.anyway) {
-                Skip(path, kGuardNotice);
-                return;
-            }
-            if (told && !keptSentence.empty())
-                reporter_.Notice(path + ": " + keptSentence);
-            if (converted == 0) {
-                ++tally_.unchanged;
-                return;
-            }
-            ++tally_.changed;
-            if (told)
-                reporter_.Changed(ChangedLine(path, converted, true));
-        } catch (const PlatformError& error) {
-            if (error.Cause() == ErrorCause::IsALink)
-                Skip(path, kLinkNotice);
-            else if (error.Cause() == ErrorCause::NotAFile)
-                Skip(path, kNotAFileNotice);
-            else
-                Fail(error, path);
-        } catch (const std::bad_alloc&) {
-            Fail(files_.Error(win_error::NotEnoughMemory, path), path);
+        // Read with one call into the room of the script before, where it
+        // is not too big to hold.
+        const FileStamp stamp = files_.ReadStampedPiece(path, 0, limits_.whole, buffer_);
+        const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
+        if (!isNew) {
+            Skip(path, "dieselbe Datei wie " + first->second);
+            return;
         }
+        const bool told = !options_.quiet;
+        // A script held whole is only counted; a big one is decided on a
+        // piece at a time.
+        ScriptKind kind = ScriptKind::Text;
+        bool guardWord = false;
+        std::size_t converted = 0;
+        std::string keptSentence;
+        if (stamp.size <= limits_.whole) {
+            const ScriptDecision decision =
+                CheckScript(buffer_, options_.direction, {!options_.anyway, told});
+            kind = decision.kind;
+            guardWord = decision.guardWord;
+            converted = decision.converted;
+            if (told && decision.keptAsUtf8 > 0)
+                keptSentence = KeptAsUtf8Sentence(decision, buffer_);
+        } else {
+            ContentDecision decision = DecideContent(
+                files_, ScriptContent::InFile(path, stamp, limits_.piece), options_.direction);
+            kind = decision.kind;
+            guardWord = decision.guardWord;
+            converted = decision.converted;
+            keptSentence = std::move(decision.keptSentence);
+        }
+        if (kind != ScriptKind::Text) {
+            Skip(path, CompanionRefusal(kind));
+            return;
+        }
+        if (converted > 0 && guardWord && !options_.anyway) {
+            Skip(path, kGuardNotice);
+            return;
+        }
+        if (told && !keptSentence.empty())
+            reporter_.Notice(path + ": " + keptSentence);
+        if (converted == 0) {
+            ++tally_.unchanged;
+            return;
+        }
+        ++tally_.changed;
+        if (told)
+            reporter_.Changed(ChangedLine(path, converted, true));
     }
 
     FileServices& files_;

@@ -26,6 +26,11 @@ class ConvertE2E : public ::testing::Test {
         return path;
     }
 
+    // Clicks `button` on the script in Skripte\: afterwards it holds `left`,
+    // and the one backup the conversion added holds `found`.
+    void ConvertsTo(ControlId button, const std::wstring& script, const std::string& found,
+                    const std::string& left);
+
     TempDir temp{L"velmo-convert"};
     // Neither the game nor Notepad++ is needed for converting.
     LauncherRegistry registry{std::nullopt, std::nullopt};
@@ -36,6 +41,16 @@ class ConvertE2E : public ::testing::Test {
 std::vector<std::wstring> NewBackups(const std::vector<std::wstring>& before,
                                      const std::wstring& script) {
     return Added(before, Entries(DirectoryOf(script)));
+}
+
+void ConvertE2E::ConvertsTo(ControlId button, const std::wstring& script, const std::string& found,
+                            const std::string& left) {
+    const auto before = Entries(DirectoryOf(script));
+    RunConversion(launcher, button, script);
+    EXPECT_EQ(FirstDifference(left, ReadFileBytes(script)), "same");
+    const auto backups = NewBackups(before, script);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(FirstDifference(found, ReadFileBytes(temp / (L"Skripte\\" + backups[0]))), "same");
 }
 
 // Every byte value but the seven umlauts, line ends of all kinds, NUL bytes, and
@@ -56,13 +71,7 @@ TEST_F(ConvertE2E, ScriptWithoutUmlautsComesBackByteForByteInBothDirections) {
     const std::wstring script = Script(L"Skripte\\ohne.lua", original);
     for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
         SCOPED_TRACE(ControlOf(button).name);
-        const auto before = Entries(DirectoryOf(script));
-        RunConversion(launcher, button, script);
-        EXPECT_EQ(FirstDifference(original, ReadFileBytes(script)), "same");
-        const auto backups = NewBackups(before, script);
-        ASSERT_EQ(backups.size(), 1u);
-        EXPECT_EQ(FirstDifference(original, ReadFileBytes(temp / (L"Skripte\\" + backups[0]))),
-                  "same");
+        ConvertsTo(button, script, original, original);
     }
 }
 
@@ -93,12 +102,7 @@ TEST_F(ConvertE2E, BothButtonsChangeOnlyTheUmlautBytes) {
     for (const Step& step : steps) {
         SCOPED_TRACE(ControlOf(step.button).name);
         ASSERT_EQ(ReadFileBytes(script), step.found);
-        const auto before = Entries(DirectoryOf(script));
-        RunConversion(launcher, step.button, script);
-        EXPECT_EQ(FirstDifference(step.left, ReadFileBytes(script)), "same");
-        const auto backups = NewBackups(before, script);
-        ASSERT_EQ(backups.size(), 1u);
-        EXPECT_EQ(ReadFileBytes(temp / (L"Skripte\\" + backups[0])), step.found);
+        ConvertsTo(step.button, script, step.found, step.left);
     }
 }
 
@@ -114,15 +118,8 @@ TEST_F(ConvertE2E, ABigScriptConvertsBothWays) {
     const std::wstring script = Script(L"Skripte\\gross.lua", single);
     for (ControlId button : {UmlauteWeg, UmlauteZurueck}) {
         SCOPED_TRACE(ControlOf(button).name);
-        const std::string& found = button == UmlauteWeg ? single : pairs;
-        const std::string& left = button == UmlauteWeg ? pairs : single;
-        const auto before = Entries(DirectoryOf(script));
-        RunConversion(launcher, button, script);
-        EXPECT_EQ(FirstDifference(left, ReadFileBytes(script)), "same");
-        const auto backups = NewBackups(before, script);
-        ASSERT_EQ(backups.size(), 1u);
-        EXPECT_EQ(FirstDifference(found, ReadFileBytes(temp / (L"Skripte\\" + backups[0]))),
-                  "same");
+        const bool forward = button == UmlauteWeg;
+        ConvertsTo(button, script, forward ? single : pairs, forward ? pairs : single);
     }
 }
 
