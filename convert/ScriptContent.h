@@ -95,10 +95,10 @@ struct ContentDecision {
 };
 
 // Decides on `content` as DecideScript does. A text held whole is converted in
-// memory; one left in its file is read twice, a piece at a time (first its
-// kind, the guard word and whether it is UTF-8, then the count), and its
-// converted text is made only while it is saved. Throws std::bad_alloc when
-// memory runs short, and the file's read errors.
+// memory; one left in its file is read a piece at a time and counted, learning
+// on the way what it is (read a second time only where that came too late, see
+// UmlautStream), and its converted text is made only while it is saved.
+// Throws std::bad_alloc when memory runs short, and the file's read errors.
 ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
                               Direction direction);
 
