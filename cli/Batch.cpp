@@ -1,5 +1,6 @@
 #include "cli/Batch.h"
 
+#include "cli/Pool.h"
 #include "cli/Rounds.h"
 #include "cli/Walk.h"
 #include "convert/UmlautStream.h"
@@ -7,17 +8,49 @@
 #include <algorithm>
 #include <map>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace velmo::cli {
 namespace {
 
+// What became of one script, kept until its turn to be told comes: its lines
+// in the order they were made, its part of the tally and its staged save.
+struct Outcome {
+    enum class Line { Notice, Failure, Changed };
+    struct Staged {
+        StagedScript script;
+        std::size_t characters, bytes;
+    };
+    std::vector<std::pair<Line, std::string>> lines;
+    Tally tally;
+    std::optional<Staged> staged;
+
+    void Notice(std::string line) { lines.emplace_back(Line::Notice, std::move(line)); }
+    void Changed(std::string line) {
+        ++tally.changed;
+        lines.emplace_back(Line::Changed, std::move(line));
+    }
+    void Skip(const std::string& path, std::string_view why) {
+        ++tally.skipped;
+        Notice(SkippedLine(path, why));
+    }
+    void Fail(const PlatformError& error, const std::string& path) {
+        ++tally.failed;
+        lines.emplace_back(Line::Failure, ErrorLine(error, path));
+    }
+};
+
+// How many scripts may wait, done, for their turn to be told: their staged
+// saves hold no text, only names and an open temporary file each.
+constexpr std::size_t kAhead = 8;
+
 // One run over files: each script found is decided on, and converted ones go
-// to the commit rounds; what happened is told as it happens and tallied.
+// to the commit rounds; what happened is told in walk order and tallied.
 class Batch {
   public:
     Batch(FileServices& files, DirectoryServices& directories, const Options& options,
-          Reporter& reporter)
+          Reporter& reporter, std::size_t threads)
         : files_(files), directories_(directories), options_(options), reporter_(reporter),
           rounds_(
               files,
@@ -25,7 +58,8 @@ class Batch {
                   ++tally_.changed;
                   reporter_.Changed(ChangedLine(path, characters, false));
               },
-              [this](const PlatformError& error, const std::string& path) { Fail(error, path); }) {}
+              [this](const PlatformError& error, const std::string& path) { Fail(error, path); }),
+          threads_(threads) {}
 
     int Run() {
         const WalkEvents events{
@@ -33,12 +67,31 @@ class Batch {
             [this](const PlatformError& error, const std::string& path) { Fail(error, path); }};
         const std::vector<std::string> scripts =
             FindScripts(files_, directories_, options_.paths, events);
-        // Between two scripts is a safe point: a stop there leaves the scripts
-        // of earlier rounds replaced and takes back the round being staged.
-        int signal = 0;
-        for (std::size_t i = 0; i < scripts.size() && !(signal = reporter_.Interruption()); ++i) {
-            Process(scripts[i]);
-            reporter_.Progress(i + 1, scripts.size());
+        // Scripts are read, decided on and staged on the threads; what became
+        // of each is told and goes to the rounds here, in walk order. After
+        // each is a safe point: a stop there leaves the scripts of earlier
+        // rounds replaced and takes back the round being staged, and those
+        // staged ahead of their turn.
+        int signal = reporter_.Interruption();
+        if (!signal) {
+            const std::size_t ahead = std::max(kAhead, threads_);
+            std::vector<Outcome> outcomes(ahead);
+            InTurn turn(ahead);
+            RunInOrder(
+                threads_, scripts.size(), ahead,
+                [&](std::size_t i) {
+                    outcomes[i % ahead] = Outcome();
+                    Process(i, scripts[i], turn, outcomes[i % ahead]);
+                },
+                [&](std::size_t i) {
+                    Tell(outcomes[i % ahead]);
+                    reporter_.Progress(i + 1, scripts.size());
+                    return !(signal = reporter_.Interruption());
+                },
+                [&](std::size_t i) {
+                    if (const auto& staged = outcomes[i % ahead].staged)
+                        DiscardStagedScript(files_, staged->script);
+                });
         }
         if (!signal)
             signal = reporter_.Interruption();
@@ -64,56 +117,82 @@ class Batch {
         reporter_.Notice(SkippedLine(path, why));
     }
 
-    void Process(const std::string& path) {
+    // Tells what became of a script and hands its staged save to the rounds.
+    void Tell(Outcome& outcome) {
+        for (const auto& [kind, line] : outcome.lines) {
+            if (kind == Outcome::Line::Failure)
+                reporter_.Failure(line);
+            else if (kind == Outcome::Line::Changed)
+                reporter_.Changed(line);
+            else
+                reporter_.Notice(line);
+        }
+        tally_.changed += outcome.tally.changed;
+        tally_.unchanged += outcome.tally.unchanged;
+        tally_.skipped += outcome.tally.skipped;
+        tally_.failed += outcome.tally.failed;
+        if (auto& staged = outcome.staged) {
+            rounds_.Add(std::move(staged->script), staged->characters, staged->bytes);
+            staged.reset();
+        }
+    }
+
+    // The script `index` of the walk, on any thread: what becomes of it goes
+    // to `out`, nothing to the reporter, the tally or the rounds.
+    void Process(std::size_t index, const std::string& path, InTurn& turn, Outcome& out) {
+        InTurn::Step step(turn, index);
         try {
             StampedBytes read = files_.ReadStampedFile(path);
             // One file reached by two names (hard links, a second spelling) is
-            // converted once.
+            // converted once, under the name the walk found first: the scripts
+            // before this one have claimed their files.
+            step.Enter();
             const auto [first, isNew] =
                 seen_.try_emplace({read.stamp.device, read.stamp.file}, path);
             if (!isNew) {
-                Skip(path, "dieselbe Datei wie " + first->second);
+                out.Skip(path, "dieselbe Datei wie " + first->second);
                 return;
             }
+            step.Leave();
             const std::string& text = read.bytes;
             const ScriptDecision decision = DecideScript(text, options_.direction);
             if (decision.Refused()) {
-                Skip(path, CompanionRefusal(decision.kind));
+                out.Skip(path, CompanionRefusal(decision.kind));
                 return;
             }
             if (decision.Changes() && !options_.anyway && decision.guardWord) {
-                Skip(path, kGuardNotice);
+                out.Skip(path, kGuardNotice);
                 return;
             }
             if (decision.keptAsUtf8 > 0)
-                reporter_.Notice(path + ": " + KeptAsUtf8Sentence(decision, text));
+                out.Notice(path + ": " + KeptAsUtf8Sentence(decision, text));
             if (!decision.Changes()) {
-                ++tally_.unchanged; // never rewritten: no backup, its times stay
+                ++out.tally.unchanged; // never rewritten: no backup, its times stay
                 return;
             }
             if (options_.check) {
-                ++tally_.changed;
-                reporter_.Changed(ChangedLine(path, decision.converted, true));
+                out.Changed(ChangedLine(path, decision.converted, true));
                 return;
             }
-            StagedScript staged = StageScript(files_, path, text, decision.text, options_.backup,
-                                              BackupBy::LinkOrCopy, read.stamp);
-            if (staged.leftoversRemoved > 0)
-                reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
+            auto& staged =
+                out.staged.emplace(StageScript(files_, path, text, decision.text, options_.backup,
+                                               BackupBy::LinkOrCopy, read.stamp),
+                                   decision.converted, decision.text.size());
+            if (staged.script.leftoversRemoved > 0)
+                out.Notice(LeftoversLine(path, staged.script.leftoversRemoved));
             if (read.stamp.links > 1)
-                reporter_.Notice(OtherNamesLine(path, read.stamp.links - 1));
-            rounds_.Add(std::move(staged), decision.converted, decision.text.size());
+                out.Notice(OtherNamesLine(path, read.stamp.links - 1));
         } catch (const PlatformError& error) {
             // Swapped for a link or something else since the walk: skipped as
             // the walk skips it.
             if (error.Cause() == ErrorCause::IsALink)
-                Skip(path, kLinkNotice);
+                out.Skip(path, kLinkNotice);
             else if (error.Cause() == ErrorCause::NotAFile)
-                Skip(path, kNotAFileNotice);
+                out.Skip(path, kNotAFileNotice);
             else
-                Fail(error, path);
+                out.Fail(error, path);
         } catch (const std::bad_alloc&) {
-            Fail(files_.Error(win_error::NotEnoughMemory, path), path);
+            out.Fail(files_.Error(win_error::NotEnoughMemory, path), path);
         }
     }
 
@@ -122,15 +201,17 @@ class Batch {
     const Options& options_;
     Reporter& reporter_;
     CommitRounds rounds_;
+    std::size_t threads_;
     Tally tally_;
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_; // file -> first name
+    // File -> its first name; only touched in the scripts' turn.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_;
 };
 
 } // namespace
 
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
-             Reporter& reporter) {
-    return Batch(files, directories, options, reporter).Run();
+             Reporter& reporter, std::size_t threads) {
+    return Batch(files, directories, options, reporter, threads).Run();
 }
 
 namespace {

@@ -311,6 +311,7 @@ std::uint32_t PosixFiles::FileAttributes(const std::string& path) {
 }
 
 PosixFiles::HeldFile* PosixFiles::Find(const std::string& path) {
+    const std::lock_guard lock(heldLock_);
     const auto found = held_.find(path);
     return found == held_.end() ? nullptr : &found->second;
 }
@@ -328,7 +329,13 @@ void PosixFiles::Hold(const std::string& path, Descriptor file) {
     struct stat info {};
     if (::fstat(file.Get(), &info) != 0)
         throw LastError(path);
+    const std::lock_guard lock(heldLock_);
     held_.insert_or_assign(path, HeldFile{std::move(file), info.st_dev, info.st_ino});
+}
+
+void PosixFiles::Forget(const std::string& path) {
+    const std::lock_guard lock(heldLock_);
+    held_.erase(path);
 }
 
 namespace {
@@ -400,7 +407,7 @@ void PosixFiles::WriteNewFile(const std::string& path, const std::string& bytes,
         (::fstat(file.Get(), &info) == 0 && info.st_nlink == 0))
         throw PlatformError(WindowsCode(EEXIST), std::strerror(EEXIST), path);
     Hold(path, std::move(file));
-    if (!WriteAll(held_[path].fd.Get(), bytes)) {
+    if (!WriteAll(Find(path)->fd.Get(), bytes)) {
         const int error = errno;
         try {
             DeleteFile(path); // nothing half-written stays behind
@@ -500,7 +507,7 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
         // can still be sent back: a file swapped in at `from` never stays in
         // the script's place.
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-            held_.erase(from);
+            Forget(from);
             if (!arrived()) {
                 ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
                 throw ChangedMeanwhile(to);
@@ -532,14 +539,14 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
     }
     if (!ours)
         return;
-    held_.erase(from);
+    Forget(from);
     if (!arrived())
         throw PlatformError(WindowsCode(EEXIST),
                             "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {
-    if (const auto held = held_.find(path); held != held_.end()) {
+    if (Find(path)) {
         try {
             Held(path);
         } catch (const PlatformError& e) {
@@ -547,12 +554,12 @@ void PosixFiles::DeleteFile(const std::string& path) {
                 throw;
             // Another program put something else at the name, which took our
             // file's last name: ours is gone, theirs is not ours to remove.
-            held_.erase(path);
+            Forget(path);
             return;
         }
         if (::unlink(path.c_str()) != 0)
             throw LastError(path);
-        held_.erase(path);
+        Forget(path);
         return;
     }
     if (::unlink(path.c_str()) != 0)
