@@ -6,13 +6,48 @@
 #include "convert/UmlautStream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace velmo::cli {
 namespace {
+
+// Which file a script is: its volume and file number.
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+
+// The files of the scripts, claimed as they are read on several threads, so
+// that a file reached by two names is converted once, under the name the
+// walk found first, whichever thread reads it first.
+class Claims {
+  public:
+    struct Verdict {
+        bool later = false; // an earlier script has the file
+        // The later script that had it: what it staged must go before this
+        // one stages the file, and this one reads it again.
+        std::optional<std::size_t> takenFrom;
+    };
+    Verdict Claim(const FileKey& file, std::size_t script) {
+        const std::lock_guard lock(mutex_);
+        const auto [owner, isNew] = owners_.try_emplace(file, script);
+        if (isNew || owner->second == script)
+            return {};
+        if (owner->second < script)
+            return {true, std::nullopt};
+        const std::size_t from = owner->second;
+        owner->second = script;
+        return {false, from};
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<FileKey, std::size_t> owners_;
+};
 
 // What became of one script, kept until its turn to be told comes: its lines
 // in the order they were made, its part of the tally and its staged save.
@@ -25,6 +60,10 @@ struct Outcome {
     std::vector<std::pair<Line, std::string>> lines;
     Tally tally;
     std::optional<Staged> staged;
+    // The file read (volume and number); with `later`, an earlier script of
+    // the walk reads the same file, and this one did nothing more.
+    std::optional<FileKey> file;
+    bool later = false;
 
     void Notice(std::string line) { lines.emplace_back(Line::Notice, std::move(line)); }
     void Changed(std::string line) {
@@ -43,7 +82,7 @@ struct Outcome {
 
 // How many scripts may wait, done, for their turn to be told: their staged
 // saves hold no text, only names and an open temporary file each.
-constexpr std::size_t kAhead = 8;
+constexpr std::size_t kAhead = 64;
 
 // One run over files: each script found is decided on, and converted ones go
 // to the commit rounds; what happened is told in walk order and tallied.
@@ -74,22 +113,24 @@ class Batch {
         // staged ahead of their turn.
         int signal = reporter_.Interruption();
         if (!signal) {
-            const std::size_t ahead = std::max(kAhead, threads_);
-            std::vector<Outcome> outcomes(ahead);
-            InTurn turn(ahead);
+            ahead_ = std::max(kAhead, threads_);
+            outcomes_ = std::vector<Outcome>(ahead_);
+            processed_ = std::vector<std::atomic<bool>>(ahead_);
             RunInOrder(
-                threads_, scripts.size(), ahead,
+                threads_, scripts.size(), ahead_,
                 [&](std::size_t i) {
-                    outcomes[i % ahead] = Outcome();
-                    Process(i, scripts[i], turn, outcomes[i % ahead]);
+                    Slot(i) = Outcome();
+                    processed_[i % ahead_].store(false);
+                    Process(i, scripts[i], Slot(i));
+                    processed_[i % ahead_].store(true, std::memory_order_release);
                 },
                 [&](std::size_t i) {
-                    Tell(outcomes[i % ahead]);
+                    Tell(scripts[i], Slot(i));
                     reporter_.Progress(i + 1, scripts.size());
                     return !(signal = reporter_.Interruption());
                 },
                 [&](std::size_t i) {
-                    if (const auto& staged = outcomes[i % ahead].staged)
+                    if (const auto& staged = Slot(i).staged)
                         DiscardStagedScript(files_, staged->script);
                 });
         }
@@ -117,8 +158,24 @@ class Batch {
         reporter_.Notice(SkippedLine(path, why));
     }
 
+    Outcome& Slot(std::size_t script) { return outcomes_[script % ahead_]; }
+
     // Tells what became of a script and hands its staged save to the rounds.
-    void Tell(Outcome& outcome) {
+    void Tell(const std::string& path, Outcome& outcome) {
+        if (outcome.file) {
+            // One file reached by two names (hard links, a second spelling) is
+            // converted once: told here, in walk order, which name came first.
+            const auto [first, isNew] = seen_.try_emplace(*outcome.file, path);
+            if (!isNew || outcome.later) {
+                if (outcome.staged)
+                    DiscardStagedScript(files_, outcome.staged->script);
+                outcome = Outcome();
+                if (!isNew)
+                    outcome.Skip(path, "dieselbe Datei wie " + first->second);
+                else // the earlier name found another file when it read again
+                    outcome.Fail(ChangedMeanwhile(path), path);
+            }
+        }
         for (const auto& [kind, line] : outcome.lines) {
             if (kind == Outcome::Line::Failure)
                 reporter_.Failure(line);
@@ -137,23 +194,37 @@ class Batch {
         }
     }
 
+    // Waits until a script staged ahead of its turn by another thread is
+    // done with, and takes back what it staged. Seldom: only for a file with
+    // two names read at about the same time.
+    void TakeBack(std::size_t script) {
+        while (!processed_[script % ahead_].load(std::memory_order_acquire))
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        if (auto& staged = Slot(script).staged) {
+            DiscardStagedScript(files_, staged->script);
+            staged.reset();
+        }
+    }
+
     // The script `index` of the walk, on any thread: what becomes of it goes
     // to `out`, nothing to the reporter, the tally or the rounds.
-    void Process(std::size_t index, const std::string& path, InTurn& turn, Outcome& out) {
-        InTurn::Step step(turn, index);
+    void Process(std::size_t index, const std::string& path, Outcome& out) {
         try {
             StampedBytes read = files_.ReadStampedFile(path);
-            // One file reached by two names (hard links, a second spelling) is
-            // converted once, under the name the walk found first: the scripts
-            // before this one have claimed their files.
-            step.Enter();
-            const auto [first, isNew] =
-                seen_.try_emplace({read.stamp.device, read.stamp.file}, path);
-            if (!isNew) {
-                out.Skip(path, "dieselbe Datei wie " + first->second);
-                return;
+            // A file reached by two names goes on under the first (see Tell).
+            for (;;) {
+                out.file = FileKey{read.stamp.device, read.stamp.file};
+                const Claims::Verdict verdict = claims_.Claim(*out.file, index);
+                out.later = verdict.later;
+                if (out.later)
+                    return;
+                if (!verdict.takenFrom)
+                    break;
+                // A later name of the file, read first on another thread, may
+                // have made a backup link: gone, the file is read again.
+                TakeBack(*verdict.takenFrom);
+                read = files_.ReadStampedFile(path);
             }
-            step.Leave();
             const std::string& text = read.bytes;
             const ScriptDecision decision = DecideScript(text, options_.direction);
             if (decision.Refused()) {
@@ -203,8 +274,12 @@ class Batch {
     CommitRounds rounds_;
     std::size_t threads_;
     Tally tally_;
-    // File -> its first name; only touched in the scripts' turn.
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_;
+    std::map<FileKey, std::string> seen_; // file -> its first name, in walk order
+    Claims claims_;
+    // By script % ahead_: what became of it, and whether its thread is done with it.
+    std::size_t ahead_ = 1;
+    std::vector<Outcome> outcomes_;
+    std::vector<std::atomic<bool>> processed_;
 };
 
 } // namespace

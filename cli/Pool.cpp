@@ -1,6 +1,10 @@
 #include "cli/Pool.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -8,41 +12,57 @@
 namespace velmo::cli {
 namespace {
 
-// What the threads of one RunInOrder share, under its mutex.
+// What became of a job, by i % ahead.
+enum class State : char { Pending, Done, Failed, NotRun };
+
+// What the threads of one RunInOrder share, under its mutex. Threads meet
+// here once per run of jobs, not once per job: every meeting may put a thread
+// to sleep and wake another, which costs more than a small job.
 struct Shared {
     std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t next = 0;  // the next job to start
-    std::size_t taken = 0; // the job take waits for: all before it are taken
-    std::size_t running = 0;
+    std::condition_variable forTake;    // a run of jobs is done
+    std::condition_variable forWorkers; // jobs were taken: more may start
+    std::size_t next = 0;               // the next job to start
+    std::size_t taken = 0;              // the job take waits for: all before it are taken
+    std::size_t running = 0;            // threads working on a run of jobs
     bool stop = false;
-    std::vector<char> finished;               // by i % ahead
-    std::vector<std::exception_ptr> failures; // the same
+    std::atomic<bool> stopping{false}; // the same, looked at between two jobs of a run
+    std::vector<State> states;
+    std::vector<std::exception_ptr> failures;
 };
 
-void Serve(Shared& shared, std::size_t count, std::size_t ahead,
+void Serve(Shared& shared, std::size_t count, std::size_t ahead, std::size_t run,
            const std::function<void(std::size_t)>& work) {
     std::unique_lock lock(shared.mutex);
     for (;;) {
-        shared.changed.wait(lock, [&] {
+        shared.forWorkers.wait(lock, [&] {
             return shared.stop || shared.next >= count || shared.next < shared.taken + ahead;
         });
         if (shared.stop || shared.next >= count)
             return;
-        const std::size_t i = shared.next++;
+        const std::size_t first = shared.next;
+        const std::size_t end = std::min({first + run, shared.taken + ahead, count});
+        shared.next = end;
         ++shared.running;
         lock.unlock();
+        std::size_t i = first;
         std::exception_ptr failure;
-        try {
-            work(i);
-        } catch (...) {
-            failure = std::current_exception();
+        for (; i < end && !failure && !shared.stopping.load(std::memory_order_relaxed); ++i) {
+            try {
+                work(i);
+            } catch (...) {
+                failure = std::current_exception();
+            }
         }
         lock.lock();
-        shared.failures[i % ahead] = failure;
-        shared.finished[i % ahead] = 1;
+        for (std::size_t j = first; j < end; ++j)
+            shared.states[j % ahead] = j < i ? State::Done : State::NotRun;
+        if (failure) {
+            shared.states[(i - 1) % ahead] = State::Failed;
+            shared.failures[(i - 1) % ahead] = failure;
+        }
         --shared.running;
-        shared.changed.notify_all();
+        shared.forTake.notify_one();
     }
 }
 
@@ -56,14 +76,17 @@ void RunInOrder(std::size_t threads, std::size_t count, std::size_t ahead,
         ahead = threads;
     if (threads > count)
         threads = count;
+    // Each thread takes runs of jobs that leave room in the window for the others.
+    const std::size_t run =
+        std::max<std::size_t>(1, ahead / (2 * std::max<std::size_t>(1, threads)));
     Shared shared;
-    shared.finished.assign(ahead, 0);
+    shared.states.assign(ahead, State::Pending);
     shared.failures.resize(ahead);
     std::vector<std::thread> pool;
     if (threads > 1) {
         try {
             for (std::size_t t = 0; t < threads; ++t)
-                pool.emplace_back(Serve, std::ref(shared), count, ahead, std::cref(work));
+                pool.emplace_back(Serve, std::ref(shared), count, ahead, run, std::cref(work));
         } catch (const std::system_error&) {
             // No more threads to be had: the work goes on with those started,
             // or on this thread alone.
@@ -81,47 +104,54 @@ void RunInOrder(std::size_t threads, std::size_t count, std::size_t ahead,
     auto finish = [&] {
         std::unique_lock lock(shared.mutex);
         shared.stop = true;
-        shared.changed.notify_all();
-        shared.changed.wait(lock, [&] { return shared.running == 0; });
+        shared.stopping = true;
+        shared.forWorkers.notify_all();
+        shared.forTake.wait(lock, [&] { return shared.running == 0; });
         const std::size_t started = shared.next;
         lock.unlock();
         for (std::thread& thread : pool)
             thread.join();
         for (std::size_t i = shared.taken; i < started; ++i)
-            if (!shared.failures[i % ahead])
+            if (shared.states[i % ahead] == State::Done)
                 left(i);
     };
     try {
-        for (std::size_t i = 0; i < count; ++i) {
-            std::exception_ptr failure;
+        std::size_t i = 0;
+        while (i < count) {
+            // The jobs done in a row from i on, taken one by one.
+            std::size_t end = i;
             {
                 std::unique_lock lock(shared.mutex);
-                shared.changed.wait(lock, [&] { return shared.finished[i % ahead] != 0; });
-                shared.finished[i % ahead] = 0;
-                failure = shared.failures[i % ahead];
-                shared.failures[i % ahead] = nullptr;
+                shared.forTake.wait(lock,
+                                    [&] { return shared.states[i % ahead] != State::Pending; });
+                while (end < count && end < i + ahead &&
+                       shared.states[end % ahead] != State::Pending)
+                    ++end;
             }
-            if (failure) {
-                {
+            bool goOn = true;
+            for (; i < end && goOn; ++i) {
+                const State state = shared.states[i % ahead];
+                shared.states[i % ahead] = State::Pending;
+                if (state == State::Failed) {
+                    std::exception_ptr failure = std::move(shared.failures[i % ahead]);
+                    shared.failures[i % ahead] = nullptr;
                     std::lock_guard lock(shared.mutex);
                     shared.taken = i + 1; // not handed to left
+                    std::rethrow_exception(failure);
                 }
-                std::rethrow_exception(failure);
+                try {
+                    goOn = take(i);
+                } catch (...) {
+                    std::lock_guard lock(shared.mutex);
+                    shared.taken = i + 1; // what take began is its own to end
+                    throw;
+                }
             }
-            bool goOn = false;
-            try {
-                goOn = take(i);
-            } catch (...) {
-                std::lock_guard lock(shared.mutex);
-                shared.taken = i + 1; // what take began is its own to end
-                throw;
-            }
-            {
-                std::lock_guard lock(shared.mutex);
-                shared.taken = i + 1;
-                shared.stop = !goOn;
-                shared.changed.notify_all();
-            }
+            std::lock_guard lock(shared.mutex);
+            shared.taken = i;
+            shared.stop = !goOn;
+            shared.stopping = !goOn;
+            shared.forWorkers.notify_all();
             if (!goOn)
                 break;
         }
@@ -130,21 +160,6 @@ void RunInOrder(std::size_t threads, std::size_t count, std::size_t ahead,
         throw;
     }
     finish();
-}
-
-void InTurn::Enter(std::size_t index) {
-    std::unique_lock lock(mutex_);
-    next_.wait(lock, [&] { return done_ == index; });
-}
-
-void InTurn::Leave(std::size_t index) {
-    std::lock_guard lock(mutex_);
-    early_[index % early_.size()] = 1;
-    while (early_[done_ % early_.size()]) {
-        early_[done_ % early_.size()] = 0;
-        ++done_;
-    }
-    next_.notify_all();
 }
 
 } // namespace velmo::cli
