@@ -119,10 +119,15 @@ class Batch {
             RunInOrder(
                 threads_, scripts.size(), ahead_,
                 [&](std::size_t i) {
+                    // Done with, also when it throws: another thread may wait for it.
+                    struct Done {
+                        std::atomic<bool>& flag;
+                        ~Done() { flag.store(true, std::memory_order_release); }
+                    };
                     Slot(i) = Outcome();
                     processed_[i % ahead_].store(false);
+                    const Done done{processed_[i % ahead_]};
                     Process(i, scripts[i], Slot(i));
-                    processed_[i % ahead_].store(true, std::memory_order_release);
                 },
                 [&](std::size_t i) {
                     Tell(scripts[i], Slot(i));
