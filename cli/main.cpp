@@ -145,10 +145,10 @@ class ConsoleStreams final : public FilterStreams {
 };
 
 // How many threads a run over files reads, decides on and stages scripts on:
-// two where there are two cores or more. On two cores shared with other work,
-// two threads checked a map folder in 0.71-0.88 of the time one took and
-// converted it in 0.96 (the commit rounds stay on one thread); more were not
-// measured. VELMO_THREADS=N (1-64) sets it, for measuring. On Windows one:
+// two where there are two cores or more. On two cores, two threads checked a
+// map folder in 0.57 of the time one took and converted it in 0.73 (the commit
+// rounds stay on one thread); with other work taking the cores, 0.71-0.88 and
+// 0.96. More were not measured. VELMO_THREADS=N (1-64) sets it, for measuring. On Windows one:
 // its file services take calls from one thread at a time.
 std::size_t BatchThreads() {
 #ifdef _WIN32
