@@ -24,6 +24,8 @@ MIB = 1 << 20
 UMLAUTS = [("e4", "c3a4"), ("f6", "c3b6"), ("fc", "c3bc"), ("df", "c39f"),
            ("c4", "c384"), ("d6", "c396"), ("dc", "c39c")]
 C_LOCALE = dict(os.environ, LC_ALL="C")
+# The companion works on two threads where there are two cores; this makes it use one.
+ONE_THREAD = dict(os.environ, VELMO_THREADS="1")
 
 
 def sed_expressions():
@@ -179,12 +181,12 @@ class Bench:
                   'iconv -f CP1252 -t UTF-8 "$f" >"$f.tmp" && mv "$f.tmp" "$f" || exit 2; done',
                   tree)
 
-    def velmo(self, key, *arguments):
+    def velmo(self, key, *arguments, env=None):
         """The companion, its peak memory taken by GNU time: a process started
         from this Python process would inherit Python's own size as its peak."""
         peak_file = os.path.join(self.work, "peak.txt")
         self.timed(key, ["/usr/bin/time", "-f", "%M", "-o", peak_file, self.program,
-                         *arguments])
+                         *arguments], env)
         self.peaks.setdefault(key, []).append(int(open(peak_file).read().split()[-1]) * 1024)
 
     def velmo_filter(self, key, script, *arguments):
@@ -201,6 +203,9 @@ class Bench:
             copy = self.fresh(self.source)
             if key == "velmo":
                 self.velmo(key, "fuer-velmo", copy)
+            elif key == "velmo-1":
+                # On one thread, as on a machine with one core.
+                self.velmo(key, "fuer-velmo", copy, env=ONE_THREAD)
             elif key == "velmo-ohne":
                 self.velmo(key, "fuer-velmo", "--ohne-sicherung", copy)
             elif key == "cp":
@@ -218,6 +223,8 @@ class Bench:
             # and not against grep. (The check's peak memory is not reported.)
             if key == "pruefen":
                 self.timed(key, [self.program, "fuer-velmo", "--pruefen", self.source])
+            elif key == "pruefen-1":
+                self.timed(key, [self.program, "fuer-velmo", "--pruefen", self.source], ONE_THREAD)
             elif key == "pruefen-fertig":
                 self.timed(key, [self.program, "fuer-velmo", "--pruefen", self.converted])
             elif key == "grep":
@@ -251,8 +258,8 @@ class Bench:
 
     def measure(self):
         self.load = [os.getloadavg()[0]]
-        tree = ["velmo", "cp", "sed", "iconv", "velmo-ohne"]
-        checks = ["pruefen", "grep", "pruefen-fertig", "grep-fertig"]
+        tree = ["velmo", "cp", "sed", "iconv", "velmo-ohne", "velmo-1"]
+        checks = ["pruefen", "grep", "pruefen-fertig", "grep-fertig", "pruefen-1"]
         big = ["gross", "gross-cp", "gross-cat", "gross-dd", "filter", "filter-spool"]
         for r in range(self.repetitions):
             print(f"round {r + 1} of {self.repetitions}", file=sys.stderr, flush=True)
@@ -310,6 +317,8 @@ class Bench:
                          f"{ratio:.2f} x the time", "-", None))
 
         shown("fuer-velmo --ohne-sicherung", "velmo-ohne", "cp", "cp -r + sync")
+        shown("fuer-velmo, with backups", "velmo", "velmo-1", "the same on one thread")
+        shown("fuer-velmo --pruefen", "pruefen", "pruefen-1", "the same on one thread")
         shown("fuer-velmo, one 64 MiB script", "gross", "gross-cat", "cat > FILE + sync FILE")
         shown("fuer-velmo, one 64 MiB script", "gross", "gross-dd", "dd bs=64M + sync FILE")
         shown("fuer-velmo --trotzdem - < 64 MiB", "filter", "gross-cat", "cat > FILE + sync FILE")

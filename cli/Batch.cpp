@@ -1,23 +1,95 @@
 #include "cli/Batch.h"
 
+#include "cli/Pool.h"
 #include "cli/Rounds.h"
 #include "cli/Walk.h"
 #include "convert/UmlautStream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
 #include <utility>
 
 namespace velmo::cli {
 namespace {
 
+// Which file a script is: its volume and file number.
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+
+// The files of the scripts, claimed as they are read on several threads, so
+// that a file reached by two names is converted once, under the name the
+// walk found first, whichever thread reads it first.
+class Claims {
+  public:
+    struct Verdict {
+        bool later = false; // an earlier script has the file
+        // The later script that had it: what it staged must go before this
+        // one stages the file, and this one reads it again.
+        std::optional<std::size_t> takenFrom;
+    };
+    Verdict Claim(const FileKey& file, std::size_t script) {
+        const std::lock_guard lock(mutex_);
+        const auto [owner, isNew] = owners_.try_emplace(file, script);
+        if (isNew || owner->second == script)
+            return {};
+        if (owner->second < script)
+            return {true, std::nullopt};
+        const std::size_t from = owner->second;
+        owner->second = script;
+        return {false, from};
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<FileKey, std::size_t> owners_;
+};
+
+// What became of one script, kept until its turn to be told comes: its lines
+// in the order they were made, its part of the tally and its staged save.
+struct Outcome {
+    enum class Line { Notice, Failure, Changed };
+    struct Staged {
+        StagedScript script;
+        std::size_t characters, bytes;
+    };
+    std::vector<std::pair<Line, std::string>> lines;
+    Tally tally;
+    std::optional<Staged> staged;
+    // The file read (volume and number); with `later`, an earlier script of
+    // the walk reads the same file, and this one did nothing more.
+    std::optional<FileKey> file;
+    bool later = false;
+
+    void Notice(std::string line) { lines.emplace_back(Line::Notice, std::move(line)); }
+    void Changed(std::string line) {
+        ++tally.changed;
+        lines.emplace_back(Line::Changed, std::move(line));
+    }
+    void Skip(const std::string& path, std::string_view why) {
+        ++tally.skipped;
+        Notice(SkippedLine(path, why));
+    }
+    void Fail(const PlatformError& error, const std::string& path) {
+        ++tally.failed;
+        lines.emplace_back(Line::Failure, ErrorLine(error, path));
+    }
+};
+
+// How many scripts may wait, done, for their turn to be told: their staged
+// saves hold no text, only names and an open temporary file each.
+constexpr std::size_t kAhead = 64;
+
 // One run over files: each script found is decided on, and converted ones go
-// to the commit rounds; what happened is told as it happens and tallied.
+// to the commit rounds; what happened is told in walk order and tallied.
 class Batch {
   public:
     Batch(FileServices& files, DirectoryServices& directories, const Options& options,
-          Reporter& reporter, const ScriptLimits& limits)
+          Reporter& reporter, const ScriptLimits& limits, std::size_t threads)
         : files_(files), directories_(directories), options_(options), reporter_(reporter),
           limits_(limits),
           rounds_(
@@ -26,7 +98,8 @@ class Batch {
                   ++tally_.changed;
                   reporter_.Changed(ChangedLine(path, characters, false));
               },
-              [this](const PlatformError& error, const std::string& path) { Fail(error, path); }) {}
+              [this](const PlatformError& error, const std::string& path) { Fail(error, path); }),
+          threads_(threads) {}
 
     int Run() {
         const WalkEvents events{
@@ -34,12 +107,38 @@ class Batch {
             [this](const PlatformError& error, const std::string& path) { Fail(error, path); }};
         const std::vector<std::string> scripts =
             FindScripts(files_, directories_, options_.paths, events);
-        // Between two scripts is a safe point: a stop there leaves the scripts
-        // of earlier rounds replaced and takes back the round being staged.
-        int signal = 0;
-        for (std::size_t i = 0; i < scripts.size() && !(signal = reporter_.Interruption()); ++i) {
-            Process(scripts[i]);
-            reporter_.Progress(i + 1, scripts.size());
+        // Scripts are read, decided on and staged on the threads; what became
+        // of each is told and goes to the rounds here, in walk order. After
+        // each is a safe point: a stop there leaves the scripts of earlier
+        // rounds replaced and takes back the round being staged, and those
+        // staged ahead of their turn.
+        int signal = reporter_.Interruption();
+        if (!signal) {
+            ahead_ = std::max(kAhead, threads_);
+            outcomes_ = std::vector<Outcome>(ahead_);
+            processed_ = std::vector<std::atomic<bool>>(ahead_);
+            RunInOrder(
+                threads_, scripts.size(), ahead_,
+                [&](std::size_t i) {
+                    // Done with, also when it throws: another thread may wait for it.
+                    struct Done {
+                        std::atomic<bool>& flag;
+                        ~Done() { flag.store(true, std::memory_order_release); }
+                    };
+                    Slot(i) = Outcome();
+                    processed_[i % ahead_].store(false);
+                    const Done done{processed_[i % ahead_]};
+                    Process(i, scripts[i], Slot(i));
+                },
+                [&](std::size_t i) {
+                    Tell(scripts[i], Slot(i));
+                    reporter_.Progress(i + 1, scripts.size());
+                    return !(signal = reporter_.Interruption());
+                },
+                [&](std::size_t i) {
+                    if (const auto& staged = Slot(i).staged)
+                        DiscardStagedScript(files_, staged->script);
+                });
         }
         if (!signal)
             signal = reporter_.Interruption();
@@ -65,36 +164,104 @@ class Batch {
         reporter_.Notice(SkippedLine(path, why));
     }
 
-    void Process(const std::string& path) {
-        try {
-            if (options_.check)
-                Check(path);
+    Outcome& Slot(std::size_t script) { return outcomes_[script % ahead_]; }
+
+    // Tells what became of a script and hands its staged save to the rounds.
+    void Tell(const std::string& path, Outcome& outcome) {
+        if (outcome.file) {
+            // One file reached by two names (hard links, a second spelling) is
+            // converted once: told here, in walk order, which name came first.
+            const auto [first, isNew] = seen_.try_emplace(*outcome.file, path);
+            if (!isNew || outcome.later) {
+                if (outcome.staged)
+                    DiscardStagedScript(files_, outcome.staged->script);
+                outcome = Outcome();
+                if (!isNew)
+                    outcome.Skip(path, "dieselbe Datei wie " + first->second);
+                else // the earlier name found another file when it read again
+                    outcome.Fail(ChangedMeanwhile(path), path);
+            }
+        }
+        for (const auto& [kind, line] : outcome.lines) {
+            if (kind == Outcome::Line::Failure)
+                reporter_.Failure(line);
+            else if (kind == Outcome::Line::Changed)
+                reporter_.Changed(line);
             else
-                Convert(path);
+                reporter_.Notice(line);
+        }
+        tally_.changed += outcome.tally.changed;
+        tally_.unchanged += outcome.tally.unchanged;
+        tally_.skipped += outcome.tally.skipped;
+        tally_.failed += outcome.tally.failed;
+        if (auto& staged = outcome.staged) {
+            rounds_.Add(std::move(staged->script), staged->characters, staged->bytes);
+            staged.reset();
+        }
+    }
+
+    // Waits until a script staged ahead of its turn by another thread is
+    // done with, and takes back what it staged. Seldom: only for a file with
+    // two names read at about the same time.
+    void TakeBack(std::size_t script) {
+        while (!processed_[script % ahead_].load(std::memory_order_acquire))
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        if (auto& staged = Slot(script).staged) {
+            DiscardStagedScript(files_, staged->script);
+            staged.reset();
+        }
+    }
+
+    // The script `index` of the walk, on any thread: what becomes of it goes
+    // to `out`, nothing to the reporter, the tally or the rounds.
+    void Process(std::size_t index, const std::string& path, Outcome& out) {
+        try {
+            // Read with one call where it is not too big to hold.
+            std::string bytes;
+            FileStamp stamp = files_.ReadStampedPiece(path, 0, limits_.whole, bytes);
+            // A file reached by two names goes on under the first (see Tell).
+            for (;;) {
+                out.file = FileKey{stamp.device, stamp.file};
+                const Claims::Verdict verdict = claims_.Claim(*out.file, index);
+                out.later = verdict.later;
+                if (out.later)
+                    return;
+                if (!verdict.takenFrom)
+                    break;
+                // A later name of the file, read first on another thread, may
+                // have made a backup link: gone, the file is read again.
+                TakeBack(*verdict.takenFrom);
+                stamp = files_.ReadStampedPiece(path, 0, limits_.whole, bytes);
+            }
+            // A big script is read, decided on and written a piece at a time,
+            // and one at a time: two at once would take twice the memory, and
+            // one file gains nothing from a second thread.
+            const bool big = stamp.size > limits_.whole;
+            std::unique_lock oneBig(bigScript_, std::defer_lock);
+            if (big)
+                oneBig.lock();
+            const ScriptContent text = big ? ScriptContent::InFile(path, stamp, limits_.piece)
+                                           : ScriptContent(std::move(bytes));
+            if (options_.check)
+                Check(path, text, out);
+            else
+                Convert(path, text, stamp, out);
         } catch (const PlatformError& error) {
             // Swapped for a link or something else since the walk: skipped as
             // the walk skips it.
             if (error.Cause() == ErrorCause::IsALink)
-                Skip(path, kLinkNotice);
+                out.Skip(path, kLinkNotice);
             else if (error.Cause() == ErrorCause::NotAFile)
-                Skip(path, kNotAFileNotice);
+                out.Skip(path, kNotAFileNotice);
             else
-                Fail(error, path);
+                out.Fail(error, path);
         } catch (const std::bad_alloc&) {
-            Fail(files_.Error(win_error::NotEnoughMemory, path), path);
+            out.Fail(files_.Error(win_error::NotEnoughMemory, path), path);
         }
     }
 
-    void Convert(const std::string& path) {
-        FileStamp stamp;
-        const ScriptContent text = ReadScriptContent(files_, path, limits_, stamp);
-        // One file reached by two names (hard links, a second spelling) is
-        // converted once.
-        const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
-        if (!isNew) {
-            Skip(path, "dieselbe Datei wie " + first->second);
-            return;
-        }
+    void Convert(const std::string& path, const ScriptContent& text, const FileStamp& stamp,
+                 Outcome& out) {
         // A big script to convert is written while it is decided on: one
         // pass over it instead of two.
         StagedScript staged;
@@ -104,24 +271,24 @@ class Batch {
                                      options_.backup, staged);
         const auto tellLeftovers = [&] {
             if (staged.leftoversRemoved > 0)
-                reporter_.Notice(LeftoversLine(path, staged.leftoversRemoved));
+                out.Notice(LeftoversLine(path, staged.leftoversRemoved));
         };
         if (onePass)
             tellLeftovers();
         const ContentDecision decision =
             onePass ? std::move(*onePass) : DecideContent(files_, text, options_.direction);
         if (decision.Refused()) {
-            Skip(path, CompanionRefusal(decision.kind));
+            out.Skip(path, CompanionRefusal(decision.kind));
             return;
         }
         if (decision.Changes() && !options_.anyway && decision.guardWord) {
-            Skip(path, kGuardNotice);
+            out.Skip(path, kGuardNotice);
             return;
         }
         if (!decision.keptSentence.empty())
-            reporter_.Notice(path + ": " + decision.keptSentence);
+            out.Notice(path + ": " + decision.keptSentence);
         if (!decision.Changes()) {
-            ++tally_.unchanged; // never rewritten: no backup, its times stay
+            ++out.tally.unchanged; // never rewritten: no backup, its times stay
             return;
         }
         if (!onePass) {
@@ -130,24 +297,17 @@ class Batch {
             tellLeftovers();
         }
         if (stamp.links > 1)
-            reporter_.Notice(OtherNamesLine(path, stamp.links - 1));
-        rounds_.Add(std::move(staged), decision.converted, static_cast<std::size_t>(decision.size));
+            out.Notice(OtherNamesLine(path, stamp.links - 1));
+        out.staged.emplace(std::move(staged), decision.converted,
+                           static_cast<std::size_t>(decision.size));
     }
 
-    // --pruefen: the answers and lines of Process, counted without converting.
+    // --pruefen: the answers and lines of Convert, counted without converting.
     // --leise shows neither the lines nor the notices, only errors and the
     // exit status, so then each script is looked at only until its answer is
     // known: with --trotzdem up to its first character that converts, without
     // it also through the guard word.
-    void Check(const std::string& path) {
-        // Read with one call into the room of the script before, where it
-        // is not too big to hold.
-        const FileStamp stamp = files_.ReadStampedPiece(path, 0, limits_.whole, buffer_);
-        const auto [first, isNew] = seen_.try_emplace({stamp.device, stamp.file}, path);
-        if (!isNew) {
-            Skip(path, "dieselbe Datei wie " + first->second);
-            return;
-        }
+    void Check(const std::string& path, const ScriptContent& text, Outcome& out) {
         const bool told = !options_.quiet;
         // A script held whole is only counted; a big one is decided on a
         // piece at a time.
@@ -155,39 +315,39 @@ class Batch {
         bool guardWord = false;
         std::size_t converted = 0;
         std::string keptSentence;
-        if (stamp.size <= limits_.whole) {
+        if (text.Held()) {
             const ScriptDecision decision =
-                CheckScript(buffer_, options_.direction, {!options_.anyway, told});
+                CheckScript(*text, options_.direction, {!options_.anyway, told});
             kind = decision.kind;
             guardWord = decision.guardWord;
             converted = decision.converted;
             if (told && decision.keptAsUtf8 > 0)
-                keptSentence = KeptAsUtf8Sentence(decision, buffer_);
+                keptSentence = KeptAsUtf8Sentence(decision, *text);
         } else {
-            ContentDecision decision = DecideContent(
-                files_, ScriptContent::InFile(path, stamp, limits_.piece), options_.direction);
+            ContentDecision decision = DecideContent(files_, text, options_.direction);
             kind = decision.kind;
             guardWord = decision.guardWord;
             converted = decision.converted;
             keptSentence = std::move(decision.keptSentence);
         }
         if (kind != ScriptKind::Text) {
-            Skip(path, CompanionRefusal(kind));
+            out.Skip(path, CompanionRefusal(kind));
             return;
         }
         if (converted > 0 && guardWord && !options_.anyway) {
-            Skip(path, kGuardNotice);
+            out.Skip(path, kGuardNotice);
             return;
         }
         if (told && !keptSentence.empty())
-            reporter_.Notice(path + ": " + keptSentence);
+            out.Notice(path + ": " + keptSentence);
         if (converted == 0) {
-            ++tally_.unchanged;
+            ++out.tally.unchanged;
             return;
         }
-        ++tally_.changed;
         if (told)
-            reporter_.Changed(ChangedLine(path, converted, true));
+            out.Changed(ChangedLine(path, converted, true));
+        else
+            ++out.tally.changed;
     }
 
     FileServices& files_;
@@ -196,16 +356,22 @@ class Batch {
     Reporter& reporter_;
     const ScriptLimits limits_;
     CommitRounds rounds_;
+    std::size_t threads_;
     Tally tally_;
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_; // file -> first name
-    std::string buffer_; // the script being checked
+    std::map<FileKey, std::string> seen_; // file -> its first name, in walk order
+    Claims claims_;
+    // By script % ahead_: what became of it, and whether its thread is done with it.
+    std::size_t ahead_ = 1;
+    std::vector<Outcome> outcomes_;
+    std::vector<std::atomic<bool>> processed_;
+    std::mutex bigScript_; // held while a big script is worked on
 };
 
 } // namespace
 
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
-             Reporter& reporter, const ScriptLimits& limits) {
-    return Batch(files, directories, options, reporter, limits).Run();
+             Reporter& reporter, const ScriptLimits& limits, std::size_t threads) {
+    return Batch(files, directories, options, reporter, limits, threads).Run();
 }
 
 namespace {

@@ -27,9 +27,12 @@ inline constexpr int kFailed = 2;      // bad usage, or a file that could not be
 inline constexpr int kInterrupted = 128;
 
 // Converts (or checks) every script found below options.paths; scripts bigger
-// than limits.whole a piece at a time.
+// than limits.whole a piece at a time. With more than one thread, scripts are
+// read, decided on and staged on that many at once, so `files` must take calls
+// from several threads; what is told and the commit rounds stay in walk order
+// on the calling thread.
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
-             Reporter& reporter, const ScriptLimits& limits = {});
+             Reporter& reporter, const ScriptLimits& limits = {}, std::size_t threads = 1);
 
 // Where the filter's bytes come from and go to, and where input waits that
 // cannot go out before all of it is read.

@@ -319,6 +319,7 @@ std::uint32_t PosixFiles::FileAttributes(const std::string& path) {
 }
 
 PosixFiles::HeldFile* PosixFiles::Find(const std::string& path) {
+    const std::lock_guard lock(heldLock_);
     const auto found = held_.find(path);
     return found == held_.end() ? nullptr : &found->second;
 }
@@ -336,7 +337,13 @@ void PosixFiles::Hold(const std::string& path, Descriptor file) {
     struct stat info {};
     if (::fstat(file.Get(), &info) != 0)
         throw LastError(path);
+    const std::lock_guard lock(heldLock_);
     held_.insert_or_assign(path, HeldFile{std::move(file), info.st_dev, info.st_ino});
+}
+
+void PosixFiles::Forget(const std::string& path) {
+    const std::lock_guard lock(heldLock_);
+    held_.erase(path);
 }
 
 namespace {
@@ -416,7 +423,7 @@ void PosixFiles::WriteNewFileFrom(const std::string& path, const ByteSource& byt
         throw PlatformError(WindowsCode(EEXIST), std::strerror(EEXIST), path);
     Hold(path, std::move(file));
     try {
-        WriteAllFrom(held_[path].fd.Get(), bytes, path);
+        WriteAllFrom(Find(path)->fd.Get(), bytes, path);
     } catch (...) {
         try {
             DeleteFile(path); // nothing half-written stays behind
@@ -515,7 +522,7 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
         // can still be sent back: a file swapped in at `from` never stays in
         // the script's place.
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-            held_.erase(from);
+            Forget(from);
             if (!arrived()) {
                 ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
                 throw ChangedMeanwhile(to);
@@ -547,14 +554,14 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
     }
     if (!ours)
         return;
-    held_.erase(from);
+    Forget(from);
     if (!arrived())
         throw PlatformError(WindowsCode(EEXIST),
                             "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {
-    if (const auto held = held_.find(path); held != held_.end()) {
+    if (Find(path)) {
         try {
             Held(path);
         } catch (const PlatformError& e) {
@@ -562,12 +569,12 @@ void PosixFiles::DeleteFile(const std::string& path) {
                 throw;
             // Another program put something else at the name, which took our
             // file's last name: ours is gone, theirs is not ours to remove.
-            held_.erase(path);
+            Forget(path);
             return;
         }
         if (::unlink(path.c_str()) != 0)
             throw LastError(path);
-        held_.erase(path);
+        Forget(path);
         return;
     }
     if (::unlink(path.c_str()) != 0)

@@ -5,6 +5,7 @@
 #include "platform/FileServices.h"
 
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace velmo {
@@ -65,6 +66,10 @@ class PosixFiles final : public FileServices, public DirectoryServices {
     // The same after checking that the name still leads to it, for work by name.
     HeldFile* Held(const std::string& path);
     void Hold(const std::string& path, Descriptor file);
+    void Forget(const std::string& path);
+    // The companion stages scripts on several threads: the map is shared, each
+    // file in it is worked on by one thread at a time.
+    std::mutex heldLock_;
     std::map<std::string, HeldFile> held_;
 };
 

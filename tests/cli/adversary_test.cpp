@@ -77,7 +77,7 @@ TEST_F(Folder, KilledRunsLeftoversGoWithTheNextRun) {
         int scripts;
         const char* killAfter;
     } cases[] = {
-        {"held whole", 2u << 20, 40, "35"},
+        {"held whole", 1u << 20, 40, "35"},
         {"in pieces", 6u << 20, 14, "12"},
     };
     for (const auto& c : cases) {

@@ -2,15 +2,20 @@
 // arguments, the decisions for each file, and a batch with each file-service
 // call failing in turn.
 #include "cli/Batch.h"
+#include "cli/Pool.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <iostream>
 #include <set>
+#include <stdexcept>
+#include <thread>
 
 namespace velmo::cli {
 namespace {
@@ -249,6 +254,83 @@ TEST(CliFilter, DecisionsTable) {
             // memory first.
             const bool spools = !c.anyway && !c.check && c.input.size() > sizes.inMemory;
             EXPECT_EQ(streams.spool.size(), spools ? c.input.size() - sizes.inMemory : 0u);
+        }
+    }
+}
+
+// Jobs on several threads, taken in order: every job is taken once and in
+// order, none starts more than `ahead` places beyond the one being taken, and
+// after a stop or a failure exactly the jobs started meanwhile go to left, in
+// order. Jobs of varied length, so that later ones often finish first.
+TEST(CliPool, TakesInOrderAndHandsBackWhatRanAhead) {
+    struct Case {
+        const char* name;
+        std::size_t threads, count, ahead;
+        std::optional<std::size_t> stopAt, failAt; // take(i) says stop; work(i) throws
+    };
+    const Case cases[] = {
+        {"one thread", 1, 50, 8, std::nullopt, std::nullopt},
+        {"two threads", 2, 200, 8, std::nullopt, std::nullopt},
+        {"more threads than jobs", 4, 3, 4, std::nullopt, std::nullopt},
+        {"no jobs", 2, 0, 8, std::nullopt, std::nullopt},
+        {"ahead below the threads", 3, 40, 1, std::nullopt, std::nullopt},
+        {"stop, one thread", 1, 50, 8, 20, std::nullopt},
+        {"stop, two threads", 2, 200, 8, 20, std::nullopt},
+        {"stop at the last", 2, 30, 8, 29, std::nullopt},
+        {"failing job, one thread", 1, 50, 8, std::nullopt, 17},
+        {"failing job, two threads", 2, 200, 8, std::nullopt, 17},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t ahead = std::max(c.ahead, c.threads);
+        std::vector<std::atomic<int>> worked(c.count);
+        std::atomic<std::size_t> takenSoFar{0};
+        std::atomic<bool> tooFarAhead{false};
+        std::vector<std::size_t> taken, left;
+        std::vector<std::size_t> slots(ahead); // a result per job, in its slot
+        bool threw = false;
+        try {
+            RunInOrder(
+                c.threads, c.count, c.ahead,
+                [&](std::size_t i) {
+                    if (i >= takenSoFar + ahead)
+                        tooFarAhead = true;
+                    std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 300));
+                    ++worked[i];
+                    if (c.failAt == i)
+                        throw std::runtime_error("job failed");
+                    slots[i % ahead] = i;
+                },
+                [&](std::size_t i) {
+                    EXPECT_EQ(slots[i % ahead], i) << "a later job wrote the slot";
+                    taken.push_back(i);
+                    ++takenSoFar;
+                    return c.stopAt != i;
+                },
+                [&](std::size_t i) { left.push_back(i); });
+        } catch (const std::runtime_error&) {
+            threw = true;
+        }
+        EXPECT_EQ(threw, c.failAt.has_value());
+        EXPECT_FALSE(tooFarAhead);
+        const std::size_t end = c.stopAt ? *c.stopAt + 1 : c.failAt ? *c.failAt : c.count;
+        std::vector<std::size_t> expected(end);
+        for (std::size_t i = 0; i < end; ++i)
+            expected[i] = i;
+        EXPECT_EQ(taken, expected);
+        // Left: every job that ran after the last one taken (the failed one
+        // not), and nothing else.
+        std::vector<std::size_t> ran;
+        for (std::size_t i = end; i < c.count; ++i) {
+            EXPECT_LE(worked[i].load(), 1);
+            if (worked[i] && c.failAt != i)
+                ran.push_back(i);
+        }
+        EXPECT_EQ(left, ran);
+        for (std::size_t i = 0; i < end; ++i)
+            EXPECT_EQ(worked[i].load(), 1) << i;
+        if (c.threads == 1) {
+            EXPECT_TRUE(left.empty()) << "one thread runs nothing ahead";
         }
     }
 }

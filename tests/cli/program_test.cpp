@@ -321,6 +321,99 @@ TEST_F(Folder, CheckLinesKeepTheirOrderWithTheNotices) {
     EXPECT_EQ(r.out, "141\n");
 }
 
+// Scripts are read, decided on and staged on two threads at once; what is
+// told comes in walk order all the same. A folder of many scripts of every
+// kind, failures and notices among them: one thread and two give the same
+// lines, the same status and the same files, converting and checking. A file
+// with several names is converted under the one found first.
+TEST_F(Folder, TwoThreadsTellWhatOneTells) {
+    const std::string chunk = "\x1BLuaT\0\x19\x93\xE4"s;
+    const std::string mixed = "-- \xE4\nx = \"\xE4\xB8\xAD \xC4\x85\"\n";
+    auto build = [&](const fs::path& map) {
+        for (int i = 0; i < 160; ++i) {
+            const fs::path dir = map / ("teil" + std::to_string(i / 40));
+            const fs::path script = dir / ("s" + std::to_string(100 + i) + ".lua");
+            const std::string text = kSingle + std::string(static_cast<std::size_t>(i) * 211, '-');
+            switch (i % 8) {
+            case 0: // converted; the next is a second name of it
+            case 6: // converted, a leftover of a killed run beside it
+                Write(script, text);
+                if (i % 8 == 6)
+                    Write(dir / ("~s" + std::to_string(100 + i) + ".lua.1.velmo-tmp"), "rest");
+                break;
+            case 1: { // a second name of a script 1, 9 or 17 before: read at about
+                      // the same time, or before it, on the other thread
+                const int first = i - 1 - 8 * ((i / 8) % 3);
+                fs::create_hard_link(map / ("teil" + std::to_string(first / 40)) /
+                                         ("s" + std::to_string(100 + first) + ".lua"),
+                                     script);
+                break;
+            }
+            case 2:
+                Write(script, kPairs); // nothing to do
+                break;
+            case 3: // read-only: an error
+                Write(script, text);
+                chmod(script.c_str(), 0444);
+                break;
+            case 4:
+                Write(script, "-- UMLAUTE\r\n" + text);
+                break;
+            case 5:
+                Write(script, mixed);
+                break;
+            default:
+                Write(script, chunk);
+            }
+        }
+    };
+    for (const bool check : {false, true}) {
+        SCOPED_TRACE(check ? "--pruefen" : "converting");
+        Result runs[2];
+        for (int threads : {1, 2}) {
+            const fs::path dir = root_ / (std::to_string(threads) + (check ? "-pruefen" : ""));
+            build(dir / "karte");
+            runs[threads - 1] =
+                Shell("VELMO_THREADS=" + std::to_string(threads) + " velmo-umlaute fuer-velmo " +
+                          (check ? "--pruefen " : "") + "karte",
+                      dir);
+        }
+        const Result& one = runs[0];
+        const Result& two = runs[1];
+        // Checking, a read-only script is one that would change.
+        EXPECT_EQ(one.status, check ? 1 : 2) << one.err;
+        EXPECT_EQ(two.status, one.status);
+        EXPECT_EQ(two.out, one.out);
+        EXPECT_EQ(two.err, one.err);
+        EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), check ? 80 : 60) << one.out;
+        EXPECT_NE(one.err.find("karte/teil0/s101.lua: übersprungen, dieselbe Datei wie "
+                               "karte/teil0/s100.lua"),
+                  std::string::npos)
+            << one.err;
+        if (check)
+            continue;
+        EXPECT_NE(
+            one.err.find("60 Dateien umgewandelt, 20 unverändert, 60 übersprungen, 20 Fehler"),
+            std::string::npos)
+            << one.err;
+        for (int part = 0; part < 4; ++part) {
+            const std::string teil = "karte/teil" + std::to_string(part);
+            const fs::path a = root_ / "1" / teil, b = root_ / "2" / teil;
+            EXPECT_EQ(Backups(b).size(), Backups(a).size());
+            std::size_t scripts = 0;
+            for (const auto& entry : fs::directory_iterator(a)) {
+                const fs::path name = entry.path().filename();
+                EXPECT_EQ(name.string().find("velmo-tmp"), std::string::npos) << name;
+                if (name.extension() == ".lua") {
+                    ++scripts;
+                    EXPECT_EQ(Read(b / name), Read(a / name)) << teil << "/" << name;
+                }
+            }
+            EXPECT_EQ(scripts, 40u);
+        }
+    }
+}
+
 TEST_F(Folder, ReadOnlyAndUnreadableFilesFailAloneWhileTheOthersConvert) {
     const fs::path map = root_ / "karte";
     for (const char* name : {"1.lua", "2-nurlesen.lua", "3-gesperrt.lua", "4.lua"})
