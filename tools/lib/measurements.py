@@ -18,6 +18,7 @@ FILE = os.path.join(ROOT, "docs", "measurements.md")
 # The sections in the order the file shows them, with their titles and the
 # command that writes each.
 SECTIONS = [
+    ("goals", "Speed and memory goals", "tools/bench"),
     ("fault-sweep", "Faults at every step", "tools/crash"),
     ("power-loss", "Power loss at any moment", "tools/crash"),
     ("race", "Writes during a conversion", "tools/race"),
