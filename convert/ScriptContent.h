@@ -21,7 +21,7 @@ using SharedText = std::shared_ptr<const std::string>;
 // Where a script stops being held whole, and the pieces a bigger one is read in.
 struct ScriptLimits {
     std::size_t whole = std::size_t{2} << 20; // read with one call, held whole
-    std::size_t piece = std::size_t{1} << 20;
+    std::size_t piece = std::size_t{256} << 10;
 };
 
 class ScriptContent {
