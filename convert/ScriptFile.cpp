@@ -213,18 +213,18 @@ void WriteFileSafely(FileServices& files, const std::string& target, const ByteS
 
 namespace {
 
-// The script's attributes for its new text; refuses a read-only script.
-// `exists` tells whether there is a script to replace at all.
-std::uint32_t WritableAttributes(FileServices& files, const std::string& path, bool& exists) {
+// The script's attributes, for its new text; `exists` tells whether there is
+// a script to replace at all.
+std::uint32_t ScriptAttributes(FileServices& files, const std::string& path, bool& exists) {
     exists = files.FileExists(path);
-    if (!exists)
-        return file_attr::Normal;
-    const std::uint32_t attributes = files.FileAttributes(path);
-    // Windows refuses to replace a read-only file, and a POSIX rename would
-    // replace it regardless: say so before anything is written.
+    return exists ? files.FileAttributes(path) : file_attr::Normal;
+}
+
+// Windows refuses to replace a read-only file, and a POSIX rename would
+// replace it regardless: a read-only script is refused before it is touched.
+void RefuseReadOnly(FileServices& files, const std::string& path, std::uint32_t attributes) {
     if (attributes & file_attr::ReadOnly)
         throw files.Error(win_error::AccessDenied, path);
-    return attributes;
 }
 
 // Makes the staged script's backup; on failure none is left.
@@ -277,7 +277,8 @@ StagedScript StageScript(FileServices& files, const std::string& path, const Byt
                          const ByteSource& newText, bool backup, BackupBy method,
                          const std::optional<FileStamp>& asRead) {
     bool exists = false;
-    const std::uint32_t attributes = WritableAttributes(files, path, exists);
+    const std::uint32_t attributes = ScriptAttributes(files, path, exists);
+    RefuseReadOnly(files, path, attributes);
     StagedScript staged;
     staged.path = path;
     staged.expected = asRead;
@@ -301,8 +302,11 @@ StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& 
                                         const ByteSource& oldText, const ByteSource& newText,
                                         const std::function<bool()>& converts, bool backup,
                                         BackupBy method, const std::optional<FileStamp>& asRead) {
+    // What the script is decides first (a refused one is told as refused,
+    // also where it is read-only); the read-only refusal then comes before
+    // the backup, as in StageScript.
     bool exists = false;
-    const std::uint32_t attributes = WritableAttributes(files, path, exists);
+    const std::uint32_t attributes = ScriptAttributes(files, path, exists);
     StagedScript staged;
     staged.path = path;
     staged.expected = asRead;
@@ -313,6 +317,7 @@ StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& 
             staged.temporary.clear();
             return staged;
         }
+        RefuseReadOnly(files, path, attributes);
         if (backup)
             AttachBackup(files, staged, oldText, method, asRead);
     } catch (...) {

@@ -86,7 +86,8 @@ inline StagedScript StageScript(FileServices& files, const std::string& path,
 // As StageScript, for a new text that is decided on while it is written: the
 // new text is written first, then `converts` is asked; when it says no, the
 // new text is taken back and nothing is staged (the result's temporary is
-// empty); otherwise the backup is made after it.
+// empty); otherwise a read-only script is refused, and the backup is made
+// after the new text.
 StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
                                         const ByteSource& oldText, const ByteSource& newText,
                                         const std::function<bool()>& converts, bool backup,

@@ -392,6 +392,44 @@ TEST(CliBatch, FolderConversionDecidesEachFile) {
     EXPECT_EQ(again.summary, "1 Datei umgewandelt, 3 unverändert, 2 übersprungen, 0 Fehler");
 }
 
+// Scripts too big to hold whole (here: more than 4 bytes) are read, decided on
+// and written a piece at a time, a converted one in a single pass: the run
+// tells the same, leaves the same files and backups and ends the same as with
+// every script held whole. Among them read-only ones: one that converts is
+// an error, one of a refused kind is skipped as refused.
+TEST(CliBatch, ScriptsInPiecesGoAsScriptsHeldWhole) {
+    const auto world = [](Map& m) {
+        m.fake.AddFile("C:\\karte\\nurlesen.lua", kSingle, file_attr::ReadOnly);
+        m.fake.AddFile("C:\\karte\\nurlesen-chunk.lua", "\x1BLua\x54\xE4\xE4"s,
+                       file_attr::ReadOnly);
+        m.fake.AddFile("C:\\karte\\utf8.lua", "-- \xE4 \xC4\x85 \xE4\xB8\xAD\r\n");
+        m.fake.AddFile("C:\\karte\\ende.lua", kSingle + "-- umlaute");
+    };
+    for (Direction direction : {Direction::ToTwoCharacterForm, Direction::ToSingleCharacter})
+        for (bool check : {false, true}) {
+            SCOPED_TRACE(std::string(direction == Direction::ToTwoCharacterForm ? "fuer-velmo"
+                                                                                : "fuer-mich") +
+                         (check ? " --pruefen" : ""));
+            Options options = Make(direction, {"C:\\karte"});
+            options.check = check;
+            Map whole, pieces;
+            world(whole);
+            world(pieces);
+            Recorder a, b;
+            EXPECT_EQ(RunBatch(whole.fake, whole.dirs, options, a),
+                      RunBatch(pieces.fake, pieces.dirs, options, b, {4, 3}));
+            EXPECT_EQ(a.out, b.out);
+            EXPECT_EQ(a.notices, b.notices);
+            EXPECT_EQ(a.errors, b.errors);
+            EXPECT_EQ(a.summary, b.summary);
+            ASSERT_EQ(whole.fake.files.size(), pieces.fake.files.size());
+            for (const auto& [key, file] : whole.fake.files) {
+                ASSERT_TRUE(pieces.fake.files.count(key)) << key;
+                EXPECT_EQ(pieces.fake.files.at(key).bytes, file.bytes) << key;
+            }
+        }
+}
+
 TEST(CliBatch, CheckChangesNothingAndSaysWhetherAnythingWould) {
     Map m;
     Options check = Make(Direction::ToTwoCharacterForm, {"C:\\karte"});
