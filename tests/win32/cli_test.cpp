@@ -3,6 +3,7 @@
 // file), on folders it finds its scripts in. Every case works in its own
 // temporary folder.
 #include "TestSupport.h"
+#include "convert/Umlaute.h"
 
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
@@ -327,6 +328,32 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
             })) << name;
         }
     }
+}
+
+// Scripts bigger than what is held whole go a piece at a time, a converted one
+// in one pass; one of a refused kind or with the guard word is taken back
+// after its pass, leaving no temporary file and no backup.
+TEST(Umlaute, BigScriptsGoInPieces) {
+    std::string single;
+    while (single.size() < (3u << 20))
+        single += kSingle;
+    TempDir dir("cli-gross");
+    const std::map<std::string, std::string> tree = {
+        {"gross.lua", single},
+        {"bytecode.lua", "\x1BLuaS\0"s + single},
+        {"warnung.lua", single + "-- UMLAUTE\r\n"},
+    };
+    WriteTree(dir.Path(), tree);
+    const Outcome run = RunUmlaute({"fuer-velmo", dir.Path()});
+    EXPECT_EQ(run.status, 0u) << run.err;
+    std::map<std::string, std::string> found = FilesBelow(dir.Path());
+    const std::map<std::string, std::string> backups = TakeBackups(found);
+    std::map<std::string, std::string> expected = tree;
+    expected["gross.lua"] = UmlauteToTwoCharacterForm(single);
+    EXPECT_TRUE(found == expected) << found.size() << " files";
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_TRUE(backups.begin()->second == single);
+    EXPECT_TRUE(EndsWith(run.err, Summary(1, 0, 2, 0))) << run.err;
 }
 
 // =====================================================================
