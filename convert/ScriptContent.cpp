@@ -29,6 +29,26 @@ void ForEachPiece(FileServices& files, const std::string& path, const FileStamp&
     }
 }
 
+namespace {
+
+// Converts the file at `path` in `direction`, a piece at a time, into `sink`,
+// and gives the finished stream for what it learned on the way.
+std::unique_ptr<UmlautStream> ConvertPieces(FileServices& files, const std::string& path,
+                                            const FileStamp& stamp, std::size_t piece,
+                                            Direction direction,
+                                            std::optional<bool> wholeTextIsUtf8,
+                                            UmlautStream::Sink sink, bool tellKept = true) {
+    auto stream =
+        std::make_unique<UmlautStream>(direction, std::move(sink), wholeTextIsUtf8, piece);
+    if (!tellKept)
+        stream->LeaveOutKeptSentence();
+    ForEachPiece(files, path, stamp, piece, [&](std::string_view bytes) { stream->Add(bytes); });
+    stream->Finish();
+    return stream;
+}
+
+} // namespace
+
 ByteSource ScriptContent::Source(FileServices& files) const {
     if (Held())
         return [text = text_](const ByteSink& sink) { sink(*text); };
@@ -37,11 +57,9 @@ ByteSource ScriptContent::Source(FileServices& files) const {
             ForEachPiece(files, file->path, file->stamp, file->piece, sink);
             return;
         }
-        UmlautStream stream(*file->conversion, sink, file->wholeTextIsUtf8, file->piece);
-        stream.LeaveOutKeptSentence(); // told when the script was decided on
-        ForEachPiece(files, file->path, file->stamp, file->piece,
-                     [&](std::string_view bytes) { stream.Add(bytes); });
-        stream.Finish();
+        // The kept characters were told when the script was decided on.
+        ConvertPieces(files, file->path, file->stamp, file->piece, *file->conversion,
+                      file->wholeTextIsUtf8, sink, false);
     };
 }
 
@@ -74,13 +92,9 @@ ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
     std::uint64_t size = 0;
     const auto count = [&](std::optional<bool> wholeTextIsUtf8) {
         size = 0;
-        auto stream = std::make_unique<UmlautStream>(
-            direction, [&](std::string_view bytes) { size += bytes.size(); }, wholeTextIsUtf8,
-            file->piece);
-        ForEachPiece(files, file->path, file->stamp, file->piece,
-                     [&](std::string_view bytes) { stream->Add(bytes); });
-        stream->Finish();
-        return stream;
+        return ConvertPieces(files, file->path, file->stamp, file->piece, direction,
+                             wholeTextIsUtf8,
+                             [&](std::string_view bytes) { size += bytes.size(); });
     };
     std::unique_ptr<UmlautStream> counted = count(std::nullopt);
     const bool utf8 = counted->WasWellFormedUtf8();
@@ -110,16 +124,11 @@ std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::st
     std::uint64_t size = 0;
     const ByteSource newText = [&](const ByteSink& sink) {
         size = 0;
-        stream = std::make_unique<UmlautStream>(
-            direction,
-            [&](std::string_view bytes) {
-                size += bytes.size();
-                sink(bytes);
-            },
-            std::nullopt, file->piece);
-        ForEachPiece(files, file->path, file->stamp, file->piece,
-                     [&](std::string_view bytes) { stream->Add(bytes); });
-        stream->Finish();
+        stream = ConvertPieces(files, file->path, file->stamp, file->piece, direction, std::nullopt,
+                               [&](std::string_view bytes) {
+                                   size += bytes.size();
+                                   sink(bytes);
+                               });
     };
     const auto converts = [&] {
         return stream->MatchesWholeText() && stream->Kind() == ScriptKind::Text &&
