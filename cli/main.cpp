@@ -225,7 +225,10 @@ int Main(const std::vector<std::string>& arguments) {
         console::Write(console::Stream::Out, HelpText());
         return kDone;
     case Arguments::Action::Version:
-        console::Write(console::Stream::Out, "velmo-umlaute " VELMO_VERSION_STRING "\n");
+        console::Write(console::Stream::Out,
+                       "velmo-umlaute " VELMO_VERSION_STRING "\n" VELMO_COPYRIGHT "\n"
+                       "Freie Software: Sie dürfen sie verwenden, ändern und weitergeben.\n"
+                       "Es gibt keine Garantie. Der Lizenztext liegt dem Programm bei.\n");
         return kDone;
     case Arguments::Action::Usage:
         console::Write(console::Stream::Err, kProgram + parsed.error + "\n" + UsageHint() + "\n");

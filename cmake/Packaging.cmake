@@ -1,7 +1,9 @@
 # What a user downloads, made with CPack from the install rules below:
-#   Windows build: Velmo-Starter-<version>-win32.zip with Velmo-Starter.exe,
-#                  velmo-umlaute.exe and LIESMICH.txt, nothing else;
-#   Linux build:   the Debian package of velmo-umlaute with its man page.
+#   Windows build: Velmo-Starter-<version>-win64.zip (or -win32) with
+#                  Velmo-Starter.exe, velmo-umlaute.exe, LIESMICH.txt and the
+#                  license as LIZENZ.txt, nothing else;
+#   Linux build:   the Debian package of velmo-umlaute with its man page and
+#                  the license in its copyright file.
 # tools/release builds both and writes SHA256SUMS beside them.
 #
 # The packages are reproducible: the programs hold no build path, date or link
@@ -39,6 +41,11 @@ if(WIN32)
     install(TARGETS velmo-umlaute RUNTIME DESTINATION .)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/resources/LIESMICH.txt DESTINATION .)
+  # The license beside the programs, with Windows line ends so Notepad shows it.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE velmo_license)
+  string(REPLACE "\n" "\r\n" velmo_license "${velmo_license}")
+  file(WRITE ${PROJECT_BINARY_DIR}/LIZENZ.txt "${velmo_license}")
+  install(FILES ${PROJECT_BINARY_DIR}/LIZENZ.txt DESTINATION .)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(velmo_platform win32)

@@ -32,6 +32,7 @@ import pe_version  # noqa: E402
 import pe  # noqa: E402  (tools/lib, put on the path by pe_version)
 
 GUIDE = "LIESMICH.txt"
+LICENSE_FILE = "LIZENZ.txt"
 # Notepad does not wrap lines unless told to: a line must fit a normal window.
 GUIDE_MAX_COLUMNS = 78
 # One screen per topic: a section (a title underlined with - or =) fits a
@@ -126,7 +127,7 @@ def check_zip(checks, folder, platform, build, version, source_guide):
         Checks.skip(f"{wanted}: the Wine tests did not run its programs on this host "
                     "(built and checked only)")
     companion_built = os.path.isfile(os.path.join(build, "velmo-umlaute.exe"))
-    expected = sorted(["LIESMICH.txt", "Velmo-Starter.exe"]
+    expected = sorted(["LIESMICH.txt", LICENSE_FILE, "Velmo-Starter.exe"]
                       + (["velmo-umlaute.exe"] if companion_built else []))
     if not companion_built:
         Checks.skip("velmo-umlaute.exe: the Windows build has no velmo-umlaute target yet")
@@ -156,6 +157,11 @@ def check_zip(checks, folder, platform, build, version, source_guide):
                     continue
                 for what, ok in pe_version.check(record, version, program):
                     checks.check(f"{platform}: {program}: {what}", ok)
+            if LICENSE_FILE in listed:
+                license_text = open(os.path.join(os.path.dirname(source_guide), "..", "LICENSE"),
+                                    "rb").read()
+                checks.check(f"{LICENSE_FILE} in the zip is LICENSE with CRLF line ends",
+                             archive.read(LICENSE_FILE) == license_text.replace(b"\n", b"\r\n"))
             if GUIDE in listed:
                 data = archive.read(GUIDE)
                 checks.check("LIESMICH.txt in the zip is resources/LIESMICH.txt",
@@ -202,14 +208,18 @@ def check_deb(checks, folder, build, version):
                      sha256(open(program, "rb").read()) == sha256(open(built_program, "rb").read()))
         env = dict(os.environ, LC_ALL="C.UTF-8")
         shown = subprocess.run([program, "--version"], capture_output=True, text=True, env=env)
-        checks.check(f"velmo-umlaute --version names {version}",
-                     shown.returncode == 0 and version in shown.stdout,
+        checks.check(f"velmo-umlaute --version names {version} and the MIT license",
+                     shown.returncode == 0 and version in shown.stdout
+                     and "Lizenz: MIT" in shown.stdout,
                      f"status {shown.returncode}: {shown.stdout.strip()}")
         helped = subprocess.run([program, "--help"], capture_output=True, text=True, env=env)
         checks.check("velmo-umlaute --help answers in German with both commands",
                      helped.returncode == 0 and "fuer-velmo" in helped.stdout
                      and "fuer-mich" in helped.stdout,
                      f"status {helped.returncode}")
+        copyright = open(os.path.join(root, "usr/share/doc/velmo-umlaute/copyright")).read()
+        checks.check("the copyright file says License: Expat, with its text",
+                     "License: Expat" in copyright and "Permission is hereby granted" in copyright)
         page = os.path.join(root, "usr/share/man/man1/velmo-umlaute.1.gz")
         if not checks.check("it installs the man page velmo-umlaute.1.gz", os.path.isfile(page)):
             return

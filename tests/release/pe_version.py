@@ -100,6 +100,9 @@ def check(record, version, file_name):
          and record["translation"] == (0x0407, 1200)),
         (f"ProductName \"{strings.get('ProductName')}\" is \"Velmo\"",
          strings.get("ProductName") == "Velmo"),
+        (f"LegalCopyright \"{strings.get('LegalCopyright')}\" names the MIT license",
+         "Velmo-Starter contributors" in strings.get("LegalCopyright", "")
+         and "MIT" in strings.get("LegalCopyright", "")),
         (f"OriginalFilename \"{strings.get('OriginalFilename')}\" is \"{file_name}\"",
          strings.get("OriginalFilename") == file_name),
     ]
