@@ -91,8 +91,11 @@ class ConsoleReporter final : public Reporter {
             now - shown_ < std::chrono::milliseconds(100))
             return;
         shown_ = now;
-        const std::string line =
-            "\r" + std::to_string(done) + " von " + std::to_string(total) + " Dateien ";
+        const std::string line = std::string("\r")
+                                     .append(std::to_string(done))
+                                     .append(" von ")
+                                     .append(std::to_string(total))
+                                     .append(" Dateien ");
         WriteGatheredBeforeErr(); // the lines of the files it counts are out, too
         progressWidth_ = line.size();
         console::Write(console::Stream::Err, line);
@@ -147,7 +150,9 @@ class ConsoleReporter final : public Reporter {
     void ClearProgress() {
         if (progressWidth_ == 0)
             return;
-        console::Write(console::Stream::Err, "\r" + std::string(progressWidth_, ' ') + "\r");
+        std::string blank(progressWidth_ + 2, ' ');
+        blank.front() = blank.back() = '\r';
+        console::Write(console::Stream::Err, blank);
         progressWidth_ = 0;
     }
     bool quiet_;

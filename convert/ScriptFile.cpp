@@ -137,8 +137,8 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
         if (!FitsInFileName(c))
             c = '_';
     if (counter > 1)
-        name += "_" + std::to_string(counter);
-    return scriptPath.substr(0, nameStart) + name + ".bak";
+        name.append("_").append(std::to_string(counter));
+    return scriptPath.substr(0, nameStart).append(name).append(".bak");
 }
 
 std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
