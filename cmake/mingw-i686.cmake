@@ -1,4 +1,4 @@
-# The shipped program: 32-bit Windows, cross-built with mingw-w64.
+# The 32-bit Windows programs (the win32 zip), cross-built with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
 # i686 defaults to a Pentium Pro without SSE2; every Windows since 8 requires

@@ -8,22 +8,31 @@ BUILD="$ROOT/build"
 say() { printf '==> %s\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
-# Debian packages this project needs, by the command or file that shows each is there.
-declare -A NEEDED=(
+# Debian packages, by the command or file that shows each is there. The paths
+# are those of Debian 12 (bookworm), the release these scripts are made for;
+# on another release a path such as /usr/lib/llvm-14 may differ (see below).
+#
+# What starting the launcher needs (tools/run): CMake, the 64-bit mingw-w64
+# compiler, Wine, and a virtual display with a window manager and a camera.
+declare -A RUN_NEEDED=(
   [cmake]=cmake
-  [g++]=g++
-  [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
   [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
-  [/usr/src/googletest/CMakeLists.txt]=googletest
-  [wine]="wine wine64 wine32:i386 libwine:i386"
+  [wine]="wine wine64"
   [/usr/share/wine/fonts/marlett.ttf]=fonts-wine
   [Xvfb]="xvfb xauth"
   [twm]=twm
   [xwininfo]=x11-utils
+  [import]=imagemagick
+)
+# What building and testing everything needs besides (tools/test, tools/release,
+# tools/bench, tools/fuzz, tools/crash).
+declare -A TEST_NEEDED=(
+  [g++]=g++
+  [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
+  [/usr/src/googletest/CMakeLists.txt]=googletest
   [python3]=python3
   [setfacl]=acl
   [setfattr]=attr
-  [import]=imagemagick
   [clang]=clang
   [/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a]=libclang-rt-14-dev
   [/usr/include/benchmark/benchmark.h]=libbenchmark-dev
@@ -33,24 +42,47 @@ declare -A NEEDED=(
   [pre-commit]=pre-commit
 )
 
+# Runs a command as root: directly when we are root, else through sudo (which
+# asks for the password), saying so first.
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; return; fi
+  command -v sudo >/dev/null 2>&1 ||
+    die "installing needs root: run as root, or install sudo, or install by hand: $*"
+  say "as root (sudo): $*"
+  sudo "$@"
+}
+
+# Installs what is missing: `ensure_packages run` what starting the launcher
+# needs, `ensure_packages` (or `test`) everything.
 ensure_packages() {
-  local missing=() key
-  for key in "${!NEEDED[@]}"; do
+  local what=${1:-test} missing=() key
+  local -A needed=()
+  for key in "${!RUN_NEEDED[@]}"; do needed[$key]=${RUN_NEEDED[$key]}; done
+  if [[ $what == test ]]; then
+    for key in "${!TEST_NEEDED[@]}"; do needed[$key]=${TEST_NEEDED[$key]}; done
+  fi
+  for key in "${!needed[@]}"; do
     if [[ $key == /* ]]; then [[ -e $key ]] && continue
     else command -v "$key" >/dev/null 2>&1 && continue; fi
-    missing+=(${NEEDED[$key]})
+    missing+=(${needed[$key]})
   done
-  # Wine needs its 32-bit half for the 32-bit launcher.
-  if command -v wine >/dev/null 2>&1 && [[ ! -e /usr/lib/wine/wine ]] &&
+  # The tests need Wine's 32-bit half too, for the 32-bit programs where the
+  # host can run them; starting the launcher takes the 64-bit one.
+  if [[ $what == test ]] && command -v wine >/dev/null 2>&1 && [[ ! -e /usr/lib/wine/wine ]] &&
      ! dpkg -s wine32:i386 >/dev/null 2>&1; then missing+=(wine32:i386 libwine:i386); fi
   [[ ${#missing[@]} -eq 0 ]] && return 0
   say "installing: ${missing[*]}"
-  [[ $(id -u) -eq 0 ]] || die "missing packages (${missing[*]}); run as root or install them"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then dpkg --add-architecture i386; fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q || die "apt-get update failed"
-  apt-get install -y -q --no-install-recommends "${missing[@]}" || die "apt-get install failed"
-  for key in "${!NEEDED[@]}"; do
+  local release
+  release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  [[ $release == bookworm ]] ||
+    say "note: these scripts are made for Debian 12 (bookworm); this is '${release:-unknown}', where package names and paths may differ"
+  if [[ $what == test ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+  fi
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q || die "apt-get update failed"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    die "apt-get install failed"
+  for key in "${!needed[@]}"; do
     if [[ $key == /* ]]; then [[ -e $key ]] || die "still missing after install: $key"
     else command -v "$key" >/dev/null 2>&1 || die "still missing after install: $key"; fi
   done
