@@ -294,7 +294,10 @@ void VelmoStarter::ConvertScript(Direction direction) {
     const BusyScope busy(*FileSystem);
 
     OpenTextFile(CommonDialog1.FileName);
-    // Whatever happens next, the script's text is not kept in memory past this action.
+    // Whatever happens next, the converted text is not kept in memory past this
+    // action. OriginalText, the text as read, stays until the next conversion
+    // reads another script: at most 2 MiB, since a bigger script is held as its
+    // file's name.
     struct Release {
         ScriptTexts& texts;
         ~Release() { texts.ScriptText = ScriptContent(); }

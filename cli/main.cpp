@@ -259,7 +259,12 @@ int Main(const std::vector<std::string>& arguments) {
         reporter.Failure(ErrorLine(error, ""));
         return kFailed;
     } catch (const std::bad_alloc&) {
+#ifdef _WIN32
+        // As Windows tells it: ERROR_NOT_ENOUGH_MEMORY with its number.
         reporter.Failure("Fehler 8: zu wenig Arbeitsspeicher");
+#else
+        reporter.Failure("zu wenig Arbeitsspeicher");
+#endif
         return kFailed;
     } catch (const console::OutputClosed&) {
         // The reader went away (`| head`): the end, as for any filter, told
