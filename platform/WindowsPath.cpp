@@ -91,7 +91,7 @@ std::optional<Rooted> SplitAbsolute(std::string_view path) {
 
 // `tail` below `head`.
 std::string Below(const std::string& head, std::string_view tail) {
-    return tail.empty() ? head : head + "\\" + std::string(tail);
+    return tail.empty() ? head : std::string(head).append("\\").append(tail);
 }
 
 } // namespace
@@ -118,7 +118,7 @@ std::string ExtendedPath(const std::string& path, const std::string& currentDir)
             const std::string drive = std::string(kPrefix) + Upper(given[0]) + ':';
             const std::string_view tail = std::string_view(given).substr(2);
             rooted = base->root == drive ? Rooted{drive, Below(base->rest, tail)}
-                                         : Rooted{drive, "\\" + std::string(tail)};
+                                         : Rooted{drive, std::string("\\").append(tail)};
         } else {
             rooted = Rooted{base->root, Below(base->rest, given)};
         }

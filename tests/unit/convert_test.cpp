@@ -331,8 +331,9 @@ TEST(Decision, CheckCountsAsTheConversionDoes) {
                     }
                     const KeptAsUtf8 kept = PlainKept(text);
                     EXPECT_EQ(counted.keptAsUtf8, kept.count);
-                    if (kept.count > 0)
+                    if (kept.count > 0) {
                         EXPECT_EQ(counted.firstKept, kept.first);
+                    }
                     EXPECT_EQ(KeptAsUtf8Sentence(counted, text), KeptAsUtf8Sentence(decided, text));
                 }
             }
