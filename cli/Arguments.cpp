@@ -225,7 +225,7 @@ Rückgabewert:
 Beispiele:
   velmo-umlaute fuer-velmo karten/
   velmo-umlaute fuer-velmo --pruefen karten/
-  git config filter.velmo.clean "velmo-umlaute fuer-velmo -"
+  git config filter.velmo.clean "velmo-umlaute fuer-velmo --trotzdem -"
 )";
 }
 
