@@ -691,9 +691,10 @@ TEST_F(Folder, GitFilterAndPreCommitHookFromTheReadme) {
     git("config filter.velmo.required true");
     EXPECT_EQ(Shell("echo '*.lua filter=velmo' >> .gitattributes", root_ / "repo").status, 0);
     // --help shows the same clean filter.
-    EXPECT_NE(Umlaute({"--help"}, root_).out.find(
-                  "git config filter.velmo.clean \"velmo-umlaute fuer-velmo --trotzdem -\""),
-              std::string::npos);
+    EXPECT_NE(
+        Umlaute({"--help"}, root_)
+            .out.find("git config filter.velmo.clean \"velmo-umlaute fuer-velmo --trotzdem -\""),
+        std::string::npos);
     Write(root_ / "repo" / "karte.lua", kSingle);
     git("add .gitattributes karte.lua");
     git("commit -q -m Karte");
