@@ -46,6 +46,15 @@ void SendKey(WORD virtualKey, bool shift, int downs = 1) {
         throw HarnessError("SendInput failed: " + std::to_string(GetLastError()));
 }
 
+// Keys from the keyboard go to the window in front: the launcher's, which a
+// window that appeared meanwhile (the display's first) may have covered.
+void BringToFront(HWND window) {
+    if (GetForegroundWindow() != window)
+        SetForegroundWindow(window);
+    if (!WaitUntil([&] { return GetForegroundWindow() == window; }, 2s))
+        throw HarnessError("the launcher's window does not come to the front");
+}
+
 // The mouse pointer moved to a point of the screen.
 void MoveMouse(POINT to) {
     INPUT input{};
@@ -192,6 +201,7 @@ TEST_F(AccessE2E, EachKeyStartsItsPictureWhateverHasTheFocus) {
                      (c.shift ? " with Umschalt" : "") + ", focus on " +
                      std::string(ControlOf(c.focused).name));
         FocusByTab(*launcher, c.focused);
+        BringToFront(launcher->MainWindow());
         const StandinStart start = StartOf([&] { SendKey(c.key, c.shift); });
         EXPECT_TRUE(SamePath(start.program, ProgramOf(c.starts))) << start;
         const bool debugScript = c.starts == EisenmarkNormal || c.starts == EisenmarkDebug ||
@@ -218,6 +228,7 @@ TEST_F(AccessE2E, KeysOfHiddenPicturesDoNothingAndAHeldKeyStartsOnce) {
     launcher->StartAndWaitForWindow();
     ASSERT_TRUE(launcher->IsRunning());
 
+    BringToFront(launcher->MainWindow());
     for (WORD key : {'1', '2', '3', '4'})
         SendKey(key, true);
     SendKey(VK_NUMPAD1, true);
