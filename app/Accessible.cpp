@@ -194,6 +194,8 @@ class AccessibleView final : public IAccessible {
                 bits |= STATE_SYSTEM_FOCUSED;
         } else if (ControlOf(*target.control).kind == ControlKind::Label) {
             bits |= STATE_SYSTEM_READONLY;
+        } else if (!IsWindowEnabled(window_->window)) {
+            bits |= STATE_SYSTEM_UNAVAILABLE; // a picture while a dialog of the window is up
         }
         state->vt = VT_I4;
         state->lVal = bits;
@@ -344,6 +346,9 @@ class AccessibleView final : public IAccessible {
             return target.error;
         if (!IsPushButton(target))
             return DISP_E_MEMBERNOTFOUND;
+        // A message box or the open-file dialog of the window is up.
+        if (!IsWindowEnabled(window_->window))
+            return E_FAIL;
         return PostMessageW(window_->window, kPressDrawnMessage,
                             static_cast<WPARAM>(*target.control), 0)
                    ? S_OK

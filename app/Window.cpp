@@ -526,7 +526,9 @@ void MainWindow::OnLButtonUp(POINT at) {
 }
 
 void MainWindow::PressDrawn(ControlId id) {
-    if (ControlOf(id).kind == ControlKind::Image && starter_[id].visible)
+    // While a message box or the open-file dialog is up the window takes no
+    // input; a press a screen reader posted meanwhile is dropped like a click.
+    if (ControlOf(id).kind == ControlKind::Image && starter_[id].visible && IsWindowEnabled(hwnd_))
         starter_.Click(id);
 }
 

@@ -463,6 +463,46 @@ TEST_F(AccessE2E, ScreenReadersReadEveryControlAndPressThePictures) {
     EXPECT_NE(root->accDoDefaultAction(ChildId(3)), S_OK);
 }
 
+// While the launcher shows a message box, the window takes no input: neither a
+// key nor a screen reader starts anything then, nor afterwards.
+TEST_F(AccessE2E, NothingStartsWhileAMessageIsShown) {
+    game.emplace(temp / L"Velmoria", Library::On, Library::Off);
+    registry.emplace(game->GamePath(), temp / L"Notepad++"); // registered, not there
+    launcher.emplace();
+    launcher->StartAndWaitForWindow();
+    ComApartment com;
+    ComPtr<IAccessible> root;
+    ASSERT_EQ(AccessibleObjectFromWindow(launcher->MainWindow(), OBJID_CLIENT,
+                                         __uuidof(IAccessible),
+                                         reinterpret_cast<void**>(root.Out())),
+              S_OK);
+    long eisenmarkNormal = 0; // its place among the shown controls
+    for (const Control& c : kControls)
+        if (c.id <= EisenmarkNormal && c.kind != ControlKind::Dialog && c.id != Nixda)
+            ++eisenmarkNormal;
+
+    BringToFront(launcher->MainWindow());
+    SendKey('N', false); // the missing Notepad++: an error report
+    HWND box = launcher->WaitForMessageBox();
+    EXPECT_EQ(root->accDoDefaultAction(ChildId(eisenmarkNormal)), E_FAIL);
+    VARIANT state;
+    VariantInit(&state);
+    root->get_accState(ChildId(eisenmarkNormal), &state);
+    EXPECT_TRUE(state.vt == VT_I4 && (state.lVal & STATE_SYSTEM_UNAVAILABLE));
+    PostMessageW(launcher->MainWindow(), WM_KEYDOWN, '1', 1);
+    Launcher::PressDialogButton(box, IDOK);
+    launcher->WaitForNoDialog();
+
+    Sleep(500);
+    EXPECT_TRUE(log.Read().empty());
+    EXPECT_TRUE(launcher->IsRunning());
+    // Afterwards the screen reader's press works again.
+    EXPECT_EQ(NameOf(root.Get(), eisenmarkNormal), SpokenNameOf(EisenmarkNormal));
+    const StandinStart start =
+        StartOf([&] { EXPECT_EQ(root->accDoDefaultAction(ChildId(eisenmarkNormal)), S_OK); });
+    EXPECT_TRUE(SamePath(start.program, game->Game(Edition::Eisenmark))) << start;
+}
+
 // ---- keyboard cues
 
 // The system's setting "always show keyboard cues" for programs started while
