@@ -22,8 +22,8 @@ HRESULT SetText(BSTR* out, const std::wstring& text) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-// The system's own object of a window (OBJID_WINDOW), as screen readers expect
-// of a standard control, or of the client area.
+// The system's own object of a window: OBJID_WINDOW for a standard control,
+// as screen readers expect it, and as the parent of the client area.
 IDispatch* StandardObject(HWND window, LONG objectId) {
     const auto create = dynamic::CreateStdAccessibleObject();
     void* object = nullptr;

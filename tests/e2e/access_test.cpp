@@ -95,26 +95,28 @@ std::wstring WindowText(HWND window) {
 }
 
 // The launcher's shown tooltip window; null while none is shown.
+struct TooltipSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindShownTooltip(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<TooltipSearch*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    if (owner == search->processId && IsWindowVisible(window) &&
+        std::wstring(name) == L"tooltips_class32") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND ShownTooltip(DWORD processId) {
-    struct Search {
-        DWORD processId;
-        HWND found;
-    } search{processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lParam);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t name[64] = L"";
-            GetClassNameW(window, name, static_cast<int>(std::size(name)));
-            if (owner == s->processId && IsWindowVisible(window) &&
-                std::wstring(name) == L"tooltips_class32") {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TooltipSearch search{processId, nullptr};
+    EnumWindows(FindShownTooltip, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
