@@ -16,6 +16,11 @@ inline COLORREF ToColorRef(std::int32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
+inline std::int32_t FromColorRef(COLORREF colour) {
+    return static_cast<std::int32_t>((GetRValue(colour) << 16) | (GetGValue(colour) << 8) |
+                                     GetBValue(colour));
+}
+
 inline RECT PixelRect(const Control& c, int dpi) {
     const int left = TwipsToPixels(c.left, dpi);
     const int top = TwipsToPixels(c.top, dpi);

@@ -24,12 +24,14 @@ HBRUSH ControlPainter::BrushFor(std::int32_t colour) {
 
 HBRUSH ControlPainter::ColoursFor(HDC dc, const Control& c, bool button) {
     if (button)
-        return BrushFor(kBlack);
-    if (c.textColour == kDefaultColour && c.backColour == kDefaultColour)
+        return BrushFor(WindowBackground(highContrast_));
+    const ShownColours shown = ShownColoursOf(c, highContrast_);
+    if (shown.text == kDefaultColour && shown.background == kDefaultColour)
         return nullptr;
-    if (c.textColour != kDefaultColour)
-        SetTextColor(dc, ToColorRef(c.textColour));
-    const std::int32_t back = c.backColour == kDefaultColour ? kBlack : c.backColour;
+    if (shown.text != kDefaultColour)
+        SetTextColor(dc, ToColorRef(shown.text));
+    const std::int32_t back =
+        shown.background == kDefaultColour ? WindowBackground(highContrast_) : shown.background;
     SetBkColor(dc, ToColorRef(back));
     return BrushFor(back);
 }
@@ -51,9 +53,10 @@ void ControlPainter::PaintPictureBox(HWND box, HDC dc, const Control& c, const B
 void ControlPainter::PaintTextBox(HWND box, HDC dc, const Control& c, HFONT font) {
     RECT client;
     GetClientRect(box, &client);
-    FillRect(dc, &client, BrushFor(c.backColour == kDefaultColour ? kBlack : c.backColour));
+    const ShownColours shown = ShownColoursOf(c, highContrast_);
+    FillRect(dc, &client, BrushFor(shown.background == kDefaultColour ? kBlack : shown.background));
     Selection selected(dc, font);
-    SetTextColor(dc, ToColorRef(c.textColour == kDefaultColour ? 0xFFFFFF : c.textColour));
+    SetTextColor(dc, ToColorRef(shown.text == kDefaultColour ? 0xFFFFFF : shown.text));
     SetBkMode(dc, TRANSPARENT);
     DrawCentredLines(dc, Widen(std::string(c.text)), client.right - client.left);
 }

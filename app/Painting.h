@@ -3,12 +3,14 @@
 // and the notice while it is disabled.
 #pragma once
 
+#include "app/Contrast.h"
 #include "app/Controls.h"
 #include "app/Pictures.h"
 #include "platform/Handle.h"
 #include "platform/WinApi.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,10 +22,13 @@ class ControlPainter {
     // kDefaultColour.
     HBRUSH BrushFor(std::int32_t colour);
 
+    // The system's colours while high contrast is on (nullopt: the table's).
+    void SetHighContrast(std::optional<HighContrast> highContrast) { highContrast_ = highContrast; }
+
     // For WM_CTLCOLOR*: sets the control's text and background colours on `dc`
     // and returns its background brush; null where the table leaves both to
-    // the system. Around a push button the window's own black shows; its face
-    // keeps the system colours.
+    // the system. Around a push button the window's own background shows; its
+    // face keeps the system colours.
     HBRUSH ColoursFor(HDC dc, const Control& c, bool button);
 
     // The picture box's face (or its background), with the focus rectangle when
@@ -36,6 +41,7 @@ class ControlPainter {
 
   private:
     std::vector<std::pair<std::int32_t, AutoBrush>> brushes_;
+    std::optional<HighContrast> highContrast_;
 };
 
 } // namespace velmo

@@ -81,12 +81,13 @@ void Artwork::BuildFaces(int dpi) {
 }
 
 void Artwork::BuildSurface(int dpi, const std::function<bool(ControlId)>& visible,
-                           const std::array<AutoFont, kFontCount>& fonts) {
+                           const std::array<AutoFont, kFontCount>& fonts,
+                           const std::optional<HighContrast>& highContrast) {
     const int width = TwipsToPixels(kClientWidthTwips, dpi);
     const int height = TwipsToPixels(kClientHeightTwips, dpi);
     if (surface_.pixels.width != width || surface_.pixels.height != height)
         surface_ = MakeBitmap(width, height);
-    Fill(surface_.pixels, OpaquePixel(kBlack));
+    Fill(surface_.pixels, OpaquePixel(WindowBackground(highContrast)));
     for (const Control& c : kControls) {
         if (c.kind != ControlKind::Image || !visible(c.id))
             continue;
@@ -103,7 +104,7 @@ void Artwork::BuildSurface(int dpi, const std::function<bool(ControlId)>& visibl
         if (c.kind != ControlKind::Label || !visible(c.id))
             continue;
         Selection font(dc.Get(), fonts[static_cast<int>(c.font)].Get());
-        SetTextColor(dc.Get(), ToColorRef(c.textColour));
+        SetTextColor(dc.Get(), ToColorRef(ShownColoursOf(c, highContrast).text));
         RECT r = PixelRect(c, dpi);
         const std::wstring text = Widen(std::string(c.text));
         // Sized to the caption: a substitute font a little wider still shows it whole.

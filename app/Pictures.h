@@ -3,6 +3,7 @@
 // they are drawn into for GDI.
 #pragma once
 
+#include "app/Contrast.h"
 #include "app/Controls.h"
 #include "app/Pixels.h"
 #include "platform/Handle.h"
@@ -10,6 +11,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace velmo {
 
@@ -33,11 +35,13 @@ class Artwork {
     // DPI, so it grows with the DPI like the box) from the top-left corner, on
     // the box's background.
     void BuildFaces(int dpi);
-    // Black, with the images stretched to their rectangles and the labels in
-    // their fonts (by FontId), of the controls `visible` says are shown. An
-    // image is stretched when first drawn: a hidden one never is.
+    // Black (high contrast's background while it is on), with the images
+    // stretched to their rectangles and the labels in their fonts (by FontId)
+    // and colours, of the controls `visible` says are shown. An image is
+    // stretched when first drawn: a hidden one never is.
     void BuildSurface(int dpi, const std::function<bool(ControlId)>& visible,
-                      const std::array<AutoFont, kFontCount>& fonts);
+                      const std::array<AutoFont, kFontCount>& fonts,
+                      const std::optional<HighContrast>& highContrast);
 
     const Bitmap& Face(ControlId id) const { return faces_[id]; }
     const Bitmap& Surface() const { return surface_; }

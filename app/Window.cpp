@@ -212,8 +212,23 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         pressedImage_ = -1;
         return 0;
     case WM_COMMAND:
-        OnCommand(HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        if (const std::optional<ControlId> pressed = WindowAids::PressedByKey(wParam, lParam))
+            PressDrawn(*pressed);
+        else
+            OnCommand(HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
+    case kPressDrawnMessage:
+        if (wParam < kControlCount)
+            PressDrawn(static_cast<ControlId>(wParam));
+        return 0;
+    case WM_GETOBJECT:
+        if (const LRESULT object = aids_.OnGetObject(std::nullopt, wParam, lParam))
+            return object;
+        break;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        OnColoursChanged();
+        break;
     case WM_CTLCOLORSTATIC:
         return OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), false);
     case WM_CTLCOLOREDIT:
@@ -234,6 +249,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnDestroy();
         return 0;
     case WM_NCDESTROY: {
+        aids_.Detach();
         HWND hwnd = std::exchange(hwnd_, nullptr);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         children_.fill(nullptr);
@@ -289,6 +305,11 @@ LRESULT MainWindow::HandlePictureBox(HWND box, UINT message, WPARAM wParam, LPAR
     case WM_UPDATEUISTATE:
         InvalidateRect(box, nullptr, FALSE);
         break;
+    case WM_GETOBJECT:
+        if (const Control* c = ControlOfChild(box))
+            if (const LRESULT object = aids_.OnGetObject(c->id, wParam, lParam))
+                return object;
+        break;
     }
     return DefWindowProcW(box, message, wParam, lParam);
 }
@@ -304,6 +325,8 @@ LRESULT MainWindow::HandleTextBox(HWND box, UINT message, WPARAM wParam, LPARAM 
 // ---- building the window from the table
 
 void MainWindow::OnCreate() {
+    highContrast_ = ReadHighContrast();
+    painter_.SetHighContrast(highContrast_);
     CreateChildren();
     Layout(DpiOf(hwnd_), nullptr);
 }
@@ -371,12 +394,13 @@ void MainWindow::Layout(int dpi, const POINT* topLeft) {
     // The first surface is drawn once start-up has settled what is visible.
     if (artwork_.Surface().handle)
         BuildSurface();
+    aids_.Layout(dpi_);
     RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::BuildSurface() {
     artwork_.BuildSurface(
-        dpi_, [this](ControlId id) { return starter_[id].visible; }, fonts_);
+        dpi_, [this](ControlId id) { return starter_[id].visible; }, fonts_, highContrast_);
 }
 
 void MainWindow::ApplyControlState() {
@@ -392,6 +416,8 @@ void MainWindow::ApplyControlState() {
     }
     BuildSurface();
     InvalidateRect(hwnd_, nullptr, FALSE);
+    aids_.Attach(
+        hwnd_, instance_, children_, [this](ControlId id) { return starter_[id].visible; }, dpi_);
 }
 
 void MainWindow::Show() {
@@ -410,6 +436,8 @@ void MainWindow::Show() {
     lastFocus_ = FirstFocusable();
     if (lastFocus_)
         SetFocus(lastFocus_);
+    // Focus rectangles show when the window was started from the keyboard.
+    SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_INITIALIZE, 0), 0);
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
     if (lastFocus_ && GetFocus() != lastFocus_)
@@ -497,6 +525,13 @@ void MainWindow::OnLButtonUp(POINT at) {
         starter_.Click(static_cast<ControlId>(pressed));
 }
 
+void MainWindow::PressDrawn(ControlId id) {
+    // While a message box or the open-file dialog is up the window takes no
+    // input; a press a screen reader posted meanwhile is dropped like a click.
+    if (ControlOf(id).kind == ControlKind::Image && starter_[id].visible && IsWindowEnabled(hwnd_))
+        starter_.Click(id);
+}
+
 void MainWindow::OnCommand(int code, HWND child) {
     const Control* control = ControlOfChild(child);
     if (code != BN_CLICKED || !control)
@@ -508,12 +543,19 @@ void MainWindow::OnCommand(int code, HWND child) {
         starter_.Click(c.id);
 }
 
-// Tab and Shift+Tab (and the arrow keys) follow the tab indexes of the table,
-// not the stacking order that dialog navigation would follow; Enter clicks the
-// focused push button.
+// The keys of the drawn pictures press them whatever has the focus. Tab and
+// Shift+Tab (and the arrow keys) follow the tab indexes of the table, not the
+// stacking order that dialog navigation would follow; Enter clicks the focused
+// push button.
 bool MainWindow::TranslateKeyboard(const MSG& msg) {
     if (msg.message != WM_KEYDOWN || !hwnd_ || (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)))
         return false;
+    // Whatever the key, the keyboard is in use: the focused control shows its
+    // focus rectangle from now on.
+    if (FocusCuesHidden(hwnd_))
+        SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    if (aids_.TranslateKeys(msg))
+        return true;
     switch (msg.wParam) {
     case VK_TAB:
         if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0)
@@ -596,6 +638,20 @@ void MainWindow::OnSetFocus() {
 void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     const POINT topLeft{suggested.left, suggested.top};
     Layout(dpi, &topLeft);
+}
+
+// High contrast switched on or off, or the system's colours changed.
+void MainWindow::OnColoursChanged() {
+    std::optional<HighContrast> now = ReadHighContrast();
+    if (now.has_value() == highContrast_.has_value() &&
+        (!now ||
+         (now->text == highContrast_->text && now->background == highContrast_->background)))
+        return;
+    highContrast_ = now;
+    painter_.SetHighContrast(highContrast_);
+    if (artwork_.Surface().handle)
+        BuildSurface();
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::OnDestroy() {

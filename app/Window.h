@@ -9,12 +9,14 @@
 #include "app/Pictures.h"
 #include "app/Pixels.h"
 #include "app/VelmoStarter.h"
+#include "app/WindowAids.h"
 #include "platform/Handle.h"
 #include "platform/WinApi.h"
 
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -66,6 +68,10 @@ class MainWindow {
     bool OnActivate(bool active);
     void OnSetFocus();
     void OnDestroy();
+    void OnColoursChanged();
+    // A drawn picture pressed by its key or by a screen reader: the same click
+    // as the mouse's, while the picture is shown.
+    void PressDrawn(ControlId id);
 
     // ---- building and drawing
     void CreateChildren();
@@ -91,6 +97,8 @@ class MainWindow {
     Artwork artwork_;                          // picture boxes' faces and the surface
     std::array<AutoFont, kFontCount> fonts_{}; // by FontId
     ControlPainter painter_;
+    std::optional<HighContrast> highContrast_;
+    WindowAids aids_; // keys, tooltips, screen readers
     WNDPROC textBoxProc_ = nullptr;
     HWND lastFocus_ = nullptr;
     int pressedImage_ = -1;

@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <oleacc.h>
 #include <uxtheme.h>
 
 #define VELMO_DYNAMIC_CALLS(X)                                                                     \
@@ -19,7 +20,9 @@
     X(L"comctl32.dll", InitCommonControlsEx)     /* version 6, as the manifest asks */             \
     X(L"uxtheme.dll", SetWindowTheme)                                                              \
     X(L"comdlg32.dll", GetOpenFileNameW)                                                           \
-    X(L"comdlg32.dll", CommDlgExtendedError)
+    X(L"comdlg32.dll", CommDlgExtendedError)                                                       \
+    X(L"oleacc.dll", LresultFromObject)                                                            \
+    X(L"oleacc.dll", CreateStdAccessibleObject)
 
 namespace velmo::dynamic {
 

@@ -58,12 +58,18 @@ struct FindHandleTraits {
     static void Close(Type h) noexcept { ::FindClose(h); }
 };
 
+struct AcceleratorTraits {
+    using Type = HACCEL;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DestroyAcceleratorTable(h); }
+};
 using AutoFind = UniqueHandle<FindHandleTraits>;     // FindFirstFile searches
 using AutoFile = UniqueHandle<FileHandleTraits>;     // CreateFile results
 using AutoHandle = UniqueHandle<KernelHandleTraits>; // processes, threads, events
 using AutoFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using AutoBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using AutoBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using AutoAccelerators = UniqueHandle<AcceleratorTraits>; // CreateAcceleratorTable results
 
 // ---- device contexts, which are given back rather than closed
 

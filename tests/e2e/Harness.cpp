@@ -525,13 +525,19 @@ Pixels CaptureClient(HWND window) {
     RECT client;
     if (!GetClientRect(window, &client))
         FailWithLastError("GetClientRect");
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    Pixels pixels;
-    pixels.width = client.right;
-    pixels.height = client.bottom;
-    if (pixels.width <= 0 || pixels.height <= 0)
+    if (client.right <= 0 || client.bottom <= 0)
         Fail("the window has an empty client area");
+    MapWindowPoints(window, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+    return CaptureScreen(client);
+}
+
+Pixels CaptureScreen(const RECT& area) {
+    const POINT origin{area.left, area.top};
+    Pixels pixels;
+    pixels.width = area.right - area.left;
+    pixels.height = area.bottom - area.top;
+    if (pixels.width <= 0 || pixels.height <= 0)
+        Fail("an empty part of the screen");
 
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;

@@ -262,6 +262,8 @@ struct Pixels {
 
 // A window's client area as it is on the screen (the window must not be covered).
 Pixels CaptureClient(HWND window);
+// A part of the screen as it is, whatever windows show there.
+Pixels CaptureScreen(const RECT& area);
 // Writes the pixels as a 24-bit BMP file.
 void SaveBmp(const Pixels& pixels, const std::wstring& path);
 

@@ -29,6 +29,7 @@ const PlantedCase kPlantedCases[] = {
     {"windowscodecs.dll", nullptr},
     {"comdlg32.dll", nullptr},
     {"dwmapi.dll", nullptr},
+    {"oleacc.dll", nullptr},
 };
 
 // The mark the checks below look for: the planted library leaves it whenever it is loaded.
@@ -87,6 +88,11 @@ TEST_P(PlantedLibraryTest, IsNeverLoaded) {
         // Started in its own folder, so the current directory holds the library too.
         Launcher launcher(program, temp.WidePath());
         launcher.StartAndWaitForWindow();
+        // A screen reader asking for the window's accessible object.
+        DWORD_PTR object = 0;
+        SendMessageTimeoutW(launcher.MainWindow(), WM_GETOBJECT, 0, OBJID_CLIENT, SMTO_ABORTIFHUNG,
+                            5000, &object);
+        EXPECT_NE(object, 0u) << "the window gave no accessible object";
         // The conversion's open-file dialog loads the most libraries.
         launcher.ClickButton(UmlauteWeg);
         Launcher::CancelDialog(launcher.WaitForFileDialog());
