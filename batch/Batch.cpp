@@ -1,0 +1,9 @@
+#include "batch/Batch.h"
+
+namespace velmo::batch {
+
+BatchResult RunBatch(FileServices&, DirectoryServices&, const BatchRequest&, BatchEvents&) {
+    return {};
+}
+
+} // namespace velmo::batch
