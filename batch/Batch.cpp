@@ -409,7 +409,7 @@ class Engine {
             HeldBackByGuardWord(out);
             return;
         }
-        if (!decision.keptSentence.empty())
+        if (!decision.keptSentence.empty() && KeptIsTold(decision.converted))
             out.Kept(decision.keptSentence);
         if (action == ScriptAction::LeaveUnchanged) {
             out.Tell(Told::Kind::Unchanged); // never rewritten: no backup, its times stay
@@ -456,7 +456,7 @@ class Engine {
             HeldBackByGuardWord(out);
             return;
         }
-        if (counts && !keptSentence.empty())
+        if (counts && !keptSentence.empty() && KeptIsTold(verdict.converted))
             out.Kept(std::move(keptSentence));
         if (action == ScriptAction::LeaveUnchanged)
             out.Tell(Told::Kind::Unchanged);

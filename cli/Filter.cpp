@@ -48,7 +48,8 @@ int StreamFilter(FilterStreams& streams, const Options& options, Reporter& repor
         TellPassedThrough(reporter, kGuardNotice);
         return kDone;
     }
-    if (const std::string kept = stream.KeptSentence(); !kept.empty())
+    if (const std::string kept = stream.KeptSentence();
+        !kept.empty() && KeptIsTold(stream.Converted()))
         reporter.Notice(kInput + ": " + kept);
     return options.check && stream.Converted() > 0 ? kWouldChange : kDone;
 }
@@ -108,7 +109,8 @@ int SpoolFilter(FilterStreams& streams, const Options& options, Reporter& report
         sizes.piece);
     replay([&](std::string_view bytes) { stream.Add(bytes); });
     stream.Finish();
-    if (const std::string kept = stream.KeptSentence(); !kept.empty())
+    if (const std::string kept = stream.KeptSentence();
+        !kept.empty() && KeptIsTold(stream.Converted()))
         reporter.Notice(kInput + ": " + kept);
     return kDone;
 }

@@ -96,6 +96,14 @@ std::string KeptAsUtf8Sentence(const ScriptDecision& decision, std::string_view 
 // The same sentence from a count, the first such character's bytes and its
 // line (counted from 1), for a text that is not held whole.
 std::string KeptAsUtf8Sentence(std::size_t count, std::string_view character, std::size_t line);
+// Whether a run over many scripts (or the filter) tells that sentence: only
+// where both forms meet, something converted beside the kept characters. A
+// script that is UTF-8 throughout is merely unchanged; a folder of Polish or
+// Chinese scripts would otherwise give a notice per file. The window, where
+// the user chose the one script, tells it always.
+inline bool KeptIsTold(std::size_t converted) {
+    return converted > 0;
+}
 
 // The window's messages for a refused script.
 inline constexpr std::string_view kRefusedChunk =
