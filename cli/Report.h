@@ -3,6 +3,7 @@
 // file says it in German.
 #pragma once
 
+#include "batch/Batch.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -29,12 +30,13 @@ class Reporter {
     // 0 while the run may go on; else the number of the signal that asked it
     // to stop (Ctrl+C, SIGTERM, SIGHUP), at its next safe point.
     virtual int Interruption() { return 0; }
+    // True when a line could not be written (a full disk behind standard
+    // output): the run goes on, and ends as after an error.
+    virtual bool LinesLost() const { return false; }
 };
 
 // What became of the files of a run.
-struct Tally {
-    std::size_t changed = 0, unchanged = 0, skipped = 0, failed = 0;
-};
+using Tally = batch::Tally;
 
 // "karte.lua: 3 Zeichen umgewandelt", with --pruefen "… würden umgewandelt".
 std::string ChangedLine(const std::string& path, std::size_t characters, bool check);

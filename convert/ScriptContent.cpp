@@ -1,8 +1,5 @@
 #include "convert/ScriptContent.h"
 
-#include "convert/ScriptFile.h"
-#include "convert/UmlautStream.h"
-
 #include <memory>
 
 namespace velmo {
@@ -29,15 +26,11 @@ void ForEachPiece(FileServices& files, const std::string& path, const FileStamp&
     }
 }
 
-namespace {
-
-// Converts the file at `path` in `direction`, a piece at a time, into `sink`,
-// and gives the finished stream for what it learned on the way.
-std::unique_ptr<UmlautStream> ConvertPieces(FileServices& files, const std::string& path,
-                                            const FileStamp& stamp, std::size_t piece,
-                                            Direction direction,
-                                            std::optional<bool> wholeTextIsUtf8,
-                                            UmlautStream::Sink sink, bool tellKept = true) {
+std::unique_ptr<UmlautStream> ConvertInPieces(FileServices& files, const std::string& path,
+                                              const FileStamp& stamp, std::size_t piece,
+                                              Direction direction,
+                                              std::optional<bool> wholeTextIsUtf8,
+                                              UmlautStream::Sink sink, bool tellKept) {
     auto stream =
         std::make_unique<UmlautStream>(direction, std::move(sink), wholeTextIsUtf8, piece);
     if (!tellKept)
@@ -46,8 +39,6 @@ std::unique_ptr<UmlautStream> ConvertPieces(FileServices& files, const std::stri
     stream->Finish();
     return stream;
 }
-
-} // namespace
 
 ByteSource ScriptContent::Source(FileServices& files) const {
     if (Held())
@@ -58,8 +49,8 @@ ByteSource ScriptContent::Source(FileServices& files) const {
             return;
         }
         // The kept characters were told when the script was decided on.
-        ConvertPieces(files, file->path, file->stamp, file->piece, *file->conversion,
-                      file->wholeTextIsUtf8, sink, false);
+        ConvertInPieces(files, file->path, file->stamp, file->piece, *file->conversion,
+                        file->wholeTextIsUtf8, sink, false);
     };
 }
 
@@ -77,9 +68,7 @@ ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
     ContentDecision decided;
     if (content.Held()) {
         ScriptDecision decision = DecideScript(*content, direction);
-        decided.kind = decision.kind;
-        decided.guardWord = decision.guardWord;
-        decided.converted = decision.converted;
+        static_cast<ScriptVerdict&>(decided) = decision;
         if (decision.keptAsUtf8 > 0)
             decided.keptSentence = KeptAsUtf8Sentence(decision, *content);
         decided.text = decision.Changes() ? ScriptContent(std::move(decision.text)) : content;
@@ -88,21 +77,19 @@ ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
     }
     // One pass counts, learning on the way what the text is; only where that
     // came too late for the count (see UmlautStream) a second pass counts again.
-    const auto file = content.file_;
+    const auto* file = content.File();
     std::uint64_t size = 0;
     const auto count = [&](std::optional<bool> wholeTextIsUtf8) {
         size = 0;
-        return ConvertPieces(files, file->path, file->stamp, file->piece, direction,
-                             wholeTextIsUtf8,
-                             [&](std::string_view bytes) { size += bytes.size(); });
+        return ConvertInPieces(files, file->path, file->stamp, file->piece, direction,
+                               wholeTextIsUtf8,
+                               [&](std::string_view bytes) { size += bytes.size(); });
     };
     std::unique_ptr<UmlautStream> counted = count(std::nullopt);
     const bool utf8 = counted->WasWellFormedUtf8();
     if (!counted->MatchesWholeText())
         counted = count(utf8);
-    decided.kind = counted->Kind();
-    decided.guardWord = counted->GuardWord();
-    decided.converted = counted->Converted();
+    static_cast<ScriptVerdict&>(decided) = counted->Verdict();
     decided.keptSentence = counted->KeptSentence();
     decided.text = content;
     decided.size = file->stamp.size;
@@ -112,39 +99,6 @@ ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
         decided.text = ScriptContent::InFile(file->path, file->stamp, file->piece, direction, utf8);
         decided.size = size;
     }
-    return decided;
-}
-
-std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::string& path,
-                                              const ScriptContent& content, Direction direction,
-                                              bool evenWithGuardWord, bool backup,
-                                              StagedScript& staged) {
-    const auto file = content.file_;
-    std::unique_ptr<UmlautStream> stream;
-    std::uint64_t size = 0;
-    const ByteSource newText = [&](const ByteSink& sink) {
-        size = 0;
-        stream = ConvertPieces(files, file->path, file->stamp, file->piece, direction, std::nullopt,
-                               [&](std::string_view bytes) {
-                                   size += bytes.size();
-                                   sink(bytes);
-                               });
-    };
-    const auto converts = [&] {
-        return stream->MatchesWholeText() && stream->Kind() == ScriptKind::Text &&
-               stream->Converted() > 0 && (evenWithGuardWord || !stream->GuardWord());
-    };
-    staged = StageScriptDecidedOnTheWay(files, path, content.Source(files), newText, converts,
-                                        backup, BackupBy::LinkOrCopy, file->stamp);
-    if (!stream->MatchesWholeText())
-        return std::nullopt;
-    ContentDecision decided;
-    decided.kind = stream->Kind();
-    decided.guardWord = stream->GuardWord();
-    decided.converted = stream->Converted();
-    decided.keptSentence = stream->KeptSentence();
-    decided.text = content;
-    decided.size = decided.Changes() ? size : file->stamp.size;
     return decided;
 }
 

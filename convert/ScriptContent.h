@@ -5,6 +5,7 @@
 #pragma once
 
 #include "convert/ScriptDecision.h"
+#include "convert/UmlautStream.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -52,13 +53,7 @@ class ScriptContent {
     // ChangedMeanwhile, and nothing is written.
     ByteSource Source(FileServices& files) const;
 
-  private:
-    friend struct ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
-                                                Direction direction);
-    friend std::optional<struct ContentDecision>
-    StageInOnePass(FileServices& files, const std::string& path, const ScriptContent& content,
-                   Direction direction, bool evenWithGuardWord, bool backup,
-                   struct StagedScript& staged);
+    // Where a text left in its file is, as it was read; null for a text held whole.
     struct InItsFile {
         std::string path;
         FileStamp stamp;
@@ -66,6 +61,9 @@ class ScriptContent {
         std::optional<Direction> conversion;
         bool wholeTextIsUtf8;
     };
+    const InItsFile* File() const { return file_.get(); }
+
+  private:
     SharedText text_;
     std::shared_ptr<const InItsFile> file_;
 };
@@ -75,6 +73,16 @@ class ScriptContent {
 void ForEachPiece(FileServices& files, const std::string& path, const FileStamp& stamp,
                   std::size_t piece, const ByteSink& take);
 
+// Converts the file at `path` in `direction`, a piece at a time, into `sink`
+// (see ForEachPiece), and gives the finished stream for what it learned on the
+// way; told whether the whole text is UTF-8 where that is known. Without
+// `tellKept` the stream leaves out the sentence on kept bytes.
+std::unique_ptr<UmlautStream> ConvertInPieces(FileServices& files, const std::string& path,
+                                              const FileStamp& stamp, std::size_t piece,
+                                              Direction direction,
+                                              std::optional<bool> wholeTextIsUtf8,
+                                              UmlautStream::Sink sink, bool tellKept = true);
+
 // Reads the script at `path`: whole, in one call, up to limits.whole bytes,
 // otherwise left in its file. Gives its stamp as read.
 ScriptContent ReadScriptContent(FileServices& files, const std::string& path,
@@ -82,16 +90,10 @@ ScriptContent ReadScriptContent(FileServices& files, const std::string& path,
 
 // What converting a script's text gives, told alike for a text held whole and
 // one left in its file (see DecideScript).
-struct ContentDecision {
-    ScriptKind kind = ScriptKind::Text; // anything else: refused, nothing converted
-    bool guardWord = false;
-    std::size_t converted = 0; // characters converted
-    std::string keptSentence;  // the sentence on bytes kept as UTF-8; empty when none
-    ScriptContent text;        // the converted text; the text itself when nothing changes
-    std::uint64_t size = 0;    // the converted text's size in bytes
-
-    bool Refused() const { return kind != ScriptKind::Text; }
-    bool Changes() const { return converted > 0; }
+struct ContentDecision : ScriptVerdict {
+    std::string keptSentence; // the sentence on bytes kept as UTF-8; empty when none
+    ScriptContent text;       // the converted text; the text itself when nothing changes
+    std::uint64_t size = 0;   // the converted text's size in bytes
 };
 
 // Decides on `content` as DecideScript does. A text held whole is converted in
@@ -101,19 +103,5 @@ struct ContentDecision {
 // Throws std::bad_alloc when memory runs short, and the file's read errors.
 ContentDecision DecideContent(FileServices& files, const ScriptContent& content,
                               Direction direction);
-
-struct StagedScript;
-
-// Decides on a script left in its file and stages its conversion (see
-// StageScript) in one pass: the new text is written while what the text is
-// becomes known, and taken back where it does not convert (a refused kind,
-// nothing to convert, or the guard word without `evenWithGuardWord`): then
-// `staged` is left empty. Returns nothing where the answer came too late for
-// the text written (see UmlautStream); then nothing is staged either, and the
-// script is to be decided on first (DecideContent).
-std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::string& path,
-                                              const ScriptContent& content, Direction direction,
-                                              bool evenWithGuardWord, bool backup,
-                                              StagedScript& staged);
 
 } // namespace velmo

@@ -34,16 +34,42 @@ ScriptKind ClassifyScript(std::string_view bytes);
 std::string_view WindowRefusal(ScriptKind kind);
 std::string_view CompanionRefusal(ScriptKind kind);
 
-struct ScriptDecision {
+// What becomes of a script, by its verdict.
+enum class ScriptAction {
+    Refuse,            // a kind that is never converted
+    LeaveForGuardWord, // would change, but holds the guard word and nobody insisted
+    LeaveUnchanged,    // nothing to convert: the file is not touched
+    Convert,
+};
+
+// The verdict on a script, whether its text was held whole, read in pieces or
+// streamed: what it is, whether it holds the guard word, how many characters
+// convert. The decisions below add the converted text and the kept bytes.
+struct ScriptVerdict {
     ScriptKind kind = ScriptKind::Text; // anything else: refused, nothing converted
     bool guardWord = false;             // holds "UMLAUTE": converted only when the user insists
-    std::string text;                   // the converted text; empty when nothing changes
     std::size_t converted = 0;          // characters converted
-    std::size_t keptAsUtf8 = 0; // bytes of the seven left because they begin a UTF-8 character
-    std::size_t firstKept = 0;  // where the first of them is in the text read
 
     bool Refused() const { return kind != ScriptKind::Text; }
     bool Changes() const { return converted > 0; }
+    // The rule every front end follows: a refused kind is never converted,
+    // and the guard word holds back only a script that would change, unless
+    // the user insists (`evenWithGuardWord`).
+    ScriptAction Action(bool evenWithGuardWord) const {
+        if (Refused())
+            return ScriptAction::Refuse;
+        if (!Changes())
+            return ScriptAction::LeaveUnchanged;
+        if (guardWord && !evenWithGuardWord)
+            return ScriptAction::LeaveForGuardWord;
+        return ScriptAction::Convert;
+    }
+};
+
+struct ScriptDecision : ScriptVerdict {
+    std::string text;           // the converted text; empty when nothing changes
+    std::size_t keptAsUtf8 = 0; // bytes of the seven left because they begin a UTF-8 character
+    std::size_t firstKept = 0;  // where the first of them is in the text read
 };
 
 // Everything the front ends need to know about converting `text`. Throws

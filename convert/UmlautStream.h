@@ -83,6 +83,8 @@ class UmlautStream {
     bool GuardWord() const { return survey_.GuardWord(); }
     // Characters converted so far.
     std::size_t Converted() const { return converted_; }
+    // The verdict on the text so far (after Finish: on all of it).
+    ScriptVerdict Verdict() const { return {Kind(), GuardWord(), Converted()}; }
     // The notice on bytes kept as UTF-8 (see KeptAsUtf8Sentence); empty when none.
     std::string KeptSentence() const;
     // After Finish, for a stream not told whether the text is UTF-8: whether

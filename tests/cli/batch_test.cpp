@@ -1,8 +1,8 @@
 // The command-line companion's logic against the fake file services: its
 // arguments, the decisions for each file, and a batch with each file-service
 // call failing in turn.
+#include "batch/Pool.h"
 #include "cli/Batch.h"
-#include "cli/Pool.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
 
@@ -21,6 +21,7 @@ namespace velmo::cli {
 namespace {
 
 using namespace std::string_literals;
+using batch::RunInOrder;
 
 const std::string kSingle = "-- Gr\xFC\xDF"
                             "e\r\nprint(\"\xC4rger \xF6\")\r\n";

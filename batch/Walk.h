@@ -1,19 +1,18 @@
-// Finding the scripts a run of the companion works on.
+// Finding the scripts a batch works on.
 #pragma once
 
 #include "platform/FileServices.h"
 
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-namespace velmo::cli {
+namespace velmo::batch {
 
-// What the walk tells as it goes: a path left out and why, and a path it could
-// not look at.
+// What the walk tells as it goes: a path left out for what it is (a Link, or
+// Other: no regular file), and a path it could not look at.
 struct WalkEvents {
-    std::function<void(const std::string& path, std::string_view why)> skipped;
+    std::function<void(const std::string& path, PathKind kind)> skipped;
     std::function<void(const PlatformError& error, const std::string& path)> failed;
 };
 
@@ -26,4 +25,4 @@ std::vector<std::string> FindScripts(FileServices& files, DirectoryServices& dir
                                      const std::vector<std::string>& paths,
                                      const WalkEvents& events);
 
-} // namespace velmo::cli
+} // namespace velmo::batch

@@ -1,6 +1,8 @@
-#include "cli/Rounds.h"
+#include "batch/Rounds.h"
 
-namespace velmo::cli {
+#include <utility>
+
+namespace velmo::batch {
 
 void CommitRounds::Add(StagedScript staged, std::size_t characters, std::size_t bytes) {
     staged_.push_back(std::move(staged));
@@ -21,20 +23,22 @@ void CommitRounds::Discard() {
 void CommitRounds::Commit() {
     if (staged_.empty())
         return;
-    const std::vector<CommitFailure> failures = CommitScripts(files_, staged_);
+    // The round is out of the list before anyone hears of it: what a listener
+    // does cannot commit or take it back a second time.
+    const std::vector<StagedScript> staged = std::exchange(staged_, {});
+    const std::vector<std::size_t> characters = std::exchange(characters_, {});
+    bytes_ = 0;
+    const std::vector<CommitFailure> failures = CommitScripts(files_, staged);
     auto failure = failures.begin();
-    for (std::size_t i = 0; i < staged_.size(); ++i) {
+    for (std::size_t i = 0; i < staged.size(); ++i) {
         if (failure != failures.end() && failure->index == i) {
-            failed_(failure->error, staged_[i].path);
+            failed_(failure->error, staged[i].path);
             while (failure != failures.end() && failure->index == i)
                 ++failure;
             continue;
         }
-        replaced_(staged_[i].path, characters_[i]);
+        replaced_(staged[i], characters[i]);
     }
-    staged_.clear();
-    characters_.clear();
-    bytes_ = 0;
 }
 
-} // namespace velmo::cli
+} // namespace velmo::batch

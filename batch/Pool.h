@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <functional>
 
-namespace velmo::cli {
+namespace velmo::batch {
 
 // Runs work(i) for i = 0 … count-1 on `threads` threads and hands each i to
 // take(i) on the calling thread, in order, once work(i) is done. Each thread
@@ -28,4 +28,4 @@ void RunInOrder(std::size_t threads, std::size_t count, std::size_t ahead,
                 const std::function<bool(std::size_t)>& take,
                 const std::function<void(std::size_t)>& left);
 
-} // namespace velmo::cli
+} // namespace velmo::batch

@@ -1,4 +1,4 @@
-// The companion's saves in rounds: scripts are staged (backup made, new text
+// A batch's saves in rounds: scripts are staged (backup made, new text
 // in a temporary file) and, once a round is full, flushed together and
 // replaced, so that a batch waits for the disk a few times a round, not a few
 // times a script, and holds a bounded amount of unflushed data.
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace velmo::cli {
+namespace velmo::batch {
 
 class CommitRounds {
   public:
@@ -24,7 +24,7 @@ class CommitRounds {
     // `replaced` hears of each script replaced, with the characters converted;
     // `failed` of each that could not be (it keeps its old bytes).
     CommitRounds(FileServices& files,
-                 std::function<void(const std::string& path, std::size_t characters)> replaced,
+                 std::function<void(const StagedScript& script, std::size_t characters)> replaced,
                  std::function<void(const PlatformError& error, const std::string& path)> failed)
         : files_(files), replaced_(std::move(replaced)), failed_(std::move(failed)) {}
 
@@ -38,11 +38,11 @@ class CommitRounds {
 
   private:
     FileServices& files_;
-    std::function<void(const std::string&, std::size_t)> replaced_;
+    std::function<void(const StagedScript&, std::size_t)> replaced_;
     std::function<void(const PlatformError&, const std::string&)> failed_;
     std::vector<StagedScript> staged_;
     std::vector<std::size_t> characters_;
     std::size_t bytes_ = 0;
 };
 
-} // namespace velmo::cli
+} // namespace velmo::batch

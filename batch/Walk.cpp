@@ -1,11 +1,9 @@
-#include "cli/Walk.h"
-
-#include "cli/Report.h"
+#include "batch/Walk.h"
 
 #include <algorithm>
 #include <set>
 
-namespace velmo::cli {
+namespace velmo::batch {
 namespace {
 
 bool EndsWithLua(const std::string& name) {
@@ -38,10 +36,10 @@ class Walk {
                 Folder(path);
                 break;
             case PathKind::Link:
-                events_.skipped(path, kLinkNotice);
+                events_.skipped(path, PathKind::Link);
                 break;
             case PathKind::Other:
-                events_.skipped(path, kNotAFileNotice);
+                events_.skipped(path, PathKind::Other);
                 break;
             }
         } catch (const PlatformError& error) {
@@ -94,7 +92,7 @@ class Walk {
                     break;
                 case PathKind::Link:
                     if (EndsWithLua(name))
-                        events_.skipped(path, kLinkNotice);
+                        events_.skipped(path, PathKind::Link);
                     break;
                 case PathKind::Missing: // gone meanwhile
                 case PathKind::Other:
@@ -124,4 +122,4 @@ std::vector<std::string> FindScripts(FileServices& files, DirectoryServices& dir
     return std::move(walk).Found();
 }
 
-} // namespace velmo::cli
+} // namespace velmo::batch

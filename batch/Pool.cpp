@@ -1,4 +1,4 @@
-#include "cli/Pool.h"
+#include "batch/Pool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace velmo::cli {
+namespace velmo::batch {
 namespace {
 
 // What became of a job, by i % ahead.
@@ -162,4 +162,4 @@ void RunInOrder(std::size_t threads, std::size_t count, std::size_t ahead,
     finish();
 }
 
-} // namespace velmo::cli
+} // namespace velmo::batch
