@@ -21,6 +21,7 @@ declare -A NEEDED=(
   [twm]=twm
   [xwininfo]=x11-utils
   [python3]=python3
+  [/usr/lib/python3/dist-packages/Xlib/__init__.py]=python3-xlib
   [setfacl]=acl
   [setfattr]=attr
   [import]=imagemagick
