@@ -163,7 +163,7 @@ TEST(WindowBatch, TheSummaryCountsWhatTheEngineDidAndNamesWhy) {
     dir.Write("b.lua", "-- nichts\n");
     const std::string guarded = dir.Write("c.lua", "-- \xE4 UMLAUTE\n");
     const std::string chunk = dir.Write("d.lua", "\x1BLua\x54\x00\xE4");
-    const std::string utf8 = dir.Write("e.lua", "-- \xC3\xA4 und \xE4\n");
+    const std::string utf8 = dir.Write("e.lua", "-- \xC4\x85 und \xE4\n");
     dir.Write("f.txt", "\xE4");
     PosixFiles files;
     batch::BatchRequest request;
