@@ -155,9 +155,13 @@ std::optional<Box> NextBox(const Launcher& launcher, Duration limit = 60s) {
     for (;;) {
         const std::vector<HWND> dialogs = launcher.Dialogs();
         if (!dialogs.empty()) {
-            // Give a task dialog the moment it takes to fill its controls.
+            // Give a task dialog the moment it takes to fill its controls; a
+            // dialog gone meanwhile (the open-file dialog closing) is none.
             Sleep(200);
-            return Box{dialogs[0], AllTextOf(dialogs[0])};
+            Box box{dialogs[0], AllTextOf(dialogs[0])};
+            if (IsWindow(box.window) && IsWindowVisible(box.window))
+                return box;
+            continue;
         }
         if (!launcher.IsRunning())
             throw HarnessError("the launcher has ended");
@@ -204,17 +208,29 @@ bool DropAt(POINT at, const std::vector<std::wstring>& paths, const TempDir& scr
         text += UnixPath(path) + "\n";
     WriteFileBytes(request, text);
     RemoveFile(request + L".answer");
+    // A Unix program started from inside Wine: its process cannot be waited
+    // for there, so its answer file is.
     const std::wstring python = WindowsPath("/usr/bin/python3");
-    RunToEnd(python,
-             L"python3 \"" + Widen(VELMO_XDND_SOURCE) + L"\" \"" + Widen(UnixPath(request)) + L"\"",
-             {}, std::nullopt, 30s);
+    std::wstring commandLine =
+        L"python3 \"" + Widen(VELMO_XDND_SOURCE) + L"\" \"" + Widen(UnixPath(request)) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(python.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started))
+        throw HarnessError("the drag source did not start: error " +
+                           std::to_string(GetLastError()));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
     std::string answer;
-    if (!WaitUntil([&] {
-            if (!FileExists(request + L".answer"))
-                return false;
-            answer = ReadFileBytes(request + L".answer");
-            return !answer.empty() && answer.back() == '\n';
-        }))
+    if (!WaitUntil(
+            [&] {
+                if (!FileExists(request + L".answer"))
+                    return false;
+                answer = ReadFileBytes(request + L".answer");
+                return !answer.empty() && answer.back() == '\n';
+            },
+            30s))
         throw HarnessError("the drag source gave no answer");
     if (answer.find("error") != std::string::npos)
         throw HarnessError("the drag source: " + answer);
@@ -301,6 +317,7 @@ TEST_F(BatchE2E, BatchesFromTheDialogAndFromDropsConvertWhatTheyShould) {
             for (const std::wstring& g : b.given)
                 names += L"\"" + g + L"\" ";
             Launcher::ChooseFile(dialog, names);
+            ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
         } else {
             ASSERT_TRUE(DropAt(CentreOf(launcher.Control(b.button)), given, temp));
         }
