@@ -135,6 +135,11 @@ HWND VisibleWindowOf(const Launcher& launcher, const wchar_t* className) {
     return search.found;
 }
 
+// How many scripts the progress window says are done ("<n> von <total> Skripten").
+int DoneOf(HWND progress) {
+    return _wtoi(TextOfWindow(GetDlgItem(progress, 102)).c_str());
+}
+
 HWND WaitForProgressWindow(const Launcher& launcher, Duration limit = kDefaultWait) {
     HWND found = nullptr;
     if (!WaitUntil([&] { return (found = VisibleWindowOf(launcher, L"VelmoBatchProgress")); },
@@ -387,12 +392,15 @@ TEST_F(BatchE2E, ADropAnywhereButOnAConversionButtonIsRefused) {
 
 // ---- stopping in the middle
 
-// A map of many scripts, each worth converting, so that a batch over it lasts.
-constexpr int kManyScripts = 1500;
+// A map of many scripts, each worth converting, so that a batch over it lasts:
+// more than two of the engine's commit rounds (1,024 scripts each).
+constexpr int kManyScripts = 2500;
+// Stopped or killed once this many are decided on: past the first round's commit.
+constexpr int kStopAfter = 1100;
 
 std::string ManyScriptBytes(int i) {
     std::string text = "-- Skript " + std::to_string(i) + "\r\n";
-    while (text.size() < 8 * 1024)
+    while (text.size() < 2 * 1024)
         text += "print('Gr\xFC\xDF"
                 "e aus M\xFCnchen, \xC4rger \xFC"
                 "ber \xD6l')\r\n";
@@ -429,8 +437,13 @@ TEST_F(BatchE2E, AbbrechenStopsAtASafePointWithEveryScriptOldOrNew) {
     launcher.StartAndWaitForWindow();
     ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
     HWND progress = WaitForProgressWindow(launcher);
-    // Stopped once the first scripts are staged.
-    ASSERT_TRUE(WaitUntil([&] { return !FilesEndingIn(Map(), L".bak").empty(); }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return DoneOf(progress) >= kStopAfter; }, 120s));
+    // The work runs off the window's thread: both windows answer at once.
+    for (HWND window : {launcher.MainWindow(), progress}) {
+        DWORD_PTR ignored = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored));
+    }
+    EXPECT_FALSE(IsWindowEnabled(launcher.MainWindow())); // modal: the batch's window only
     Launcher::PressDialogButton(progress, IDCANCEL);
 
     std::optional<Box> box = NextBox(launcher, 120s);
@@ -440,6 +453,7 @@ TEST_F(BatchE2E, AbbrechenStopsAtASafePointWithEveryScriptOldOrNew) {
     Answer(box->window, IDOK);
 
     const int converted = CountConverted(Map());
+    EXPECT_GT(converted, 0) << "the first round was not replaced";
     EXPECT_LT(converted, kManyScripts) << "the batch ended before it was stopped";
     EXPECT_TRUE(Says(*box, std::to_wstring(converted) +
                                (converted == 1 ? L" Skript umgewandelt" : L" Skripte umgewandelt")))
@@ -459,12 +473,16 @@ TEST_F(BatchE2E, KilledInTheMiddleEveryScriptIsOldOrNewAndTheNextBatchSweepsTheL
         launcher.StartAndWaitForWindow();
         SetCheck(launcher, Meldung, false);
         ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
-        WaitForProgressWindow(launcher);
-        ASSERT_TRUE(WaitUntil([&] { return !FilesEndingIn(Map(), L".velmo-tmp").empty(); }, 60s));
+        HWND progress = WaitForProgressWindow(launcher);
+        ASSERT_TRUE(WaitUntil([&] { return DoneOf(progress) >= kStopAfter; }, 120s));
         launcher.Terminate();
         convertedAtKill = CountConverted(Map());
     }
     EXPECT_LT(convertedAtKill, kManyScripts);
+    // Killed while staging the second round: its temporary files are left.
+    const std::size_t leftovers = FilesEndingIn(Map(), L".velmo-tmp").size();
+    EXPECT_GT(leftovers, 0u);
+    RecordProperty("leftovers_after_kill", static_cast<int>(leftovers));
     RecordProperty("converted_before_kill", convertedAtKill);
 
     // The next batch over the same folder finishes the work and removes what
