@@ -231,9 +231,10 @@ TEST(WindowBatch, TheHeadlineSaysFailuresStopsAndEmptyBatchesAndThoseAreAlwaysSh
         EXPECT_EQ(summary.headline, c.headline);
         EXPECT_EQ(summary.alwaysShown, c.alwaysShown);
         EXPECT_EQ(summary.error, c.failure);
-        if (c.failure)
+        if (c.failure) {
             EXPECT_EQ(summary.details,
                       "Fehlgeschlagen:\nC:\\a.lua \xE2\x80\x93 Fehler 5: Zugriff verweigert.");
+        }
         EXPECT_EQ(summary.counts.find("Die \xC3\xBC"
                                       "brigen Skripte sind, wie sie waren.") != std::string::npos,
                   c.stopped);
