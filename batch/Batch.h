@@ -116,8 +116,9 @@ class BatchEvents {
     // Not asked when there are none, nor after a stop.
     virtual bool ConvertGuarded(const std::vector<std::string>& /*scripts*/) { return false; }
 
-    // Asked at every safe point (after each script is told, and before each
-    // commit round): true stops the batch there. The scripts of rounds already
+    // Asked at every safe point (after the walk, after each script is told,
+    // before each script converted after the guard-word question, and before
+    // the last commit round): true stops the batch there. The scripts of rounds already
     // committed stay replaced; the round being staged is taken back (no
     // temporary file, no backup of a script not replaced).
     virtual bool StopRequested() { return false; }

@@ -318,4 +318,29 @@ DateTimeTexts FakePlatform::Now() {
     return now;
 }
 
+PathKind FakeDirectories::KindOf(const std::string& path) {
+    if (fake_.FindFile(path))
+        return links.count(path) ? PathKind::Link : PathKind::File;
+    const std::string prefix = Lower(path) + "\\";
+    const auto below = fake_.files.lower_bound(prefix);
+    if (below != fake_.files.end() && below->first.compare(0, prefix.size(), prefix) == 0)
+        return PathKind::Directory;
+    return PathKind::Missing;
+}
+
+std::vector<std::string> FakeDirectories::ListDirectory(const std::string& directory) {
+    std::set<std::string> names;
+    const std::string prefix = Lower(directory) + "\\";
+    for (const auto& [key, name] : fake_.displayNames)
+        if (key.compare(0, prefix.size(), prefix) == 0) {
+            const std::string rest = name.substr(prefix.size());
+            names.insert(rest.substr(0, rest.find('\\')));
+        }
+    return {names.begin(), names.end()};
+}
+
+std::string FakeDirectories::Canonical(const std::string& path) const {
+    return Lower(path);
+}
+
 } // namespace velmo

@@ -139,4 +139,21 @@ class FakePlatform : public Platform {
     std::uint64_t nextFileId_ = 1;
 };
 
+// The fake's files as folders: a path with files below it is a directory.
+// Names compare without letter case, as on Windows; `links` and `hidden` mark
+// paths the walk must leave out.
+class FakeDirectories final : public DirectoryServices {
+  public:
+    explicit FakeDirectories(FakePlatform& fake) : fake_(fake) {}
+    PathKind KindOf(const std::string& path) override;
+    std::vector<std::string> ListDirectory(const std::string& directory) override;
+    char Separator() const override { return '\\'; }
+    bool IsHidden(const std::string& path) override { return hidden.count(path) > 0; }
+    std::string Canonical(const std::string& path) const override;
+    std::set<std::string> links, hidden;
+
+  private:
+    FakePlatform& fake_;
+};
+
 } // namespace velmo

@@ -178,14 +178,21 @@ void Win32Files::WriteNewFileFrom(const std::string& path, const ByteSource& byt
         DeleteFileW(widePath.c_str());
         throw;
     }
+    const std::lock_guard lock(heldLock_);
     held_.insert_or_assign(path, std::move(file));
+}
+
+HANDLE Win32Files::HeldHandle(const std::string& path) {
+    const std::lock_guard lock(heldLock_);
+    const auto held = held_.find(path);
+    return held == held_.end() ? nullptr : held->second.Get();
 }
 
 void Win32Files::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
     // A file of ours is let go just before the rename (which needs it not held
     // without delete sharing) and checked at its new name afterwards.
     std::optional<FileStamp> ours;
-    if (const auto held = held_.find(from); held != held_.end()) {
+    if (std::unique_lock lock(heldLock_); const auto held = held_.find(from); held != held_.end()) {
         ours = StampOfHandle(held->second.Get(), from);
         held_.erase(held);
     }
@@ -198,7 +205,9 @@ void Win32Files::MoveFile(const std::string& from, const std::string& to, bool r
 }
 
 void Win32Files::DeleteFile(const std::string& path) {
+    std::unique_lock lock(heldLock_);
     held_.erase(path);
+    lock.unlock();
     if (!DeleteFileW(FilePath(path).c_str()))
         throw LastError(path);
 }
@@ -222,8 +231,8 @@ void Win32Files::KeepPermissions(const std::string& original, const std::string&
     // came from its folder, as for any new file there. A script with ACL
     // entries of its own (or one that inherits nothing) keeps its DACL: given
     // to the new file as it is, the inherited entries recomputed from the folder.
-    const auto held = held_.find(copy);
-    if (held == held_.end())
+    const HANDLE held = HeldHandle(copy);
+    if (!held)
         return;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -251,16 +260,15 @@ void Win32Files::KeepPermissions(const std::string& original, const std::string&
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
         (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    const DWORD set =
-        SetSecurityInfo(held->second.Get(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    const DWORD set = SetSecurityInfo(held, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
     if (set != ERROR_SUCCESS)
         throw MakeError(set, copy);
 }
 
 void Win32Files::FlushFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
-        if (const auto held = held_.find(path); held != held_.end()) {
-            if (!FlushFileBuffers(held->second.Get()))
+        if (const HANDLE held = HeldHandle(path)) {
+            if (!FlushFileBuffers(held))
                 throw LastError(path);
             continue;
         }

@@ -5,6 +5,7 @@
 #include "platform/Handle.h"
 
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace velmo {
@@ -36,8 +37,14 @@ class Win32Files final : public FileServices, public DirectoryServices {
     std::string Canonical(const std::string& path) const override;
 
   private:
+    // The handle held for a file WriteNewFile made, or null.
+    HANDLE HeldHandle(const std::string& path);
+
     // Files created by WriteNewFile, held open without delete sharing until
     // they are moved or deleted: nobody can remove or rename them meanwhile.
+    // A batch works on several scripts at once, on several threads: each
+    // thread's files are its own, the list of them is shared.
+    std::mutex heldLock_;
     std::map<std::string, AutoFile> held_;
 };
 

@@ -21,6 +21,7 @@
 
 #include <csignal>
 #include <functional>
+#include <set>
 #include <sstream>
 
 namespace velmo {
@@ -422,6 +423,123 @@ TEST_F(Folder, AFifoOrLinkSwappedInAfterTheWalkIsSkipped) {
         << reporter.err;
     EXPECT_TRUE(fs::is_symlink(root_ / "3-link.lua"));
     EXPECT_EQ(Read(root_ / "4.lua"), kPairs);
+}
+
+// Another program saves scripts atomically (a new file renamed over the old)
+// while a run goes, and its new file gets an inode number a file the run read
+// had: freed by this run's own commit round (without backups), or by that
+// program's save of the script read first. Only while a number cannot have
+// gone to another file may two names be "the same file": the saved script is
+// converted like any other, never skipped as another name of the first. The
+// reuse is made, not waited for: the helper process makes files until the
+// file system gives it one of the freed numbers.
+//
+// On a small ext4 file system of its own, loop-mounted: with a journal, ext4
+// gives a new file the lowest free inode number of its group, so the reuse
+// comes at once (the root file system may hold freed numbers back a while).
+class Ext4Disk : public Folder {
+  protected:
+    void SetUp() override {
+        Folder::SetUp();
+        disk_ = root_ / "disk";
+        fs::create_directories(disk_);
+        const std::string image = (root_ / "disk.img").string();
+        if (geteuid() != 0 || Spawn({"truncate", "-s", "32M", image}, "/").status != 0 ||
+            Spawn({"mkfs.ext4", "-q", "-F", "-N", "8192", image}, "/").status != 0 ||
+            Spawn({"mount", "-o", "loop", image, disk_.string()}, "/").status != 0)
+            GTEST_SKIP() << "needs root and a loop-mounted ext4 file system";
+        mounted_ = true;
+    }
+    void TearDown() override {
+        if (mounted_)
+            umount2(disk_.c_str(), MNT_DETACH);
+        Folder::TearDown();
+    }
+    fs::path disk_;
+    bool mounted_ = false;
+};
+
+TEST_F(Ext4Disk, AnotherProgramsSaveWithAFreedNumberIsAScriptOfItsOwn) {
+    struct Case {
+        const char* name;
+        std::size_t scripts;
+        std::size_t actAfter;    // scripts told when the other program saves
+        std::size_t saved;       // the script it saves with a freed number
+        bool freesFirst;         // it saved script 0 first, freeing its number
+        std::size_t numbersFrom; // the scripts whose old numbers are free by then
+        int status;
+    };
+    const Case cases[] = {
+        {"a number this run's commit round freed", 1030, 1025, 1027, false, 1024, cli::kDone},
+        {"a number the other program's first save freed", 6, 2, 4, true, 1, cli::kFailed},
+    };
+    const auto name = [](std::size_t i) {
+        std::string number = std::to_string(i);
+        return "s" + std::string(4 - number.size(), '0') + number + ".lua";
+    };
+    const std::string savedText = kSingle + "-- gespeichert\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& entry : fs::directory_iterator(disk_))
+            fs::remove_all(entry.path());
+        std::set<ino_t> freed;
+        for (std::size_t i = 0; i < c.scripts; ++i) {
+            Write(disk_ / name(i), kSingle + "-- " + std::to_string(i) + "\n");
+            if (i < c.numbersFrom)
+                freed.insert(StatOf(disk_ / name(i)).st_ino);
+        }
+        bool reused = false;
+        Between reporter([&](std::size_t done) {
+            if (done != c.actAfter)
+                return;
+            const pid_t helper = fork();
+            if (helper == 0) {
+                // The other program: atomic saves through files of its own.
+                const auto save = [&](const fs::path& target, const std::string& text,
+                                      bool wanted) {
+                    std::vector<fs::path> misses;
+                    for (int attempt = 0; attempt < 4000; ++attempt) {
+                        const fs::path file = disk_ / (".speichern-" + std::to_string(attempt));
+                        Write(file, text);
+                        if (!wanted || freed.count(StatOf(file).st_ino)) {
+                            fs::rename(file, target);
+                            for (const fs::path& miss : misses)
+                                fs::remove(miss);
+                            return true;
+                        }
+                        misses.push_back(file);
+                    }
+                    for (const fs::path& miss : misses)
+                        fs::remove(miss);
+                    return false;
+                };
+                if (c.freesFirst)
+                    save(disk_ / name(0), kSingle + "-- von nebenan\n", false);
+                _exit(save(disk_ / name(c.saved), savedText, true) ? 0 : 1);
+            }
+            int status = 0;
+            waitpid(helper, &status, 0);
+            reused = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        });
+        PosixFiles files;
+        cli::Options options;
+        options.paths = {disk_.string()};
+        options.backup = false;
+        const int status = cli::RunBatch(files, files, options, reporter);
+        if (!reused)
+            GTEST_SKIP() << "the file system gave no freed inode number back";
+        EXPECT_EQ(reporter.err.find("dieselbe Datei"), std::string::npos) << reporter.err;
+        EXPECT_EQ(Read(disk_ / name(c.saved)), UmlauteToTwoCharacterForm(savedText));
+        EXPECT_EQ(status, c.status) << reporter.err;
+        if (c.freesFirst) {
+            // The script the other program saved while it was converted keeps what it wrote.
+            EXPECT_EQ(Read(disk_ / name(0)), kSingle + "-- von nebenan\n");
+            EXPECT_NE(reporter.err.find(name(0) + ": wurde während des Umwandelns"),
+                      std::string::npos)
+                << reporter.err;
+        }
+        EXPECT_TRUE(Temporaries(disk_).empty());
+    }
 }
 
 // The real file services with a hook that runs just before one operation on

@@ -277,6 +277,64 @@ TEST_F(Folder, SignalsStopAtASafePointAndLeaveNothingHalfDone) {
     }
 }
 
+// Standard output that cannot take the lines: a full disk behind it costs no
+// script its conversion (every script is done, the error is said once on
+// stderr, status 2); a reader that has gone (with SIGPIPE ignored) stops the
+// run at its next safe point, as a signal does. Either way every script has
+// its old or its new bytes, with a backup exactly when new, and no temporary
+// file stays. More scripts than one commit round holds.
+TEST_F(Folder, StandardOutputThatCannotBeWrittenLeavesNothingHalfDone) {
+    struct Case {
+        const char* name;
+        const char* command;
+        int status;
+        bool allConverted;
+    };
+    const Case cases[] = {
+        {"full disk", "velmo-umlaute fuer-velmo karte >/dev/full", 2, true},
+        {"full disk, check", "velmo-umlaute fuer-velmo --pruefen karte >/dev/full", 2, false},
+        {"reader gone",
+         "trap '' PIPE; { velmo-umlaute fuer-velmo karte; echo $? >status; } | head -c 1", 141,
+         false},
+    };
+    constexpr int kScripts = 1200;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path map = root_ / "karte";
+        fs::remove_all(map);
+        for (int i = 0; i < kScripts; ++i)
+            Write(map / ("s" + std::to_string(10000 + i) + ".lua"), kSingle);
+        const Result r = Shell(c.command, root_);
+        const int status =
+            fs::exists(root_ / "status") ? std::stoi(Read(root_ / "status")) : r.status;
+        fs::remove(root_ / "status");
+        EXPECT_EQ(status, c.status) << r.err;
+        std::size_t converted = 0, temporaries = 0;
+        for (const auto& entry : fs::directory_iterator(map)) {
+            const std::string file = entry.path().filename();
+            temporaries += file.find("velmo-tmp") != std::string::npos;
+            if (entry.path().extension() == ".lua") {
+                const std::string bytes = Read(entry.path());
+                EXPECT_TRUE(bytes == kSingle || bytes == kPairs) << file;
+                converted += bytes == kPairs;
+            }
+        }
+        EXPECT_EQ(temporaries, 0u);
+        EXPECT_EQ(Backups(map).size(), converted) << "a backup of a script not replaced";
+        if (c.allConverted) {
+            EXPECT_EQ(converted, std::size_t{kScripts});
+        }
+        if (c.status == 2) {
+            // Said once, and the summary still comes.
+            const std::string said = "velmo-umlaute: (Ausgabe): ";
+            EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find(said), r.err.rfind(said)) << r.err;
+            EXPECT_NE(r.err.find(std::to_string(kScripts) + " Dateien"), std::string::npos)
+                << r.err;
+        }
+    }
+}
+
 // A check's lines into a file or pipe go out some at a time, yet with its
 // notices in one file (2>&1) every line stands where its script comes, also
 // when a signal stops the run, and through a pipe all arrive. A reader that

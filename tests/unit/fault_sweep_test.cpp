@@ -8,6 +8,7 @@
 // refuses (a compiled chunk, UTF-16 text) leaves the file system exactly as it
 // was, whichever call fails.
 #include "app/VelmoStarter.h"
+#include "batch/Batch.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
 
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -418,6 +421,125 @@ TEST(FaultSweep, EveryProcedureWithEachPlatformCallFailing) {
     RecordProperty("procedure_step_pairs", static_cast<int>(pairs));
     RecordProperty("pairs_with_failing_report", static_cast<int>(reportFails));
     EXPECT_GT(pairs, 100u);
+}
+
+// A batch from the window over the shared engine (folders with their
+// subfolders, the guard word asked once and answered yes, backups on), with
+// each of its platform calls failing in turn, the scripts held whole and in
+// pieces: the batch never throws, each script is told once, keeps its old
+// bytes or has its new ones with exactly one backup holding the old, no
+// temporary file stays, a call that raises is told as a failure, and the same
+// batch again converts what is left.
+TEST(FaultSweep, BatchWithEachPlatformCallFailing) {
+    class Heard final : public batch::BatchEvents {
+      public:
+        void Converted(const std::string& path, std::size_t) override { Told(path); }
+        void Unchanged(const std::string& path) override { Told(path); }
+        void Skipped(const std::string& path, const batch::Skip&) override { Told(path); }
+        void Failed(const std::string& path, const PlatformError&) override {
+            Told(path);
+            ++failures;
+        }
+        bool ConvertGuarded(const std::vector<std::string>& scripts) override {
+            ++asked;
+            EXPECT_EQ(scripts, std::vector<std::string>{"C:\\karte\\g.lua"});
+            return true;
+        }
+        void Told(const std::string& path) { EXPECT_TRUE(told.insert(path).second) << path; }
+        std::set<std::string> told;
+        std::size_t failures = 0, asked = 0;
+    };
+    const std::map<std::string, std::string> before = {{"C:\\karte\\a.lua", kSingle},
+                                                       {"C:\\karte\\b.lua", kPairs},
+                                                       {"C:\\karte\\chunk.lua", kChunk},
+                                                       {"C:\\karte\\g.lua", kGuarded},
+                                                       {"C:\\karte\\sub\\c.lua", kSingle + "--"}};
+    const auto run = [&](FakePlatform& fake, Heard& heard, const ScriptLimits& limits) {
+        FakeDirectories dirs(fake);
+        batch::BatchRequest request;
+        request.paths = {"C:\\karte"};
+        request.guardWord = batch::GuardWord::AskOnce;
+        request.limits = limits;
+        EXPECT_NO_THROW(batch::RunBatch(fake, dirs, request, heard));
+    };
+    std::size_t pairs = 0;
+    for (const ScriptLimits& limits : {ScriptLimits(), ScriptLimits{16, 8}}) {
+        SCOPED_TRACE(limits.whole);
+        const auto world = [&] {
+            auto fake = std::make_unique<FakePlatform>();
+            for (const auto& [path, bytes] : before)
+                fake->AddFile(path, bytes);
+            return fake;
+        };
+        std::vector<std::string> steps;
+        {
+            const auto clean = world();
+            Heard heard;
+            run(*clean, heard, limits);
+            EXPECT_EQ(heard.failures, 0u);
+            EXPECT_EQ(heard.asked, 1u);
+            steps = clean->calls;
+        }
+        for (std::size_t k = 0; k < steps.size(); ++k) {
+            SCOPED_TRACE("failing call " + std::to_string(k) + ": " + steps[k]);
+            ++pairs;
+            const auto fake = world();
+            fake->failCallIndex = k;
+            Heard heard;
+            run(*fake, heard, limits);
+            ASSERT_GT(fake->calls.size(), k);
+            ASSERT_EQ(fake->calls[k], steps[k]) << "the run took another path";
+            EXPECT_EQ(heard.told.size(), before.size());
+            // In a batch these answer too: a backup is copied where no link can
+            // be made, files flushed together are flushed one by one when that
+            // fails, and a temporary file that cannot be removed stays for the
+            // next conversion of its script to remove.
+            const std::string operation = OperationOf(steps[k]);
+            const bool leftBehind = operation == "DeleteFile";
+            const bool answers =
+                operation == "LinkFile" || leftBehind ||
+                (operation == "FlushFiles" && steps[k].find(" | ") != std::string::npos);
+            if (Raises(steps[k]) && !answers) {
+                EXPECT_GE(heard.failures, 1u);
+            } else {
+                EXPECT_EQ(heard.failures, 0u);
+            }
+            for (const auto& [path, old] : before) {
+                const std::string& bytes = fake->FindFile(path)->bytes;
+                const std::string converted =
+                    path.find("chunk") == std::string::npos ? UmlauteToTwoCharacterForm(old) : old;
+                EXPECT_TRUE(bytes == old || bytes == converted) << path;
+                // The backup of a replaced script holds its old bytes; none of one not replaced.
+                std::vector<std::string> backups;
+                const std::string stem = path.substr(0, path.size() - 4) + "_lua_";
+                for (const auto& [key, name] : fake->displayNames)
+                    if (name.rfind(stem, 0) == 0 && EndsWith(name, ".bak"))
+                        backups.push_back(name);
+                if (bytes != old) {
+                    ASSERT_EQ(backups.size(), 1u) << path;
+                    EXPECT_EQ(fake->FindFile(backups[0])->bytes, old);
+                } else {
+                    EXPECT_TRUE(backups.empty()) << path;
+                }
+            }
+            for (const auto& [key, name] : fake->displayNames)
+                if (!(leftBehind && steps[k] == "DeleteFile " + name)) {
+                    EXPECT_FALSE(EndsWith(name, ".velmo-tmp")) << name;
+                }
+            // The next batch converts what is left.
+            fake->failCallIndex.reset();
+            Heard again;
+            run(*fake, again, limits);
+            EXPECT_EQ(again.failures, 0u);
+            for (const auto& [path, old] : before)
+                if (path.find("chunk") == std::string::npos) {
+                    EXPECT_EQ(fake->FindFile(path)->bytes, UmlauteToTwoCharacterForm(old)) << path;
+                }
+        }
+    }
+    std::cout << "[ FAULTS   ] " << pairs << " (batch, failed step) pairs\n";
+    RecordProperty("batch_step_pairs", static_cast<int>(pairs));
+    EXPECT_GT(pairs, 40u);
 }
 
 } // namespace
