@@ -56,7 +56,9 @@ LRESULT CALLBACK DropProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     if (message == WM_DROPFILES) {
         try {
             std::vector<std::string> paths = DroppedPaths(reinterpret_cast<HDROP>(wParam));
-            if (!paths.empty())
+            // While the window is disabled (a box, a dialog or a batch of its
+            // own runs) it takes no drop, as it takes no click.
+            if (!paths.empty() && IsWindowEnabled(GetAncestor(window, GA_ROOT)))
                 target->onDrop(std::move(paths));
         } catch (...) {
             ReportCurrentException(GetAncestor(window, GA_ROOT));
