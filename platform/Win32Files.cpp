@@ -192,9 +192,9 @@ void Win32Files::MoveFile(const std::string& from, const std::string& to, bool r
     // A file of ours is let go just before the rename (which needs it not held
     // without delete sharing) and checked at its new name afterwards.
     std::optional<FileStamp> ours;
-    if (std::unique_lock lock(heldLock_); const auto held = held_.find(from); held != held_.end()) {
-        ours = StampOfHandle(held->second.Get(), from);
-        held_.erase(held);
+    if (const std::lock_guard lock(heldLock_); held_.count(from)) {
+        ours = StampOfHandle(held_.at(from).Get(), from);
+        held_.erase(from);
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags))

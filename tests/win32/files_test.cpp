@@ -19,6 +19,7 @@
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <thread>
 
 namespace velmo {
 namespace {
@@ -550,6 +551,70 @@ TEST(Win32FilesNow, FollowsTheUsersFormats) {
             break;
         }
     }
+}
+
+// =====================================================================
+// Two threads
+
+// The companion stages scripts on two threads at once, and one thread commits
+// them: one Win32Files serves both, its files held open (each thread's its
+// own, the list of them shared). Each thread stages its scripts and takes
+// every other one back again; then the rest are committed. Every script ends
+// with its new bytes and its backup, or its old ones and none, and no
+// temporary file stays.
+TEST(Win32FilesThreads, TwoThreadsStageAndTakeBackScriptsAtOnce) {
+    TempDir dir("threads");
+    Win32Files files;
+    constexpr std::size_t kEach = 150;
+    const std::string oldBytes = "-- Gr\xFC\xDF"
+                                 "e\r\n";
+    const std::string newBytes = "-- Gr\xC3\xBC\xC3\x9F"
+                                 "e\r\n";
+    std::vector<StagedScript> kept[2];
+    std::string failure[2];
+    const auto stage = [&](std::size_t thread) {
+        try {
+            for (std::size_t i = 0; i < kEach; ++i) {
+                const std::string script =
+                    dir / ("s" + std::to_string(thread) + "_" + std::to_string(i) + ".lua");
+                const StampedBytes read = files.ReadStampedFile(script);
+                StagedScript staged = StageScript(files, script, read.bytes, newBytes, true,
+                                                  BackupBy::LinkOrCopy, read.stamp);
+                if (i % 2)
+                    DiscardStagedScript(files, staged);
+                else
+                    kept[thread].push_back(std::move(staged));
+            }
+        } catch (const PlatformError& error) {
+            failure[thread] = error.Subject() + ": " + error.Text();
+        }
+    };
+    for (std::size_t thread = 0; thread < 2; ++thread)
+        for (std::size_t i = 0; i < kEach; ++i)
+            WriteRaw(dir / ("s" + std::to_string(thread) + "_" + std::to_string(i) + ".lua"),
+                     oldBytes);
+    std::thread other(stage, 1);
+    stage(0);
+    other.join();
+    EXPECT_EQ(failure[0], "");
+    EXPECT_EQ(failure[1], "");
+    std::vector<StagedScript> all = kept[0];
+    all.insert(all.end(), kept[1].begin(), kept[1].end());
+    EXPECT_TRUE(CommitScripts(files, all).empty());
+    std::size_t scripts = 0, backups = 0;
+    for (const std::string& name : NamesIn(dir.Path())) {
+        EXPECT_EQ(name.find("velmo-tmp"), std::string::npos) << name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0) {
+            ++backups;
+            EXPECT_EQ(ReadRaw(dir / name), oldBytes) << name;
+            continue;
+        }
+        ++scripts;
+        const std::size_t i = std::stoul(name.substr(name.find('_') + 1));
+        EXPECT_EQ(ReadRaw(dir / name), i % 2 ? oldBytes : newBytes) << name;
+    }
+    EXPECT_EQ(scripts, 2 * kEach);
+    EXPECT_EQ(backups, kEach);
 }
 
 } // namespace
