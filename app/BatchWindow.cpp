@@ -407,8 +407,9 @@ void BatchWindow::RunBatch(const BatchOrder& order) {
     request.direction = order.direction;
     request.backup = order.backup;
     request.guardWord = batch::GuardWord::AskOnce;
-    // One thread: the Windows file services take calls from one thread at a time.
-    request.threads = 1;
+    // Two threads read, decide on and stage scripts where there are two cores,
+    // as the companion does; the file services take calls from both at once.
+    request.threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 
     News news;
     std::optional<ProgressWindow> progress;
