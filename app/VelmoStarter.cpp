@@ -144,6 +144,20 @@ bool VelmoStarter::HasClickProcedure(ControlId id) {
     return ClickProcedureOf(id) != nullptr;
 }
 
+bool VelmoStarter::TakesDrops(ControlId id) {
+    return id == UmlauteWeg || id == UmlauteZurueck;
+}
+
+bool VelmoStarter::Drop(ControlId id, std::vector<std::string> paths) {
+    if (!TakesDrops(id))
+        return false;
+    Guarded([&] {
+        ConvertMany(std::move(paths), id == UmlauteWeg ? Direction::ToTwoCharacterForm
+                                                       : Direction::ToSingleCharacter);
+    });
+    return true;
+}
+
 void VelmoStarter::Click(ControlId id) {
     Guarded([this, id] {
         if (const ClickProcedure* wired = ClickProcedureOf(id))
@@ -287,7 +301,12 @@ void VelmoStarter::ConvertScript(Direction direction) {
     CommonDialog1.Filter = std::string(kLuaFilter);
     CommonDialog1.FilterIndex = 1;
     CommonDialog1.InitDir = DialogInitDir;
+    CommonDialog1.MultiSelect = Batches != nullptr;
     FileSystem->ShowOpen(CommonDialog1);
+    if (CommonDialog1.FileNames.size() > 1) {
+        ConvertMany(CommonDialog1.FileNames, direction);
+        return;
+    }
     if (CommonDialog1.FileName.empty())
         return;
     // Reading, converting and writing block the window until the action ends.
@@ -328,6 +347,17 @@ void VelmoStarter::ConvertScript(Direction direction) {
             done += "\r" + decision.keptSentence;
         FileSystem->MsgBox(done, mb::Ok, "");
     }
+}
+
+void VelmoStarter::ConvertMany(std::vector<std::string> paths, Direction direction) {
+    if (paths.empty() || !Batches)
+        return;
+    BatchOrder order;
+    order.paths = std::move(paths);
+    order.direction = direction;
+    order.backup = controls[Sicherung].value == 1;
+    order.reportDone = controls[Meldung].value == 1;
+    Batches->RunBatch(order);
 }
 
 } // namespace velmo

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace velmo {
 
@@ -17,6 +18,23 @@ struct ControlState {
     bool visible;
     bool enabled;
     int value; // check boxes: 1 checked, 0 unchecked
+};
+
+// Many scripts at once: the files chosen together in the open-file dialog, or
+// the files and folders dropped on a conversion button.
+struct BatchOrder {
+    std::vector<std::string> paths;
+    Direction direction = Direction::ToTwoCharacterForm;
+    bool backup = true;     // "Orginal-File sichern"
+    bool reportDone = true; // "Meldung wenn fertig": the summary also when all went well
+};
+
+// Who runs such a batch: the window with its progress window and its summary.
+// Errors it cannot tell in its summary it throws, as a procedure does.
+class BatchRunner {
+  public:
+    virtual ~BatchRunner() = default;
+    virtual void RunBatch(const BatchOrder& order) = 0;
 };
 
 class VelmoStarter {
@@ -32,6 +50,10 @@ class VelmoStarter {
     void Click(ControlId id);
     // Whether a click on `id` runs a procedure; the same wiring Click follows.
     static bool HasClickProcedure(ControlId id);
+    // Files and folders dropped on `id`: converted as a batch when `id` is one
+    // of the two conversion buttons. False when `id` takes no drop.
+    bool Drop(ControlId id, std::vector<std::string> paths);
+    static bool TakesDrops(ControlId id);
 
     // ---- event procedures
     void Form_Load();
@@ -69,9 +91,12 @@ class VelmoStarter {
     ScriptLimits limits;
     const std::string DialogInitDir;
     CommonDialog CommonDialog1;
+    // Runs the batches of several scripts; none: only one script at a time.
+    BatchRunner* Batches = nullptr;
 
   private:
     void ConvertScript(Direction direction);
+    void ConvertMany(std::vector<std::string> paths, Direction direction);
     void Launch(ControlId id);
     void Hide(ControlId id) { controls[id].visible = false; }
     // Runs `procedure` and reports any platform error; false when one occurred.

@@ -1,5 +1,6 @@
 #include "app/Window.h"
 
+#include "app/DropTarget.h"
 #include "app/ErrorReport.h"
 #include "app/Fonts.h"
 #include "app/Layout.h"
@@ -329,6 +330,12 @@ void MainWindow::OnCreate() {
     painter_.SetHighContrast(highContrast_);
     CreateChildren();
     Layout(DpiOf(hwnd_), nullptr);
+    // Files and folders dropped on a conversion button are converted as one batch.
+    for (const Control& c : kControls)
+        if (children_[c.id] && VelmoStarter::TakesDrops(c.id))
+            AcceptDrops(children_[c.id], [this, id = c.id](std::vector<std::string> paths) {
+                starter_.Drop(id, std::move(paths));
+            });
 }
 
 void MainWindow::CreateChildren() {

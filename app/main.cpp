@@ -1,5 +1,6 @@
 // Program start: DLL search hardening, COM and common controls, then the window:
 // created hidden, Form_Load, shown, and the message loop until it is gone.
+#include "app/BatchWindow.h"
 #include "app/ErrorReport.h"
 #include "app/VelmoStarter.h"
 #include "app/Window.h"
@@ -55,9 +56,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     try {
         velmo::Win32Platform platform{std::string(velmo::kWindowTitle)};
         velmo::VelmoStarter starter(platform);
+        velmo::BatchWindow batches(instance);
+        starter.Batches = &batches;
         velmo::MainWindow window(instance, starter);
         window.Create();
         platform.SetOwner(window.Handle());
+        batches.SetOwner(window.Handle());
         platform.onEnd = [&window] { window.Close(); };
 
         // Form_Load runs before the window is first shown; when it fails the

@@ -11,6 +11,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <oleacc.h>
+#include <shellapi.h>
 #include <uxtheme.h>
 
 #define VELMO_DYNAMIC_CALLS(X)                                                                     \
@@ -18,6 +19,9 @@
     X(L"user32.dll", GetDpiForWindow)            /* Windows 10 1607 */                             \
     X(L"user32.dll", AdjustWindowRectExForDpi)   /* Windows 10 1607 */                             \
     X(L"comctl32.dll", InitCommonControlsEx)     /* version 6, as the manifest asks */             \
+    X(L"comctl32.dll", TaskDialogIndirect)       /* version 6 only */                              \
+    X(L"shell32.dll", DragQueryFileW)                                                              \
+    X(L"shell32.dll", DragFinish)                                                                  \
     X(L"uxtheme.dll", SetWindowTheme)                                                              \
     X(L"comdlg32.dll", GetOpenFileNameW)                                                           \
     X(L"comdlg32.dll", CommDlgExtendedError)                                                       \

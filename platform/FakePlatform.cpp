@@ -226,9 +226,20 @@ void FakePlatform::ShowOpen(CommonDialog& dialog) {
     Check("ShowOpen", "", "");
     dialogsShown.push_back(dialog);
     dialog.FileName.clear();
+    dialog.FileNames.clear();
     if (!dialogAnswers.empty()) {
-        dialog.FileName = dialogAnswers.front();
+        // Several files chosen at once come as one answer, a line per file.
+        std::string answer = std::move(dialogAnswers.front());
         dialogAnswers.pop_front();
+        for (std::size_t at = 0; !answer.empty() && at <= answer.size();) {
+            const std::size_t end = std::min(answer.find('\n', at), answer.size());
+            dialog.FileNames.push_back(answer.substr(at, end - at));
+            at = end + 1;
+        }
+        if (!dialog.MultiSelect && dialog.FileNames.size() > 1)
+            dialog.FileNames.resize(1);
+        if (!dialog.FileNames.empty())
+            dialog.FileName = dialog.FileNames.front();
     }
 }
 

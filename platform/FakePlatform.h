@@ -56,8 +56,9 @@ class FakePlatform : public Platform {
                      bool view64 = false);
     void AddRegKey(const std::string& subKey, bool view64 = false);
 
-    std::deque<std::string> dialogAnswers; // the next ShowOpen picks the front ("" cancels)
-    std::deque<int> msgBoxAnswers;         // the next MsgBox returns the front (default OK/Yes)
+    // The next ShowOpen picks the front ("" cancels; several files a line each).
+    std::deque<std::string> dialogAnswers;
+    std::deque<int> msgBoxAnswers; // the next MsgBox returns the front (default OK/Yes)
     DateTimeTexts now{"08.12.2026", "21:59:53"};
     // Files that cannot be flushed: another program holds them open without
     // letting others write (keyed by lower-cased path).

@@ -63,6 +63,13 @@ struct AcceleratorTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::DestroyAcceleratorTable(h); }
 };
+
+struct WindowTraits {
+    using Type = HWND;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DestroyWindow(h); }
+};
+
 using AutoFind = UniqueHandle<FindHandleTraits>;     // FindFirstFile searches
 using AutoFile = UniqueHandle<FileHandleTraits>;     // CreateFile results
 using AutoHandle = UniqueHandle<KernelHandleTraits>; // processes, threads, events
@@ -70,6 +77,7 @@ using AutoFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using AutoBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using AutoBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using AutoAccelerators = UniqueHandle<AcceleratorTraits>; // CreateAcceleratorTable results
+using AutoWindow = UniqueHandle<WindowTraits>;            // windows this thread made and ends
 
 // ---- device contexts, which are given back rather than closed
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmo {
 
@@ -42,12 +43,17 @@ inline constexpr int ShowMaximized = 3;
 
 // The open-file dialog's settings; one instance lives as long as the window and
 // keeps its settings between uses. ShowOpen sets FileName to the chosen file's
-// full path, or to the empty text when the user cancels.
+// full path, or to the empty text when the user cancels. With MultiSelect the
+// user may choose several files in one folder: FileNames then holds every
+// chosen file's full path (FileName the first); it holds FileName alone when
+// one file was chosen, and nothing on cancel.
 struct CommonDialog {
     std::string FileName;
     std::string Filter;
     int FilterIndex = 0;
     std::string InitDir;
+    bool MultiSelect = false;
+    std::vector<std::string> FileNames;
 };
 
 class Platform : public FileServices {

@@ -13,6 +13,32 @@ namespace velmo {
 namespace {
 
 constexpr DWORD kDialogBufferChars = 32768;
+// Several chosen files share one buffer: room for some thousands of names.
+constexpr DWORD kMultiSelectBufferChars = 1u << 20;
+
+// The files an open-file dialog hands back: one full path, or, when several
+// were chosen, their folder and then their names, each ended by a NUL and the
+// list by a second one.
+std::vector<std::string> ChosenFiles(const std::vector<wchar_t>& buffer) {
+    std::vector<std::wstring> parts;
+    for (std::size_t at = 0; at < buffer.size() && buffer[at] != L'\0';) {
+        const std::size_t end =
+            std::find(buffer.begin() + at, buffer.end(), L'\0') - buffer.begin();
+        parts.emplace_back(buffer.data() + at, end - at);
+        at = end + 1;
+    }
+    std::vector<std::string> files;
+    if (parts.size() == 1) {
+        files.push_back(Narrow(parts[0]));
+        return files;
+    }
+    std::wstring folder = parts.empty() ? std::wstring() : parts[0];
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        files.push_back(Narrow(folder + parts[i]));
+    return files;
+}
 
 } // namespace
 
@@ -59,7 +85,8 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
     std::wstring filter = Widen(dialog.Filter);
     std::replace(filter.begin(), filter.end(), L'|', L'\0');
     filter.append(2, L'\0');
-    std::vector<wchar_t> file(kDialogBufferChars, L'\0');
+    const DWORD bufferChars = dialog.MultiSelect ? kMultiSelectBufferChars : kDialogBufferChars;
+    std::vector<wchar_t> file(bufferChars, L'\0');
     const std::wstring initial = Widen(dialog.FileName);
     std::copy_n(initial.begin(), std::min<std::size_t>(initial.size(), file.size() - 1),
                 file.begin());
@@ -71,18 +98,23 @@ void Win32Platform::ShowOpen(CommonDialog& dialog) {
     ofn.lpstrFilter = dialog.Filter.empty() ? nullptr : filter.c_str();
     ofn.nFilterIndex = static_cast<DWORD>(dialog.FilterIndex);
     ofn.lpstrFile = file.data();
-    ofn.nMaxFile = kDialogBufferChars;
+    ofn.nMaxFile = bufferChars;
     ofn.lpstrInitialDir = initDir.empty() ? nullptr : initDir.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                 OFN_NOCHANGEDIR | OFN_DONTADDTORECENT;
+    if (dialog.MultiSelect)
+        ofn.Flags |= OFN_ALLOWMULTISELECT;
 
     const auto getOpenFileName = dynamic::GetOpenFileNameW();
     const auto extendedError = dynamic::CommDlgExtendedError();
     if (!getOpenFileName || !extendedError)
         throw LastError("comdlg32.dll");
     dialog.FileName.clear();
+    dialog.FileNames.clear();
     if (getOpenFileName(&ofn)) {
-        dialog.FileName = Narrow(file.data(), static_cast<int>(wcslen(file.data())));
+        dialog.FileNames = ChosenFiles(file);
+        if (!dialog.FileNames.empty())
+            dialog.FileName = dialog.FileNames.front();
         dialog.FilterIndex = static_cast<int>(ofn.nFilterIndex);
     } else if (DWORD code = extendedError()) {
         throw PlatformError(code, "Der Dateiauswahl-Dialog konnte nicht angezeigt werden.");

@@ -31,6 +31,7 @@ declare -A TEST_NEEDED=(
   [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
   [/usr/src/googletest/CMakeLists.txt]=googletest
   [python3]=python3
+  [/usr/lib/python3/dist-packages/Xlib/__init__.py]=python3-xlib
   [setfacl]=acl
   [setfattr]=attr
   [clang]=clang

@@ -26,6 +26,7 @@ SECTIONS = [
     ("conversion", "Conversion speed", "tools/bench"),
     ("memory", "Memory of one conversion", "tools/bench"),
     ("command-line", "The command-line companion", "tools/bench kommandozeile"),
+    ("window-batch", "A map folder from the window", "tools/bench fenster"),
     ("start-up", "Start-up", "tools/bench start"),
     ("program-file", "Program file", "tools/bench"),
 ]

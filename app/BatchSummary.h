@@ -1,0 +1,73 @@
+// What the window tells about a batch of many scripts: the guard-word question
+// asked once for all of them, and the one summary at the end. Portable: the
+// recorder gathers what the engine tells, the texts are made from it here, and
+// the Win32 progress window only shows them.
+#pragma once
+
+#include "batch/Batch.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace velmo {
+
+// One script the summary names, with why (a skip, an error, the UTF-8 sentence).
+struct NamedScript {
+    std::string path;
+    std::string why;
+};
+
+// What became of a batch's scripts, as the engine tells it.
+class BatchRecorder : public batch::BatchEvents {
+  public:
+    void Converted(const std::string& path, std::size_t characters) override;
+    void Unchanged(const std::string& path) override;
+    void Skipped(const std::string& path, const batch::Skip& why) override;
+    void Failed(const std::string& path, const PlatformError& error) override;
+    void KeptAsUtf8(const std::string& path, const std::string& sentence) override;
+
+    std::size_t converted = 0;
+    std::size_t unchanged = 0;
+    std::size_t skippedCount = 0;
+    std::size_t failedCount = 0;
+    std::vector<NamedScript> skipped;
+    std::vector<NamedScript> failed;
+    std::vector<NamedScript> keptAsUtf8;
+    // Remembered when a name could not be kept for want of memory: the counts
+    // stay right, the lists may be short.
+    bool listsIncomplete = false;
+
+  private:
+    void Keep(std::vector<NamedScript>& list, const std::string& path,
+              const std::string& why) noexcept;
+};
+
+// The summary box: its headline, the counts below it and the details that
+// can be expanded (also the text of a plain message box).
+struct SummaryText {
+    std::string headline;
+    std::string counts;
+    std::string details;
+    bool error = false; // failures
+    // Failures, a stop, or no script found: shown whatever "Meldung wenn
+    // fertig" says; a batch that went well only when it is checked.
+    bool alwaysShown = false;
+};
+
+// `found`: how many scripts the walk found; `stopped`: "Abbrechen" ended it.
+SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped);
+
+// Why a script was left as it is, in the summary's words.
+std::string SkipReasonText(const batch::Skip& why);
+// Why a script failed: the system's error with its number, or what happened.
+std::string FailureText(const PlatformError& error);
+
+// The question before the scripts holding the guard word are converted: how
+// many and which (the first few names), asked once for the whole batch.
+std::string GuardQuestion(const std::vector<std::string>& scripts);
+
+// How many names a list in a box shows before it says how many more there are.
+inline constexpr std::size_t kNamesShown = 8;
+
+} // namespace velmo

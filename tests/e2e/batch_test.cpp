@@ -1,0 +1,501 @@
+// Many scripts from the real launcher's window: several files chosen together
+// in the real open-file dialog, files and folders dropped onto its buttons by
+// an XDND drag source on the X screen (Wine turns the drop into the window's
+// WM_DROPFILES), the guard-word question once for a batch, "Abbrechen" in the
+// middle, the launcher killed in the middle, and the words of the summary.
+// Every script is checked on disk: its old or its new bytes, its backups.
+#include "ConvertSteps.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmo::e2e {
+namespace {
+
+using namespace std::string_literals;
+
+// ---- the map folder the batches work on
+
+struct MapScript {
+    const wchar_t* name;
+    std::string before; // Windows-1252 umlauts, as written
+    std::string after;  // after "Umlaute für Velmo umwandeln", if it is converted
+};
+
+// Converted: eins, zwei, sub\TIEF.LUA, utf8 (keeping its UTF-8 ä). Unchanged:
+// drei. Skipped: wache (guard word, unless agreed to), chunk (compiled).
+// utf8.lua's Polish ą (C4 85) begins with Ä's byte and stays.
+// Never looked at: the hidden folder's script and the text file.
+const MapScript kMap[] = {
+    {L"eins.lua",
+     "-- Gr\xFC\xDF"
+     "e\r\n",
+     "-- Gr\xC3\xBC\xC3\x9F"
+     "e\r\n"},
+    {L"zwei.lua", "print('\xC4rger')\n", "print('\xC3\x84rger')\n"},
+    {L"drei.lua", "-- nichts\n", "-- nichts\n"},
+    {L"sub\\TIEF.LUA", "-- \xF6\n", "-- \xC3\xB6\n"},
+    {L"utf8.lua", "-- \xC4\x85 und \xE4\n", "-- \xC4\x85 und \xC3\xA4\n"},
+    {L"wache.lua", "-- \xE4 UMLAUTE\n", "-- \xC3\xA4 UMLAUTE\n"},
+    {L"chunk.lua", "\x1BLua\x54\x00\xE4\xF6"s, "\x1BLua\x54\x00\xE4\xF6"s},
+    {L".versteckt\\x.lua", "-- \xE4\n", "-- \xE4\n"},
+    {L"notiz.txt", "\xE4\n", "\xE4\n"},
+};
+
+void WriteMap(const std::wstring& root) {
+    CreateDirectories(root + L"\\sub");
+    CreateDirectories(root + L"\\.versteckt");
+    for (const MapScript& s : kMap)
+        WriteFileBytes(root + L"\\" + s.name, s.before);
+}
+
+// Every file below `root` whose name ends in `ending`, as paths below root.
+void FilesEndingIn(const std::wstring& root, const std::wstring& below, const std::wstring& ending,
+                   std::vector<std::wstring>& found) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((root + below + L"\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            FilesEndingIn(root, below + L"\\" + name, ending, found);
+        else if (name.size() >= ending.size() &&
+                 name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+            found.push_back(below.empty() ? name : below.substr(1) + L"\\" + name);
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+}
+
+std::vector<std::wstring> FilesEndingIn(const std::wstring& root, const std::wstring& ending) {
+    std::vector<std::wstring> found;
+    FilesEndingIn(root, L"", ending, found);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// ---- windows of the launcher beyond the harness's
+
+std::wstring TextOfWindow(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 2000, &got);
+    text.resize(got);
+    return text;
+}
+
+BOOL CALLBACK CollectText(HWND child, LPARAM into) {
+    std::wstring& all = *reinterpret_cast<std::wstring*>(into);
+    all += TextOfWindow(child) + L"\n";
+    return TRUE;
+}
+
+// The title and every text in a box (a task dialog keeps its parts in several
+// controls), one a line.
+std::wstring AllTextOf(HWND box) {
+    std::wstring all = TextOfWindow(box) + L"\n";
+    EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+struct ProcessWindows {
+    DWORD process;
+    const wchar_t* className;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<ProcessWindows*>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (process == search.process && IsWindowVisible(window) &&
+        std::wstring(name) == search.className) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND VisibleWindowOf(const Launcher& launcher, const wchar_t* className) {
+    ProcessWindows search{launcher.ProcessId(), className};
+    EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// How many scripts the progress window says are done ("<n> von <total> Skripten").
+int DoneOf(HWND progress) {
+    return _wtoi(TextOfWindow(GetDlgItem(progress, 102)).c_str());
+}
+
+HWND WaitForProgressWindow(const Launcher& launcher, Duration limit = kDefaultWait) {
+    HWND found = nullptr;
+    if (!WaitUntil([&] { return (found = VisibleWindowOf(launcher, L"VelmoBatchProgress")); },
+                   limit))
+        throw HarnessError("no progress window appeared");
+    return found;
+}
+
+// The next box of the launcher (question or summary) with all its words, or
+// nullopt when the batch has ended without one.
+struct Box {
+    HWND window = nullptr;
+    std::wstring words;
+};
+
+std::optional<Box> NextBox(const Launcher& launcher, Duration limit = 60s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const std::vector<HWND> dialogs = launcher.Dialogs();
+        if (!dialogs.empty()) {
+            // Give a task dialog the moment it takes to fill its controls; a
+            // dialog gone meanwhile (the open-file dialog closing) is none.
+            Sleep(200);
+            Box box{dialogs[0], AllTextOf(dialogs[0])};
+            if (IsWindow(box.window) && IsWindowVisible(box.window))
+                return box;
+            continue;
+        }
+        if (!launcher.IsRunning())
+            throw HarnessError("the launcher has ended");
+        DWORD_PTR ignored = 0;
+        HWND main = launcher.MainWindow();
+        if (SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 250, &ignored) &&
+            IsWindowEnabled(main) && launcher.AllDialogs().empty() &&
+            !VisibleWindowOf(launcher, L"VelmoBatchProgress"))
+            return std::nullopt;
+        if (std::chrono::steady_clock::now() >= end)
+            throw HarnessError("the batch neither showed a box nor ended");
+        Sleep(25);
+    }
+}
+
+bool Says(const Box& box, const std::wstring& words) {
+    return box.words.find(words) != std::wstring::npos;
+}
+
+// ---- dropping from the X screen
+
+// The Unix path of a Windows path, as Wine maps it.
+std::string UnixPath(const std::wstring& path) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix)
+        throw HarnessError("not under Wine: no drop from the X screen");
+    char* unix = toUnix(path.c_str());
+    if (!unix)
+        throw HarnessError("no Unix path for " + Narrow(path));
+    std::string result = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+// Drags `paths` onto the screen point `at` and drops them there, as a file
+// manager does; true when the window under the point took them, false when it
+// refused (the no-drop pointer).
+bool DropAt(POINT at, const std::vector<std::wstring>& paths, const TempDir& scratch) {
+    const std::wstring request = scratch / std::wstring_view(L"drop-request.txt");
+    std::string text = std::to_string(at.x) + " " + std::to_string(at.y) + "\n";
+    for (const std::wstring& path : paths)
+        text += UnixPath(path) + "\n";
+    WriteFileBytes(request, text);
+    RemoveFile(request + L".answer");
+    // A Unix program started from inside Wine: its process cannot be waited
+    // for there, so its answer file is.
+    const std::wstring python = WindowsPath("/usr/bin/python3");
+    std::wstring commandLine =
+        L"python3 \"" + Widen(VELMO_XDND_SOURCE) + L"\" \"" + Widen(UnixPath(request)) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(python.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started))
+        throw HarnessError("the drag source did not start: error " +
+                           std::to_string(GetLastError()));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    std::string answer;
+    if (!WaitUntil(
+            [&] {
+                if (!FileExists(request + L".answer"))
+                    return false;
+                answer = ReadFileBytes(request + L".answer");
+                return !answer.empty() && answer.back() == '\n';
+            },
+            30s))
+        throw HarnessError("the drag source gave no answer");
+    if (answer.find("error") != std::string::npos)
+        throw HarnessError("the drag source: " + answer);
+    return answer.find("dropped") != std::string::npos;
+}
+
+POINT CentreOf(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// ---- the table of batches
+
+enum class Way { Dialog, Drop };
+enum class Guard { NotAsked, Yes, No };
+
+struct Batch {
+    const char* name;
+    Way way;
+    ControlId button;
+    std::vector<std::wstring> given; // below the map folder ("" is the folder itself)
+    bool backup, message;
+    Guard guard;
+    std::vector<std::wstring> converted; // every other script keeps its bytes
+    std::vector<std::wstring> summary;   // words the summary says; none: no summary
+};
+
+class BatchE2E : public ::testing::Test {
+  protected:
+    TempDir temp{L"velmo-stapel"};
+    LauncherRegistry registry{std::nullopt, std::nullopt};
+    std::wstring Map() const { return temp / std::wstring_view(L"karte"); }
+};
+
+TEST_F(BatchE2E, BatchesFromTheDialogAndFromDropsConvertWhatTheyShould) {
+    const Batch batches[] = {
+        {"three chosen in the dialog",
+         Way::Dialog,
+         UmlauteWeg,
+         {L"eins.lua", L"zwei.lua", L"drei.lua"},
+         true,
+         true,
+         Guard::NotAsked,
+         {L"eins.lua", L"zwei.lua"},
+         {L"Fertig", L"2 Skripte umgewandelt", L"1 unver\u00e4ndert (nichts umzuwandeln)"}},
+        {"the folder dropped, guard word refused",
+         Way::Drop,
+         UmlauteWeg,
+         {L""},
+         true,
+         true,
+         Guard::No,
+         {L"eins.lua", L"zwei.lua", L"sub\\TIEF.LUA", L"utf8.lua"},
+         {L"Fertig", L"4 Skripte umgewandelt", L"1 unver\u00e4ndert", L"2 \u00fcbersprungen",
+          L"In 1 Skript blieben Zeichen in UTF-8 stehen", L"utf8.lua",
+          L"wache.lua \u2013 enth\u00e4lt das Wort \u201eUMLAUTE\u201c",
+          L"chunk.lua \u2013 kompiliertes Lua-Skript (Bytecode)"}},
+        {"a folder and a file dropped, guard word agreed to, no backup, no message",
+         Way::Drop,
+         UmlauteWeg,
+         {L"sub", L"wache.lua", L"sub\\TIEF.LUA"},
+         false,
+         false,
+         Guard::Yes,
+         {L"sub\\TIEF.LUA", L"wache.lua"},
+         {}},
+    };
+    for (const Batch& b : batches) {
+        SCOPED_TRACE(b.name);
+        RemoveTree(Map());
+        WriteMap(Map());
+        Launcher launcher(LauncherExe(), Map());
+        launcher.StartAndWaitForWindow();
+        SetCheck(launcher, Sicherung, b.backup);
+        SetCheck(launcher, Meldung, b.message);
+
+        std::vector<std::wstring> given;
+        for (const std::wstring& g : b.given)
+            given.push_back(g.empty() ? Map() : Map() + L"\\" + g);
+        if (b.way == Way::Dialog) {
+            HWND dialog = OpenConversionDialog(launcher, b.button);
+            std::wstring names;
+            for (const std::wstring& g : b.given)
+                names += L"\"" + g + L"\" ";
+            Launcher::ChooseFile(dialog, names);
+            ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
+        } else {
+            ASSERT_TRUE(DropAt(CentreOf(launcher.Control(b.button)), given, temp));
+        }
+
+        std::optional<Box> box = NextBox(launcher);
+        if (b.guard != Guard::NotAsked) {
+            ASSERT_TRUE(box);
+            EXPECT_TRUE(Says(*box, L"1 Skript enth\u00e4lt das Wort \u201eUMLAUTE\u201c"))
+                << Narrow(box->words);
+            EXPECT_TRUE(Says(*box, Map() + L"\\wache.lua")) << Narrow(box->words);
+            Answer(box->window, b.guard == Guard::Yes ? IDYES : IDNO);
+            box = NextBox(launcher);
+        }
+        if (b.summary.empty()) {
+            EXPECT_FALSE(box) << Narrow(box->words);
+        } else {
+            ASSERT_TRUE(box) << "no summary";
+            for (const std::wstring& words : b.summary)
+                EXPECT_TRUE(Says(*box, words)) << Narrow(words) << " not in " << Narrow(box->words);
+            EXPECT_FALSE(Says(*box, L"versteckt")) << Narrow(box->words);
+            Answer(box->window, IDOK);
+            EXPECT_FALSE(NextBox(launcher));
+        }
+
+        for (const MapScript& s : kMap) {
+            const bool converted = std::count(b.converted.begin(), b.converted.end(), s.name) > 0;
+            EXPECT_EQ(FirstDifference(converted ? s.after : s.before,
+                                      ReadFileBytes(Map() + L"\\" + s.name)),
+                      "same")
+                << Narrow(s.name);
+        }
+        const std::vector<std::wstring> backups = FilesEndingIn(Map(), L".bak");
+        EXPECT_EQ(backups.size(), b.backup ? b.converted.size() : 0u);
+        for (const std::wstring& backup : backups) {
+            // Named as the window names a backup: the script's name, "_", the date.
+            const auto owner =
+                std::find_if(std::begin(kMap), std::end(kMap), [&](const MapScript& s) {
+                    std::wstring base = s.name;
+                    std::replace(base.begin(), base.end(), L'.', L'_');
+                    return backup.rfind(base + L"_", 0) == 0;
+                });
+            ASSERT_NE(owner, std::end(kMap)) << Narrow(backup);
+            EXPECT_EQ(FirstDifference(owner->before, ReadFileBytes(Map() + L"\\" + backup)),
+                      "same");
+        }
+        EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+        EXPECT_TRUE(launcher.IsRunning());
+        EXPECT_TRUE(IsWindowEnabled(launcher.MainWindow()));
+    }
+}
+
+TEST_F(BatchE2E, ADropAnywhereButOnAConversionButtonIsRefused) {
+    WriteMap(Map());
+    Launcher launcher;
+    HWND main = launcher.StartAndWaitForWindow();
+    RECT client;
+    GetClientRect(main, &client);
+    POINT top{client.right / 2, 10}; // the notice over the window's surface
+    ClientToScreen(main, &top);
+    for (POINT at :
+         {top, CentreOf(launcher.Control(Meldung)), CentreOf(launcher.Control(Command1))})
+        EXPECT_FALSE(DropAt(at, {Map()}, temp)) << at.x << "," << at.y;
+    EXPECT_FALSE(NextBox(launcher, 5s));
+    for (const MapScript& s : kMap)
+        EXPECT_EQ(ReadFileBytes(Map() + L"\\" + s.name), s.before) << Narrow(s.name);
+}
+
+// ---- stopping in the middle
+
+// A map of many scripts, each worth converting, so that a batch over it lasts:
+// more than two of the engine's commit rounds (1,024 scripts each).
+constexpr int kManyScripts = 2500;
+// Stopped or killed once this many are decided on: past the first round's commit.
+constexpr int kStopAfter = 1100;
+
+std::string ManyScriptBytes(int i) {
+    std::string text = "-- Skript " + std::to_string(i) + "\r\n";
+    while (text.size() < 2 * 1024)
+        text += "print('Gr\xFC\xDF"
+                "e aus M\xFCnchen, \xC4rger \xFC"
+                "ber \xD6l')\r\n";
+    return text;
+}
+
+std::wstring ManyName(int i) {
+    return L"s" + std::to_wstring(i) + L".lua";
+}
+
+void WriteMany(const std::wstring& root) {
+    CreateDirectories(root);
+    for (int i = 0; i < kManyScripts; ++i)
+        WriteFileBytes(root + L"\\" + ManyName(i), ManyScriptBytes(i));
+}
+
+// Each script holds its old or its new bytes; returns how many the new.
+int CountConverted(const std::wstring& root) {
+    int converted = 0;
+    for (int i = 0; i < kManyScripts; ++i) {
+        const std::string before = ManyScriptBytes(i);
+        const std::string now = ReadFileBytes(root + L"\\" + ManyName(i));
+        if (now == WithUmlautPairs(before))
+            ++converted;
+        else
+            EXPECT_EQ(FirstDifference(before, now), "same") << Narrow(ManyName(i));
+    }
+    return converted;
+}
+
+TEST_F(BatchE2E, AbbrechenStopsAtASafePointWithEveryScriptOldOrNew) {
+    WriteMany(Map());
+    Launcher launcher;
+    launcher.StartAndWaitForWindow();
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+    HWND progress = WaitForProgressWindow(launcher);
+    ASSERT_TRUE(WaitUntil([&] { return DoneOf(progress) >= kStopAfter; }, 120s));
+    // The work runs off the window's thread: both windows answer at once.
+    for (HWND window : {launcher.MainWindow(), progress}) {
+        DWORD_PTR ignored = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored));
+    }
+    EXPECT_FALSE(IsWindowEnabled(launcher.MainWindow())); // modal: the batch's window only
+    Launcher::PressDialogButton(progress, IDCANCEL);
+
+    std::optional<Box> box = NextBox(launcher, 120s);
+    ASSERT_TRUE(box) << "no summary after Abbrechen";
+    EXPECT_TRUE(Says(*box, L"Abgebrochen")) << Narrow(box->words);
+    EXPECT_TRUE(Says(*box, L"Die \u00fcbrigen Skripte sind, wie sie waren.")) << Narrow(box->words);
+    Answer(box->window, IDOK);
+
+    const int converted = CountConverted(Map());
+    EXPECT_GT(converted, 0) << "the first round was not replaced";
+    EXPECT_LT(converted, kManyScripts) << "the batch ended before it was stopped";
+    EXPECT_TRUE(Says(*box, std::to_wstring(converted) +
+                               (converted == 1 ? L" Skript umgewandelt" : L" Skripte umgewandelt")))
+        << Narrow(box->words);
+    // A backup for each script replaced, none for one that was not.
+    EXPECT_EQ(FilesEndingIn(Map(), L".bak").size(), static_cast<std::size_t>(converted));
+    EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+    EXPECT_TRUE(IsWindowEnabled(launcher.MainWindow()));
+    RecordProperty("converted_before_stop", converted);
+}
+
+TEST_F(BatchE2E, KilledInTheMiddleEveryScriptIsOldOrNewAndTheNextBatchSweepsTheLeftovers) {
+    WriteMany(Map());
+    int convertedAtKill = 0;
+    {
+        Launcher launcher;
+        launcher.StartAndWaitForWindow();
+        SetCheck(launcher, Meldung, false);
+        ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+        HWND progress = WaitForProgressWindow(launcher);
+        ASSERT_TRUE(WaitUntil([&] { return DoneOf(progress) >= kStopAfter; }, 120s));
+        launcher.Terminate();
+        convertedAtKill = CountConverted(Map());
+    }
+    EXPECT_LT(convertedAtKill, kManyScripts);
+    // Killed while staging the second round: its temporary files are left.
+    const std::size_t leftovers = FilesEndingIn(Map(), L".velmo-tmp").size();
+    EXPECT_GT(leftovers, 0u);
+    RecordProperty("leftovers_after_kill", static_cast<int>(leftovers));
+    RecordProperty("converted_before_kill", convertedAtKill);
+
+    // The next batch over the same folder finishes the work and removes what
+    // the killed one left.
+    Launcher launcher;
+    launcher.StartAndWaitForWindow();
+    SetCheck(launcher, Sicherung, false);
+    SetCheck(launcher, Meldung, false);
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+    EXPECT_FALSE(NextBox(launcher, 180s));
+    EXPECT_EQ(CountConverted(Map()), kManyScripts);
+    EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+}
+
+} // namespace
+} // namespace velmo::e2e
