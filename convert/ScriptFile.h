@@ -122,7 +122,8 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
 std::string DirectoryOf(const std::string& path);
 
 // Writes the bytes to a new file in the same directory as `target`, named
-// "~<name>.<n>.velmo-tmp" with the first free n, and returns its name. The file
+// "~<name>.<n>.velmo-tmp" with the first free n (a long name cut short to
+// leave room, with a number reckoned from it), and returns its name. The file
 // is not yet durable. Temporary files of `target` that runs which ended without
 // cleaning up have left are removed on the way (those of running programs
 // stay); `leftoversRemoved`, where given, counts them.
