@@ -6,9 +6,12 @@
 
 #include <aclapi.h>
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
+#include <vector>
 
 namespace velmo {
 namespace {
@@ -155,7 +158,8 @@ void Win32Files::WriteNewFileFrom(const std::string& path, const ByteSource& byt
         FILE_ATTRIBUTE_NORMAL;
     // Held without delete sharing while it lives: nobody can remove or rename
     // it, and another instance's sweep for leftovers sees it in use.
-    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+    // DELETE: it is renamed into place through this handle (see MoveFile).
+    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC | DELETE,
                               FILE_SHARE_READ, nullptr, CREATE_NEW, createAttributes, nullptr));
     if (!file)
         throw LastError(path);
@@ -181,13 +185,56 @@ void Win32Files::WriteNewFileFrom(const std::string& path, const ByteSource& byt
     held_.insert_or_assign(path, std::move(file));
 }
 
+namespace {
+
+// Renames the file open as `file` to `to` through that handle: the file that is
+// renamed is the one written, not whatever another program could have put at
+// its old name in between. False where the file system does not take a rename
+// by handle (some network shares); then the caller renames by name.
+bool RenameHeld(HANDLE file, const std::string& from, const std::string& to, bool replaceExisting) {
+    const std::wstring target = FilePath(to);
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes +
+                                      sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, target.c_str(), nameBytes + sizeof(wchar_t));
+    if (SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+        // What MOVEFILE_WRITE_THROUGH does for a rename by name: the file's
+        // metadata, its new name among it, is on the disk before this returns.
+        if (!FlushFileBuffers(file))
+            throw LastError(to);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+        error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)
+        return false;
+    throw MakeError(error, from);
+}
+
+} // namespace
+
 void Win32Files::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
-    // A file of ours is let go just before the rename (which needs it not held
-    // without delete sharing) and checked at its new name afterwards.
+    // A file of ours is renamed through its handle while it is still held, so
+    // that no other program can take its name between its closing and its
+    // rename; where that cannot be, it is let go just before a rename by name
+    // (which needs it not held without delete sharing). Either way it is
+    // checked at its new name afterwards.
     std::optional<FileStamp> ours;
     if (const auto held = held_.find(from); held != held_.end()) {
         ours = StampOfHandle(held->second.Get(), from);
+        const bool renamed = RenameHeld(held->second.Get(), from, to, replaceExisting);
         held_.erase(held);
+        if (renamed) {
+            if (!StampOf(to).SameFile(*ours))
+                throw PlatformError(ERROR_ALREADY_EXISTS,
+                                    "wurde beim Ersetzen von einem anderen Programm vertauscht",
+                                    to);
+            return;
+        }
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags))

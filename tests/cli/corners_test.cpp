@@ -42,7 +42,7 @@ class Streams : public Folder {
   protected:
     void SetUp() override {
         Folder::SetUp();
-        Write(root_ / "karte" / "a.luac", "\x1BLua\x54\0\x19\x93\r\n\x1A\n"s);
+        Write(root_ / "karte" / "a.lua", "\x1BLua\x54\0\x19\x93\r\n\x1A\n\xE4"s);
         Write(root_ / "karte" / "b.lua", kSingle);
     }
 };
@@ -53,6 +53,7 @@ TEST_F(Streams, ClosedStandardErrorNeverBecomesAFile) {
     const Result run = Shell("velmo-umlaute fuer-velmo karte 2>&-", root_);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(Read(root_ / "karte" / "b.lua"), kPairs);
+    EXPECT_EQ(Read(root_ / "karte" / "a.lua"), "\x1BLua\x54\0\x19\x93\r\n\x1A\n\xE4"s);
     EXPECT_TRUE(Temporaries(root_ / "karte").empty());
     // A filter's input past 8 MiB waits in a spool file.
     std::string big(9'000'000, 'x');
