@@ -296,8 +296,8 @@ class Batch {
                                  options_.backup, BackupBy::LinkOrCopy, stamp);
             tellLeftovers();
         }
-        if (stamp.links > 1)
-            out.Notice(OtherNamesLine(path, stamp.links - 1));
+        if (const std::size_t others = NamesBesidesBackups(files_, directories_, path, stamp))
+            out.Notice(OtherNamesLine(path, others));
         out.staged.emplace(std::move(staged), decision.converted,
                            static_cast<std::size_t>(decision.size));
     }

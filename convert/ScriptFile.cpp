@@ -163,6 +163,41 @@ void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts
     texts.Stamp = stamp;
 }
 
+std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& directories,
+                                const std::string& path, const FileStamp& stamp) {
+    if (stamp.links <= 1)
+        return 0;
+    // Counted now, with the backup this run has just linked among them.
+    std::size_t others = stamp.links - 1;
+    try {
+        if (const FileStamp now = files.StampOf(path); now.SameFile(stamp) && now.links >= 1)
+            others = now.links - 1;
+    } catch (const PlatformError&) {
+        return others;
+    }
+    const std::size_t nameStart = FileNameStart(path);
+    // Every backup's name begins as that of a backup made at no time at all.
+    const std::string backup = BackupName(path, {});
+    const std::string begins = backup.substr(nameStart, backup.size() - nameStart - 5);
+    try {
+        for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
+            if (others == 0)
+                break;
+            if (!name.starts_with(begins) || !name.ends_with(".bak"))
+                continue;
+            try {
+                if (files.StampOf(path.substr(0, nameStart) + name).SameFile(stamp))
+                    --others;
+            } catch (const PlatformError&) {
+                // gone meanwhile: not one of its names
+            }
+        }
+    } catch (const PlatformError&) {
+        return stamp.links - 1;
+    }
+    return std::min<std::size_t>(others, stamp.links - 1);
+}
+
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter) {
     const std::size_t nameStart = FileNameStart(scriptPath);
     std::string name = scriptPath.substr(nameStart) + "_" + now.date + "_" + now.time;

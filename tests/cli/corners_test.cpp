@@ -299,5 +299,34 @@ TEST_F(Folder, LongNamesAreConvertedUpToTheLongestName) {
     }
 }
 
+// ---- the notice of other names
+
+// A script with a second name hears that the other name keeps the old text,
+// but not when that name is one of its own backups (left by a run that ended
+// before replacing the script).
+TEST_F(Folder, OtherNamesAreToldOnlyWhenTheyAreNotBackups) {
+    const struct {
+        const char* other;
+        bool told;
+    } cases[] = {
+        {"karte_lua_01_01_2026_00_00_00.bak", false},
+        {"karte_lua_01_01_2026_00_00_00_2.bak", false},
+        {"kopie.txt", true},
+        {"karte_lua_kopie.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.other);
+        Write(root_ / "karte.lua", kSingle);
+        fs::create_hard_link(root_ / "karte.lua", root_ / c.other);
+        const Result r = Umlaute({"fuer-velmo", "karte.lua"}, root_);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("harte Verknüpfung") != std::string::npos, c.told) << r.err;
+        EXPECT_EQ(Read(root_ / "karte.lua"), kPairs);
+        EXPECT_EQ(Read(root_ / c.other), kSingle);
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+}
+
 } // namespace
 } // namespace velmo

@@ -31,6 +31,12 @@ declare -A NEEDED=(
   [/usr/bin/time]=time
   [lintian]=lintian
   [pre-commit]=pre-commit
+  # Real USB-stick and Windows file systems for the companion's corner tests.
+  [mount.exfat-fuse]=exfat-fuse
+  [mkfs.exfat]=exfatprogs
+  [fusefat]=fusefat
+  [mkfs.vfat]=dosfstools
+  [ntfs-3g]=ntfs-3g
 )
 
 ensure_packages() {
