@@ -264,6 +264,31 @@ Leftover Win32Files::RemoveLeftover(const std::string& path) {
     return GetLastError() == ERROR_FILE_NOT_FOUND ? Leftover::None : Leftover::InUse;
 }
 
+namespace {
+
+// True when the file open as `file` already has `dacl`, entry for entry, with
+// the same protection from inheritance.
+bool SameDacl(HANDLE file, PACL dacl, bool isProtected) {
+    PACL own = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &own,
+                        nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    if (((control & SE_DACL_PROTECTED) != 0) != isProtected || !own || !dacl)
+        return false;
+    ACL_SIZE_INFORMATION ownSize{}, size{};
+    return GetAclInformation(own, &ownSize, sizeof ownSize, AclSizeInformation) &&
+           GetAclInformation(dacl, &size, sizeof size, AclSizeInformation) &&
+           ownSize.AclBytesInUse == size.AclBytesInUse &&
+           std::memcmp(own, dacl, size.AclBytesInUse) == 0;
+}
+
+} // namespace
+
 void Win32Files::KeepPermissions(const std::string& original, const std::string& copy) {
     // The attributes were given when the file was created, and its security
     // came from its folder, as for any new file there. A script with ACL
@@ -295,6 +320,9 @@ void Win32Files::KeepPermissions(const std::string& original, const std::string&
     }
     if (!isProtected && !ownEntries)
         return; // all it has comes from the folder, as for the new file
+    if (SameDacl(held->second.Get(), dacl, isProtected))
+        return; // nothing would change: a drive that keeps no ACLs of its own
+                // (Wine on FAT, where setting one fails) is no error
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
         (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
