@@ -4,6 +4,7 @@
 // names as long as a file name may be. The real program on real mounts the test
 // makes itself; what this machine cannot mount is skipped with the reason.
 #include "convert/Umlaute.h"
+#include "platform/PosixFiles.h"
 #include "tests/cli/ProgramRun.h"
 
 #include <gtest/gtest.h>
@@ -191,6 +192,44 @@ TEST_F(FileSystems, EveryScriptConvertedWithOneCompleteBackup) {
     }
     for (const std::string& why : skipped)
         std::cout << "[ SKIPPED  ] " << why << "\n";
+}
+
+// The file services' own steps on each: a new file moved to a name that is
+// taken fails and changes neither file (where there is neither a rename that
+// refuses to replace nor a link, the name is claimed first: a claim that finds
+// the name taken leaves nothing); moved to a free name it arrives whole; a
+// replace puts it in the place of the old file; the permissions of an
+// original are kept where they can be and nothing fails where they cannot.
+TEST_F(FileSystems, MovesAndPermissionsOfTheFileServices) {
+    int n = 0;
+    for (const Mount& how : kMounts) {
+        SCOPED_TRACE(how.name);
+        if (const std::string why = Make(how, ++n); !why.empty()) {
+            std::cout << "[ SKIPPED  ] " << how.name << ": " << why << "\n";
+            continue;
+        }
+        const std::string dir = (root_ / std::to_string(n)).string() + "/";
+        PosixFiles files;
+        Write(dir + "alt.lua", "alt");
+        files.WriteNewFile(dir + "neu.tmp", "neu", file_attr::Normal);
+        files.KeepPermissions(dir + "alt.lua", dir + "neu.tmp");
+        try {
+            files.MoveFile(dir + "neu.tmp", dir + "alt.lua", false);
+            ADD_FAILURE() << "moved onto a taken name";
+        } catch (const PlatformError& e) {
+            EXPECT_EQ(e.Code(), win_error::AlreadyExists) << e.Text();
+        }
+        EXPECT_EQ(Read(dir + "alt.lua"), "alt");
+        EXPECT_EQ(Read(dir + "neu.tmp"), "neu");
+        files.MoveFile(dir + "neu.tmp", dir + "frei.lua", false);
+        EXPECT_EQ(Read(dir + "frei.lua"), "neu");
+        EXPECT_FALSE(fs::exists(dir + "neu.tmp"));
+        files.WriteNewFile(dir + "ersatz.tmp", "ersatz", file_attr::Normal);
+        files.KeepPermissions(dir + "alt.lua", dir + "ersatz.tmp");
+        files.MoveFile(dir + "ersatz.tmp", dir + "alt.lua", true);
+        EXPECT_EQ(Read(dir + "alt.lua"), "ersatz");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    }
 }
 
 // A read-only mount: the script stays, and the message names the cause.
