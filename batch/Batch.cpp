@@ -420,8 +420,9 @@ class Engine {
                                  request_.backup, BackupBy::LinkOrCopy, stamp);
             tellLeftovers();
         }
-        if (stamp.links > 1)
-            out.Tell(Told::Kind::OtherNames, stamp.links - 1);
+        // Names of the file besides its own backups (a backup by link is one).
+        if (const std::size_t others = NamesBesidesBackups(files_, directories_, path, stamp))
+            out.Tell(Told::Kind::OtherNames, others);
         out.staged.emplace(std::move(staged), decision.converted,
                            static_cast<std::size_t>(decision.size));
     }

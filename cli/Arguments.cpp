@@ -202,6 +202,13 @@ Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
 symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
 „UMLAUTE“ werden mit einem Hinweis übersprungen.
 
+Auf ext4, tmpfs, NTFS (ntfs-3g), exFAT, FAT32 und Netzlaufwerken gilt das
+Gleiche: wo es keine harten Verknüpfungen gibt, ist die Sicherung eine Kopie;
+Eigentümer, Gruppe und Rechte werden nur gesetzt, wo sie abweichen. Ein
+Skript eines anderen Benutzers (oder einer Gruppe, der man nicht angehört)
+wird abgelehnt, statt still den Eigentümer zu wechseln; auf einem nur
+lesbaren Dateisystem sagt die Meldung das.
+
 Text, der schon UTF-8 ist (polnisch ą, tschechisch č, chinesisch 中 …),
 bleibt bei fuer-velmo, wie er ist; stehen Umlaute in Windows-1252 daneben,
 werden nur sie umgewandelt. Ein Hinweis nennt, wie viele Zeichen so

@@ -41,10 +41,13 @@ std::string_view CauseWords(ErrorCause cause) {
         return "kein Ordner";
     case ErrorCause::DiskFull:
         return "Datenträger voll";
+    case ErrorCause::ReadOnlyFileSystem:
+        return "Dateisystem nur lesbar";
     case ErrorCause::Unknown:
     case ErrorCause::IsALink:
     case ErrorCause::NotAFile:
     case ErrorCause::ChangedMeanwhile:
+    case ErrorCause::ForeignOwner:
         break;
     }
     return {};
@@ -56,7 +59,7 @@ std::string_view CauseWords(ErrorCause cause) {
 std::string ErrorLine(const PlatformError& error, const std::string& path) {
     const std::string& subject = error.Subject().empty() ? path : error.Subject();
     // Not the system's error: said in words on both systems.
-    if (error.Cause() == ErrorCause::ChangedMeanwhile)
+    if (error.Cause() == ErrorCause::ChangedMeanwhile || error.Cause() == ErrorCause::ForeignOwner)
         return subject + ": " + error.Text();
 #ifdef _WIN32
     // As the window reports errors: Windows' number and text.

@@ -45,25 +45,21 @@ std::size_t BatchThreads() {
 
 constexpr int kBrokenPipe = ConsoleReporter::kBrokenPipe;
 
-int Main(const std::vector<std::string>& arguments) {
-    const Arguments parsed = ParseArguments(arguments);
-    switch (parsed.action) {
-    case Arguments::Action::Help:
-        console::Write(console::Stream::Out, HelpText());
+// What --help and --version print: a failed write (a full disk, a closed
+// stdout) is an error told on stderr, never an exception out of main.
+int Print(const std::string& text) {
+    try {
+        console::Write(console::Stream::Out, text);
         return kDone;
-    case Arguments::Action::Version:
-        console::Write(console::Stream::Out,
-                       "velmo-umlaute " VELMO_VERSION_STRING "\n" VELMO_COPYRIGHT "\n"
-                       "Freie Software: Sie dürfen sie verwenden, ändern und weitergeben.\n"
-                       "Es gibt keine Garantie. Der Lizenztext liegt dem Programm bei.\n");
-        return kDone;
-    case Arguments::Action::Usage:
-        console::Write(console::Stream::Err, kProgram + parsed.error + "\n" + UsageHint() + "\n");
+    } catch (const PlatformError& error) {
+        console::Write(console::Stream::Err, kProgram + ErrorLine(error, "") + "\n");
         return kFailed;
-    case Arguments::Action::Run:
-        break;
+    } catch (const console::OutputClosed&) {
+        return kInterrupted + kBrokenPipe;
     }
-    const Options& options = parsed.options;
+}
+
+int Run(const Options& options) {
     ConsoleReporter reporter(options.quiet, options.check);
     try {
         if (options.paths.front() == "-") {
@@ -91,6 +87,34 @@ int Main(const std::vector<std::string>& arguments) {
     } catch (const console::OutputClosed&) {
         // The reader went away (`| head`): the end, as for any filter, told
         // as a shell tells a program SIGPIPE ended.
+        return kInterrupted + kBrokenPipe;
+    }
+}
+
+int Main(const std::vector<std::string>& arguments) {
+    try {
+        const Arguments parsed = ParseArguments(arguments);
+        switch (parsed.action) {
+        case Arguments::Action::Help:
+            return Print(HelpText());
+        case Arguments::Action::Version:
+            return Print("velmo-umlaute " VELMO_VERSION_STRING "\n" VELMO_COPYRIGHT "\n"
+                         "Freie Software: Sie dürfen sie verwenden, ändern und weitergeben.\n"
+                         "Es gibt keine Garantie. Der Lizenztext liegt dem Programm bei.\n");
+        case Arguments::Action::Usage:
+            console::Write(console::Stream::Err,
+                           kProgram + parsed.error + "\n" + UsageHint() + "\n");
+            return kFailed;
+        case Arguments::Action::Run:
+            break;
+        }
+        return Run(parsed.options);
+    } catch (const std::exception& error) {
+        // Nothing leaves main as an exception: what escaped the run (a report
+        // line that could not be written at its end) is told where it can be.
+        console::Write(console::Stream::Err, kProgram + std::string(error.what()) + "\n");
+        return kFailed;
+    } catch (const console::OutputClosed&) {
         return kInterrupted + kBrokenPipe;
     }
 }

@@ -34,6 +34,37 @@ bool FitsInFileName(char c) {
     }
 }
 
+// The longest file name most file systems take (ext4, NTFS, FAT's long names,
+// exFAT), in bytes of UTF-8, which never has fewer bytes than UTF-16 units.
+constexpr std::size_t kMostNameBytes = 255;
+// What a temporary file's name adds after its stem: ".<n>.velmo-tmp", n below
+// 100000.
+constexpr std::size_t kTemporarySuffixRoom = 16;
+
+// The start of the temporary files' names of `target`: "~" and the script's
+// name. Where that would make them longer than a file name may be, the
+// script's name is cut short at a character's start and a number reckoned
+// from the whole name follows, so that the temporary's name never limits the
+// script's, and two long names that begin alike still get temporaries of
+// their own.
+std::string TemporaryStem(const std::string& target) {
+    const std::size_t nameStart = FileNameStart(target);
+    const std::string name = target.substr(nameStart);
+    if (1 + name.size() + kTemporarySuffixRoom <= kMostNameBytes)
+        return target.substr(0, nameStart) + "~" + name;
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (const char c : name)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string mark = "-";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        mark += kHex[(hash >> shift) & 0xF];
+    std::size_t keep = kMostNameBytes - 1 - mark.size() - kTemporarySuffixRoom;
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep; // never half a character
+    return target.substr(0, nameStart) + "~" + name.substr(0, keep) + mark;
+}
+
 bool NameTaken(const PlatformError& error) {
     return error.Code() == win_error::FileExists || error.Code() == win_error::AlreadyExists;
 }
@@ -41,6 +72,8 @@ bool NameTaken(const PlatformError& error) {
 // Why a new file beside a script could not be made, where the number alone does
 // not say it.
 ErrorCause CauseOfNewFile(const PlatformError& error) {
+    if (error.Cause() != ErrorCause::Unknown)
+        return error.Cause(); // the platform knew it better
     switch (error.Code()) {
     case win_error::AccessDenied:
         return ErrorCause::FolderNotWritable;
@@ -130,6 +163,41 @@ void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts
     texts.Stamp = stamp;
 }
 
+std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& directories,
+                                const std::string& path, const FileStamp& stamp) {
+    if (stamp.links <= 1)
+        return 0;
+    // Counted now, with the backup this run has just linked among them.
+    std::size_t others = stamp.links - 1;
+    try {
+        if (const FileStamp now = files.StampOf(path); now.SameFile(stamp) && now.links >= 1)
+            others = now.links - 1;
+    } catch (const PlatformError&) {
+        return others;
+    }
+    const std::size_t nameStart = FileNameStart(path);
+    // Every backup's name begins as that of a backup made at no time at all.
+    const std::string backup = BackupName(path, {});
+    const std::string begins = backup.substr(nameStart, backup.size() - nameStart - 5);
+    try {
+        for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
+            if (others == 0)
+                break;
+            if (!name.starts_with(begins) || !name.ends_with(".bak"))
+                continue;
+            try {
+                if (files.StampOf(path.substr(0, nameStart) + name).SameFile(stamp))
+                    --others;
+            } catch (const PlatformError&) {
+                // gone meanwhile: not one of its names
+            }
+        }
+    } catch (const PlatformError&) {
+        return stamp.links - 1;
+    }
+    return std::min<std::size_t>(others, stamp.links - 1);
+}
+
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter) {
     const std::size_t nameStart = FileNameStart(scriptPath);
     std::string name = scriptPath.substr(nameStart) + "_" + now.date + "_" + now.time;
@@ -143,8 +211,7 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
 
 std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
                            std::uint32_t attributes, std::size_t* leftoversRemoved) {
-    const std::size_t nameStart = FileNameStart(target);
-    const std::string stem = target.substr(0, nameStart) + "~" + target.substr(nameStart);
+    const std::string stem = TemporaryStem(target);
     auto nameOf = [&stem](int n) { return stem + "." + std::to_string(n) + ".velmo-tmp"; };
     std::size_t removed = 0;
     int n = 1;
@@ -224,7 +291,7 @@ std::uint32_t ScriptAttributes(FileServices& files, const std::string& path, boo
 // replace it regardless: a read-only script is refused before it is touched.
 void RefuseReadOnly(FileServices& files, const std::string& path, std::uint32_t attributes) {
     if (attributes & file_attr::ReadOnly)
-        throw files.Error(win_error::AccessDenied, path);
+        throw files.NotWritable(path);
 }
 
 // Makes the staged script's backup; on failure none is left.

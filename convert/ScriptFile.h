@@ -118,11 +118,20 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
 // `counter` > 1 goes before ".bak" as "_<counter>" to avoid an existing backup.
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter = 1);
 
+// How many names the script's file has beyond `path` that are not its own
+// backups (hard links a backup by link made, this run's or an earlier one's
+// that ended before replacing the script): the other names that keep its old
+// text when it is replaced. 0 where `stamp` counts one name. Never throws:
+// where its folder cannot be listed, every other name counts.
+std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& directories,
+                                const std::string& path, const FileStamp& stamp);
+
 // The directory part of a path, without its last separator ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
 
 // Writes the bytes to a new file in the same directory as `target`, named
-// "~<name>.<n>.velmo-tmp" with the first free n, and returns its name. The file
+// "~<name>.<n>.velmo-tmp" with the first free n (a long name cut short to
+// leave room, with a number reckoned from it), and returns its name. The file
 // is not yet durable. Temporary files of `target` that runs which ended without
 // cleaning up have left are removed on the way (those of running programs
 // stay); `leftoversRemoved`, where given, counts them.

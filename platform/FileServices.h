@@ -34,7 +34,9 @@ inline constexpr std::uint32_t MoreData = 234;
 // the folder is not writable, a name too long there is that file's name.
 // A script found, when it is opened, to be a link or no regular file is
 // skipped as the folder walk skips it; one written by another program while it
-// was converted keeps what that program wrote.
+// was converted keeps what that program wrote. A script whose owner or group a
+// new file could not keep is left as it is; so is one on a file system
+// mounted read-only.
 enum class ErrorCause {
     Unknown,
     FolderNotWritable,
@@ -43,7 +45,9 @@ enum class ErrorCause {
     DiskFull,
     IsALink,
     NotAFile,
-    ChangedMeanwhile
+    ChangedMeanwhile,
+    ForeignOwner,
+    ReadOnlyFileSystem
 };
 
 // A failed platform operation: the Windows error number, the system's text for
@@ -79,6 +83,18 @@ inline PlatformError ChangedMeanwhile(const std::string& subject) {
                          "wurde während des Umwandelns von einem anderen Programm geändert und "
                          "bleibt, wie es ist",
                          subject, ErrorCause::ChangedMeanwhile);
+}
+
+// The error of a script that belongs to another user or to a group the running
+// user is not in: its new text would be a file of the running user's, so it is
+// not converted.
+inline PlatformError ForeignOwner(const std::string& subject) {
+    return PlatformError(
+        win_error::AccessDenied,
+        "gehört einem anderen Benutzer oder einer Gruppe, der Sie nicht angehören; "
+        "umgewandelt bekäme es einen anderen Eigentümer und bleibt daher, wie es "
+        "ist",
+        subject, ErrorCause::ForeignOwner);
 }
 
 // File attribute bits as Windows defines them.
@@ -183,9 +199,17 @@ class FileServices {
         WriteNewFileFrom(path, SourceOf(bytes), attributes);
     }
     // Gives a file just written the owner, permissions and extended attributes
-    // (ACL entries included) of `original`, as far as the user running the
-    // program may; it never gains a permission `original` does not grant.
+    // (ACL entries included) of `original`; it never gains a permission
+    // `original` does not grant. Each is set only where it differs, so that a
+    // file system that keeps none of them (FAT) is no error while nothing
+    // would change. An owner or group the running user may not give fails
+    // with ErrorCause::ForeignOwner.
     virtual void KeepPermissions(const std::string& original, const std::string& copy) = 0;
+    // The error for a script that may not be written: read-only, not writable
+    // for this user, or on a file system mounted read-only.
+    virtual PlatformError NotWritable(const std::string& path) {
+        return Error(win_error::AccessDenied, path);
+    }
     // Removes the temporary file at `path` if it is a leftover: a regular file
     // no running program holds open as its own temporary. Never throws: what
     // cannot be removed counts as in use.
@@ -195,8 +219,9 @@ class FileServices {
     // A second name for an existing file (a hard link): the same bytes at no
     // cost. Fails where the file system has no links, or when the name exists.
     virtual void LinkFile(const std::string& existing, const std::string& newName) = 0;
-    // Renames a file. Without replaceExisting it fails when the target exists;
-    // with it, the target is replaced in one step.
+    // Renames a file. Without replaceExisting it fails when the target exists
+    // (also where the file system can neither rename without replacing nor
+    // link); with it, the target is replaced in one step.
     virtual void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) = 0;
     virtual void DeleteFile(const std::string& path) = 0;
     // Makes the names created, renamed or removed in these directories durable.

@@ -62,7 +62,39 @@ int Interruption() {
 
 void Stopped() {}
 
+namespace {
+
+// A program started with a standard descriptor closed (`2>&-`, a job or hook
+// started so) would hand that number to the first file it opens, and every
+// notice meant for stderr would land in that file: a script's temporary file,
+// the filter's spool. Each closed one gets /dev/null, opened against its
+// direction (standard input for writing, the others for reading) so that using
+// it still fails as using a closed one does: a --help into a closed stdout is
+// an error, not a silent success.
+void OccupyClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened == fd)
+            continue;
+        // No /dev/null (a bare chroot): nothing can be known safe, so nothing
+        // is risked.
+        if (opened >= 0)
+            ::close(opened);
+        static constexpr char kLine[] = "velmo-umlaute: /dev/null fehlt, eine Standardausgabe "
+                                        "ist geschlossen\n";
+        if (fd != STDERR_FILENO) {
+            [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+        }
+        std::_Exit(2);
+    }
+}
+
+} // namespace
+
 std::vector<std::string> Start(int argc, char** argv) {
+    OccupyClosedStandardDescriptors();
     std::setlocale(LC_ALL, "");
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
@@ -76,7 +108,7 @@ void Write(Stream stream, std::string_view utf8) {
         WriteAll(Descriptor(stream), utf8, "(Ausgabe)");
     } catch (const PlatformError&) {
         if (stream == Stream::Out)
-            throw; // a failed write on stdout ends the run; stderr is best effort
+            throw; // a failed write on stdout is the caller's to tell; stderr is best effort
     } catch (const OutputClosed&) {
         if (stream == Stream::Out)
             throw; // so does a closed pipe, quietly

@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -448,28 +449,45 @@ void PosixFiles::KeepPermissions(const std::string& original, const std::string&
     }
     Descriptor source(
         ::open(original.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    struct stat info {};
+    struct stat info {
+    }, made{};
     if (!source || ::fstat(source.Get(), &info) != 0)
         throw LastError(original);
-    // The owner and group as far as this user may give them: root keeps both,
-    // others keep at least a group they belong to. A set-id bit stays only with
-    // the owner or group it was set for.
-    mode_t mode = info.st_mode & 07777;
-    if (::fchown(target, info.st_uid, info.st_gid) != 0) {
-        if (errno != EPERM)
+    if (::fstat(target, &made) != 0)
+        throw LastError(copy);
+    // Only what differs is set: FAT (fusefat, vfat) implements no chown or
+    // chmod at all, exFAT and NTFS-3G show every file with the mount's owner
+    // and mode, and there the new file already has what the original has.
+    // An owner or group that cannot be given (another user's file, a group
+    // this user is not in) would change silently: refused instead, before the
+    // script is touched.
+    if (made.st_uid != info.st_uid || made.st_gid != info.st_gid) {
+        const uid_t owner = made.st_uid != info.st_uid ? info.st_uid : static_cast<uid_t>(-1);
+        const gid_t group = made.st_gid != info.st_gid ? info.st_gid : static_cast<gid_t>(-1);
+        if (::fchown(target, owner, group) != 0) {
+            if (errno == EPERM)
+                throw ForeignOwner(original);
             throw LastError(copy);
-        mode &= ~S_ISUID;
-        if (::fchown(target, static_cast<uid_t>(-1), info.st_gid) != 0) {
-            if (errno != EPERM)
-                throw LastError(copy);
-            mode &= ~S_ISGID;
         }
+        if (::fstat(target, &made) != 0) // a change of owner clears the set-id bits
+            throw LastError(copy);
     }
     KeepExtendedAttributes(source.Get(), target, original, copy);
-    // The mode last: a change of owner clears the set-id bits, and with ACL
-    // entries the group bits are the ACL's mask, now the original's again.
-    if (::fchmod(target, mode) != 0)
+    // The mode last: with ACL entries the group bits are the ACL's mask, now
+    // the original's again.
+    const mode_t mode = info.st_mode & 07777;
+    if ((made.st_mode & 07777) != mode && ::fchmod(target, mode) != 0)
         throw LastError(copy);
+}
+
+PlatformError PosixFiles::NotWritable(const std::string& path) {
+    // A read-only mount says so, not "permission denied", which would send the
+    // user to the file's permissions.
+    struct statvfs volume {};
+    if (::statvfs(path.c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+        return PlatformError(WindowsCode(EROFS), std::strerror(EROFS), path,
+                             ErrorCause::ReadOnlyFileSystem);
+    return Error(win_error::AccessDenied, path);
 }
 
 Leftover PosixFiles::RemoveLeftover(const std::string& path) {
@@ -547,10 +565,16 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
             throw LastError(from);
         // A file system that cannot rename without replacing: a second name,
         // which fails when the target exists, then the first name removed.
-        if (::link(from.c_str(), to.c_str()) != 0)
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            if (::unlink(from.c_str()) != 0)
+                throw LastError(from);
+        } else if (errno == EPERM || errno == ENOTSUP || errno == EMLINK || errno == ENOSYS) {
+            // No links either (FAT, exFAT, SMB): the name is claimed by an
+            // empty file of ours, made only where nothing is, then replaced.
+            ReplaceClaimedName(from, to);
+        } else {
             throw LastError(from);
-        if (::unlink(from.c_str()) != 0)
-            throw LastError(from);
+        }
     }
     if (!ours)
         return;
@@ -558,6 +582,26 @@ void PosixFiles::MoveFile(const std::string& from, const std::string& to, bool r
     if (!arrived())
         throw PlatformError(WindowsCode(EEXIST),
                             "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
+}
+
+void PosixFiles::ReplaceClaimedName(const std::string& from, const std::string& to) {
+    Descriptor claim(
+        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat claimed {};
+    if (!claim || ::fstat(claim.Get(), &claimed) != 0)
+        throw LastError(to); // EEXIST among them: the name is taken
+    // Replaced only while the name still leads to the empty claim: what
+    // another program put there meanwhile stays.
+    int error = EEXIST;
+    struct stat named {};
+    if (::lstat(to.c_str(), &named) == 0 && SameInode(named, claimed) && named.st_size == 0) {
+        if (::rename(from.c_str(), to.c_str()) == 0)
+            return;
+        error = errno;
+        if (::lstat(to.c_str(), &named) == 0 && SameInode(named, claimed))
+            ::unlink(to.c_str());
+    }
+    throw PlatformError(WindowsCode(error), std::strerror(error), to);
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {

@@ -39,6 +39,7 @@ class PosixFiles final : public FileServices, public DirectoryServices {
     void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
                           std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
+    PlatformError NotWritable(const std::string& path) override;
     Leftover RemoveLeftover(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;
     void LinkFile(const std::string& existing, const std::string& newName) override;
@@ -54,6 +55,9 @@ class PosixFiles final : public FileServices, public DirectoryServices {
     char Separator() const override { return '/'; }
 
   private:
+    // Moves `from` to `to` where neither a rename without replacing nor a
+    // link exists: `to` is claimed by a new empty file, then replaced.
+    void ReplaceClaimedName(const std::string& from, const std::string& to);
     // A file created by WriteNewFile, open and locked until moved or deleted,
     // and which file it is.
     struct HeldFile {

@@ -6,9 +6,12 @@
 
 #include <aclapi.h>
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
+#include <vector>
 
 namespace velmo {
 namespace {
@@ -155,7 +158,8 @@ void Win32Files::WriteNewFileFrom(const std::string& path, const ByteSource& byt
         FILE_ATTRIBUTE_NORMAL;
     // Held without delete sharing while it lives: nobody can remove or rename
     // it, and another instance's sweep for leftovers sees it in use.
-    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+    // DELETE: it is renamed into place through this handle (see MoveFile).
+    AutoFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC | DELETE,
                               FILE_SHARE_READ, nullptr, CREATE_NEW, createAttributes, nullptr));
     if (!file)
         throw LastError(path);
@@ -188,13 +192,63 @@ HANDLE Win32Files::HeldHandle(const std::string& path) {
     return held == held_.end() ? nullptr : held->second.Get();
 }
 
+namespace {
+
+// Renames the file open as `file` to `to` through that handle: the file that is
+// renamed is the one written, not whatever another program could have put at
+// its old name in between. False where the file system does not take a rename
+// by handle (some network shares); then the caller renames by name.
+bool RenameHeld(HANDLE file, const std::string& from, const std::string& to, bool replaceExisting) {
+    const std::wstring target = FilePath(to);
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes +
+                                      sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, target.c_str(), nameBytes + sizeof(wchar_t));
+    if (SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+        // What MOVEFILE_WRITE_THROUGH does for a rename by name: the file's
+        // metadata, its new name among it, is on the disk before this returns.
+        if (!FlushFileBuffers(file))
+            throw LastError(to);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+        error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)
+        return false;
+    throw MakeError(error, from);
+}
+
+} // namespace
+
 void Win32Files::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
-    // A file of ours is let go just before the rename (which needs it not held
-    // without delete sharing) and checked at its new name afterwards.
+    // A file of ours is renamed through its handle while it is still held, so
+    // that no other program can take its name between its closing and its
+    // rename; where that cannot be, it is let go just before a rename by name
+    // (which needs it not held without delete sharing). Either way it is
+    // checked at its new name afterwards.
     std::optional<FileStamp> ours;
-    if (const std::lock_guard lock(heldLock_); held_.count(from)) {
-        ours = StampOfHandle(held_.at(from).Get(), from);
-        held_.erase(from);
+    AutoFile file;
+    {
+        const std::lock_guard lock(heldLock_);
+        if (const auto held = held_.find(from); held != held_.end()) {
+            file = std::move(held->second);
+            held_.erase(held);
+        }
+    }
+    if (file) {
+        ours = StampOfHandle(file.Get(), from);
+        if (RenameHeld(file.Get(), from, to, replaceExisting)) {
+            if (!StampOf(to).SameFile(*ours))
+                throw PlatformError(ERROR_ALREADY_EXISTS,
+                                    "wurde beim Ersetzen von einem anderen Programm vertauscht",
+                                    to);
+            return;
+        }
+        file.Reset();
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags))
@@ -225,6 +279,31 @@ Leftover Win32Files::RemoveLeftover(const std::string& path) {
         return Leftover::Removed;
     return GetLastError() == ERROR_FILE_NOT_FOUND ? Leftover::None : Leftover::InUse;
 }
+
+namespace {
+
+// True when the file open as `file` already has `dacl`, entry for entry, with
+// the same protection from inheritance.
+bool SameDacl(HANDLE file, PACL dacl, bool isProtected) {
+    PACL own = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &own,
+                        nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    if (((control & SE_DACL_PROTECTED) != 0) != isProtected || !own || !dacl)
+        return false;
+    ACL_SIZE_INFORMATION ownSize{}, size{};
+    return GetAclInformation(own, &ownSize, sizeof ownSize, AclSizeInformation) &&
+           GetAclInformation(dacl, &size, sizeof size, AclSizeInformation) &&
+           ownSize.AclBytesInUse == size.AclBytesInUse &&
+           std::memcmp(own, dacl, size.AclBytesInUse) == 0;
+}
+
+} // namespace
 
 void Win32Files::KeepPermissions(const std::string& original, const std::string& copy) {
     // The attributes were given when the file was created, and its security
@@ -257,6 +336,9 @@ void Win32Files::KeepPermissions(const std::string& original, const std::string&
     }
     if (!isProtected && !ownEntries)
         return; // all it has comes from the folder, as for the new file
+    if (SameDacl(held->second.Get(), dacl, isProtected))
+        return; // nothing would change: a drive that keeps no ACLs of its own
+                // (Wine on FAT, where setting one fails) is no error
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
         (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);

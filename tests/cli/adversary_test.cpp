@@ -283,16 +283,16 @@ TEST_F(AsRoot, TheReplacedScriptKeepsItsPermissionsAndNeverGainsOne) {
     EXPECT_EQ(getxattr(script.c_str(), "user.velmo.karte", value, sizeof value), 5);
     EXPECT_STREQ(value, "insel");
 
-    // Writable for all and set-user-ID for root: converted by nobody, it
-    // belongs to nobody, so the bit goes.
+    // Writable for all and set-user-ID for root: converted by nobody, it would
+    // belong to nobody, so it is refused and keeps owner, bit and bytes.
     const fs::path setuid = root_ / "setuid.lua";
     Write(setuid, kSingle);
     chmod(setuid.c_str(), 04666);
     const Result asNobody = Spawn(AsNobody({"fuer-velmo", "setuid.lua"}), root_);
-    EXPECT_EQ(asNobody.status, 0) << asNobody.err;
-    EXPECT_EQ(Read(setuid), kPairs);
-    EXPECT_EQ(StatOf(setuid).st_uid, kNobody);
-    EXPECT_EQ(StatOf(setuid).st_mode & 07777, 0666u);
+    EXPECT_EQ(asNobody.status, 2) << asNobody.err;
+    EXPECT_EQ(Read(setuid), kSingle);
+    EXPECT_EQ(StatOf(setuid).st_uid, 0u);
+    EXPECT_EQ(StatOf(setuid).st_mode & 07777, 04666u);
 }
 
 // The temporary-file race: while root converts scripts in a folder another

@@ -41,6 +41,12 @@ declare -A TEST_NEEDED=(
   [/usr/bin/time]=time
   [lintian]=lintian
   [pre-commit]=pre-commit
+  # Real USB-stick and Windows file systems for the companion's corner tests.
+  [mount.exfat-fuse]=exfat-fuse
+  [mkfs.exfat]=exfatprogs
+  [fusefat]=fusefat
+  [mkfs.vfat]=dosfstools
+  [ntfs-3g]=ntfs-3g
 )
 
 # Runs a command as root: directly when we are root, else through sudo (which
