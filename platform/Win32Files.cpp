@@ -336,7 +336,7 @@ void Win32Files::KeepPermissions(const std::string& original, const std::string&
     }
     if (!isProtected && !ownEntries)
         return; // all it has comes from the folder, as for the new file
-    if (SameDacl(held->second.Get(), dacl, isProtected))
+    if (SameDacl(held, dacl, isProtected))
         return; // nothing would change: a drive that keeps no ACLs of its own
                 // (Wine on FAT, where setting one fails) is no error
     const SECURITY_INFORMATION what =

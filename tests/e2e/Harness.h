@@ -353,6 +353,9 @@ class Launcher {
     HWND main_ = nullptr;
 };
 
+// A window's text, asked for with a timeout, so a hung window cannot hang the test.
+std::wstring TextOf(HWND window);
+
 // Waits until `condition` holds, polling every 25 ms; false when `limit` passed.
 template <class Condition> bool WaitUntil(Condition condition, Duration limit = kDefaultWait) {
     const auto end = std::chrono::steady_clock::now() + limit;

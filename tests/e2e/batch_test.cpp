@@ -83,28 +83,16 @@ std::vector<std::wstring> FilesEndingIn(const std::wstring& root, const std::wst
 
 // ---- windows of the launcher beyond the harness's
 
-std::wstring TextOfWindow(HWND window) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
-        return {};
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 2000, &got);
-    text.resize(got);
-    return text;
-}
-
 BOOL CALLBACK CollectText(HWND child, LPARAM into) {
     std::wstring& all = *reinterpret_cast<std::wstring*>(into);
-    all += TextOfWindow(child) + L"\n";
+    all += TextOf(child) + L"\n";
     return TRUE;
 }
 
 // The title and every text in a box (a task dialog keeps its parts in several
 // controls), one a line.
 std::wstring AllTextOf(HWND box) {
-    std::wstring all = TextOfWindow(box) + L"\n";
+    std::wstring all = TextOf(box) + L"\n";
     EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&all));
     return all;
 }
@@ -137,7 +125,7 @@ HWND VisibleWindowOf(const Launcher& launcher, const wchar_t* className) {
 
 // How many scripts the progress window says are done ("<n> von <total> Skripten").
 int DoneOf(HWND progress) {
-    return _wtoi(TextOfWindow(GetDlgItem(progress, 102)).c_str());
+    return _wtoi(TextOf(GetDlgItem(progress, 102)).c_str());
 }
 
 HWND WaitForProgressWindow(const Launcher& launcher, Duration limit = kDefaultWait) {
