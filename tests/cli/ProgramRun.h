@@ -30,6 +30,19 @@ inline const std::string kSingle = "-- Gr\xFC\xDF"
                                    "e\r\nprint(\"\xC4rger \xF6\xE4\xDC\xD6\")\r\n";
 inline const std::string kPairs = UmlauteToTwoCharacterForm(kSingle);
 
+// The user id of `nobody`, as whom the tests act as another user.
+constexpr uid_t kNobody = 65534;
+
+// The names of the temporary files below `dir`, sorted.
+inline std::vector<std::string> Temporaries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (entry.path().filename().string().find("velmo-tmp") != std::string::npos)
+            names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 inline std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;

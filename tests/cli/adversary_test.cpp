@@ -30,17 +30,6 @@ namespace {
 using namespace test;
 namespace fs = std::filesystem;
 
-constexpr uid_t kNobody = 65534;
-
-std::vector<std::string> Temporaries(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.path().filename().string().find("velmo-tmp") != std::string::npos)
-            names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))

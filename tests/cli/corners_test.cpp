@@ -21,16 +21,6 @@ namespace {
 using namespace test;
 namespace fs = std::filesystem;
 
-constexpr uid_t kNobody = 65534;
-
-std::vector<std::string> Temporaries(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().find("velmo-tmp") != std::string::npos)
-            names.push_back(entry.path().filename());
-    return names;
-}
-
 bool Has(const std::string& program) {
     return Shell("command -v " + program + " >/dev/null", "/").status == 0;
 }
