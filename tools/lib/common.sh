@@ -41,11 +41,12 @@ declare -A TEST_NEEDED=(
   [/usr/bin/time]=time
   [lintian]=lintian
   [pre-commit]=pre-commit
-  # Real USB-stick and Windows file systems for the companion's corner tests.
-  [mount.exfat-fuse]=exfat-fuse
-  [mkfs.exfat]=exfatprogs
+  # Real USB-stick and Windows file systems for the companion's corner tests
+  # (the mkfs and mount helpers by path: /sbin is not on a normal user's PATH).
+  [/sbin/mount.exfat-fuse]=exfat-fuse
+  [/usr/sbin/mkfs.exfat]=exfatprogs
   [fusefat]=fusefat
-  [mkfs.vfat]=dosfstools
+  [/sbin/mkfs.vfat]=dosfstools
   [ntfs-3g]=ntfs-3g
 )
 
