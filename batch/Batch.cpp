@@ -375,12 +375,20 @@ class Engine {
         }
     }
 
-    // A script that would change but holds the guard word.
-    void HeldBackByGuardWord(Outcome& out) {
+    // Tells a script the verdict stops here (a refused kind, or one that would
+    // change but holds the guard word): true then, false where it goes on.
+    bool HeldBack(ScriptAction action, ScriptKind kind, Outcome& out) {
+        if (action == ScriptAction::Refuse) {
+            out.Skipped(Skip{SkipReason::RefusedKind, kind, {}});
+            return true;
+        }
+        if (action != ScriptAction::LeaveForGuardWord)
+            return false;
         if (request_.guardWord == GuardWord::AskOnce)
             out.guarded = true;
         else
             out.Skipped(SkipReason::GuardWord);
+        return true;
     }
 
     void Convert(const std::string& path, const ScriptContent& text, const FileStamp& stamp,
@@ -401,14 +409,8 @@ class Engine {
         const ContentDecision decision =
             onePass ? std::move(*onePass) : DecideContent(files_, text, request_.direction);
         const ScriptAction action = decision.Action(evenWithGuardWord);
-        if (action == ScriptAction::Refuse) {
-            out.Skipped(Skip{SkipReason::RefusedKind, decision.kind, {}});
+        if (HeldBack(action, decision.kind, out))
             return;
-        }
-        if (action == ScriptAction::LeaveForGuardWord) {
-            HeldBackByGuardWord(out);
-            return;
-        }
         if (!decision.keptSentence.empty() && KeptIsTold(decision.converted))
             out.Kept(decision.keptSentence);
         if (action == ScriptAction::LeaveUnchanged) {
@@ -449,14 +451,8 @@ class Engine {
             keptSentence = std::move(decision.keptSentence);
         }
         const ScriptAction action = verdict.Action(evenWithGuardWord);
-        if (action == ScriptAction::Refuse) {
-            out.Skipped(Skip{SkipReason::RefusedKind, verdict.kind, {}});
+        if (HeldBack(action, verdict.kind, out))
             return;
-        }
-        if (action == ScriptAction::LeaveForGuardWord) {
-            HeldBackByGuardWord(out);
-            return;
-        }
         if (counts && !keptSentence.empty() && KeptIsTold(verdict.converted))
             out.Kept(std::move(keptSentence));
         if (action == ScriptAction::LeaveUnchanged)

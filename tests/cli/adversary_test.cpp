@@ -160,15 +160,13 @@ TEST_F(Folder, TwoRunsAtOnceOnOneTree) {
 
 // ---- full and read-only disks (a small tmpfs, mounted where root may)
 
-class SmallDisk : public Folder {
+// A file system of the test's own at root_/disk, unmounted again at the end.
+class MountedDisk : public Folder {
   protected:
     void SetUp() override {
         Folder::SetUp();
         disk_ = root_ / "disk";
         fs::create_directories(disk_);
-        if (geteuid() != 0 || mount("velmo", disk_.c_str(), "tmpfs", 0, "size=64k") != 0)
-            GTEST_SKIP() << "needs root and a tmpfs mount";
-        mounted_ = true;
     }
     void TearDown() override {
         if (mounted_)
@@ -177,6 +175,16 @@ class SmallDisk : public Folder {
     }
     fs::path disk_;
     bool mounted_ = false;
+};
+
+class SmallDisk : public MountedDisk {
+  protected:
+    void SetUp() override {
+        MountedDisk::SetUp();
+        if (geteuid() != 0 || mount("velmo", disk_.c_str(), "tmpfs", 0, "size=64k") != 0)
+            GTEST_SKIP() << "needs root and a tmpfs mount";
+        mounted_ = true;
+    }
 };
 
 TEST_F(SmallDisk, FullDiskAndReadOnlyDiskLeaveNothingBehind) {
@@ -426,12 +434,10 @@ TEST_F(Folder, AFifoOrLinkSwappedInAfterTheWalkIsSkipped) {
 // On a small ext4 file system of its own, loop-mounted: with a journal, ext4
 // gives a new file the lowest free inode number of its group, so the reuse
 // comes at once (the root file system may hold freed numbers back a while).
-class Ext4Disk : public Folder {
+class Ext4Disk : public MountedDisk {
   protected:
     void SetUp() override {
-        Folder::SetUp();
-        disk_ = root_ / "disk";
-        fs::create_directories(disk_);
+        MountedDisk::SetUp();
         const std::string image = (root_ / "disk.img").string();
         if (geteuid() != 0 || Spawn({"truncate", "-s", "32M", image}, "/").status != 0 ||
             Spawn({"mkfs.ext4", "-q", "-F", "-N", "8192", image}, "/").status != 0 ||
@@ -439,13 +445,6 @@ class Ext4Disk : public Folder {
             GTEST_SKIP() << "needs root and a loop-mounted ext4 file system";
         mounted_ = true;
     }
-    void TearDown() override {
-        if (mounted_)
-            umount2(disk_.c_str(), MNT_DETACH);
-        Folder::TearDown();
-    }
-    fs::path disk_;
-    bool mounted_ = false;
 };
 
 TEST_F(Ext4Disk, AnotherProgramsSaveWithAFreedNumberIsAScriptOfItsOwn) {
