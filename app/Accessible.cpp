@@ -152,7 +152,16 @@ class AccessibleView final : public IAccessible {
         return NothingToSay(child, value);
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* description) override {
-        return NothingToSay(child, description);
+        if (!description)
+            return E_POINTER;
+        *description = nullptr;
+        const Target target = Resolve(child);
+        if (target.error != S_OK)
+            return target.error;
+        const std::string said = IsPushButton(target) && window_->description
+                                     ? window_->description(*target.control)
+                                     : std::string();
+        return said.empty() ? S_FALSE : SetText(description, Widen(said));
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override {
         return NothingToSay(child, help);

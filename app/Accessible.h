@@ -10,8 +10,10 @@
 #include "platform/WinApi.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace velmo {
 
@@ -23,6 +25,9 @@ struct AccessibleWindow {
     std::array<HWND, kControlCount> children{}; // by control; null for none
     std::array<bool, kControlCount> shown{};
     int dpi = 96;
+    // What a drawn push button does beyond its name (a game mode: its
+    // debugger library), as its tooltip says it at this moment; empty for none.
+    std::function<std::string(ControlId)> description;
 };
 
 // Posted to the window when a screen reader presses a drawn picture: wParam is

@@ -1,5 +1,7 @@
 #include "app/BatchSummary.h"
 
+#include "app/Numbers.h"
+
 #include <new>
 #include <utility>
 
@@ -7,17 +9,18 @@ namespace velmo {
 namespace {
 
 // "1 Skript" or "<n> Skripte"; `dative` gives "<n> Skripten".
-std::string Scripts(std::size_t n, bool dative = false) {
-    return std::to_string(n) + (n == 1 ? " Skript" : dative ? " Skripten" : " Skripte");
+std::string Scripts(std::size_t n, std::string_view thousands, bool dative = false) {
+    return GroupedCount(n, thousands) + (n == 1 ? " Skript" : dative ? " Skripten" : " Skripte");
 }
 
 // A list of paths, one a line, at most kNamesShown of them, then how many more.
-std::string FirstNames(const std::vector<std::string>& paths, const std::string& indent) {
+std::string FirstNames(const std::vector<std::string>& paths, const std::string& indent,
+                       std::string_view thousands) {
     std::string text;
     for (std::size_t i = 0; i < paths.size() && i < kNamesShown; ++i)
         text += indent + paths[i] + "\n";
     if (paths.size() > kNamesShown)
-        text += indent + "\xE2\x80\xA6 und " + std::to_string(paths.size() - kNamesShown) +
+        text += indent + "\xE2\x80\xA6 und " + GroupedCount(paths.size() - kNamesShown, thousands) +
                 " weitere\n";
     return text;
 }
@@ -97,7 +100,8 @@ std::string FailureText(const PlatformError& error) {
     return "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
 }
 
-SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped) {
+SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
+                      std::string_view thousands) {
     SummaryText summary;
     const std::size_t failed = record.failedCount, skipped = record.skippedCount;
     summary.error = failed > 0;
@@ -108,13 +112,14 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
                                     : "Fertig";
 
     std::string& counts = summary.counts;
-    counts += Scripts(record.converted) + " umgewandelt\n";
-    counts += std::to_string(record.unchanged) + " unver\xC3\xA4ndert (nichts umzuwandeln)\n";
+    counts += Scripts(record.converted, thousands) + " umgewandelt\n";
+    counts +=
+        GroupedCount(record.unchanged, thousands) + " unver\xC3\xA4ndert (nichts umzuwandeln)\n";
     if (skipped > 0)
-        counts += std::to_string(skipped) + " \xC3\xBC"
-                                            "bersprungen\n";
+        counts += GroupedCount(skipped, thousands) + " \xC3\xBC"
+                                                     "bersprungen\n";
     if (failed > 0)
-        counts += std::to_string(failed) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
+        counts += GroupedCount(failed, thousands) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
     if (stopped)
         counts += "Die \xC3\xBC"
                   "brigen Skripte sind, wie sie waren.\n";
@@ -122,8 +127,8 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
         std::vector<std::string> names;
         for (const NamedScript& script : record.keptAsUtf8)
             names.push_back(script.path);
-        counts += "\nIn " + Scripts(names.size(), true) + " blieben Zeichen in UTF-8 stehen:\n" +
-                  FirstNames(names, "   ");
+        counts += "\nIn " + Scripts(names.size(), thousands, true) +
+                  " blieben Zeichen in UTF-8 stehen:\n" + FirstNames(names, "   ", thousands);
     }
     while (!counts.empty() && counts.back() == '\n')
         counts.pop_back();
@@ -147,10 +152,10 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
     return summary;
 }
 
-std::string GuardQuestion(const std::vector<std::string>& scripts) {
+std::string GuardQuestion(const std::vector<std::string>& scripts, std::string_view thousands) {
     const bool one = scripts.size() == 1;
-    return Scripts(scripts.size()) + (one ? " enth\xC3\xA4lt" : " enthalten") +
-           " das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C:\n" + FirstNames(scripts, "   ") +
+    return Scripts(scripts.size(), thousands) + (one ? " enth\xC3\xA4lt" : " enthalten") +
+           " das Wort \xE2\x80\x9EUMLAUTE\xE2\x80\x9C:\n" + FirstNames(scripts, "   ", thousands) +
            "\nWenn die Funktion Umlaute gebraucht wird,\ngibt das nur \xC3\x84rger.\n\n"
            "M\xC3\xB6"
            "chtest Du " +

@@ -4,10 +4,12 @@
 // the Win32 progress window only shows them.
 #pragma once
 
+#include "app/Numbers.h"
 #include "batch/Batch.h"
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo {
@@ -56,7 +58,9 @@ struct SummaryText {
 };
 
 // `found`: how many scripts the walk found; `stopped`: "Abbrechen" ended it.
-SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped);
+// Counts are written with `thousands` between groups of three digits.
+SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
+                      std::string_view thousands = kGermanThousands);
 
 // Why a script was left as it is, in the summary's words.
 std::string SkipReasonText(const batch::Skip& why);
@@ -65,7 +69,8 @@ std::string FailureText(const PlatformError& error);
 
 // The question before the scripts holding the guard word are converted: how
 // many and which (the first few names), asked once for the whole batch.
-std::string GuardQuestion(const std::vector<std::string>& scripts);
+std::string GuardQuestion(const std::vector<std::string>& scripts,
+                          std::string_view thousands = kGermanThousands);
 
 // How many names a list in a box shows before it says how many more there are.
 inline constexpr std::size_t kNamesShown = 8;

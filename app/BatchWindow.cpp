@@ -2,6 +2,7 @@
 
 #include "app/BatchSummary.h"
 #include "app/Controls.h"
+#include "app/Numbers.h"
 #include "batch/Batch.h"
 #include "platform/DynamicCalls.h"
 #include "platform/Handle.h"
@@ -280,7 +281,9 @@ class ProgressWindow {
         SendMessageW(bar_, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
         SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(done), 0);
         if (!stop_.load()) {
-            const std::string count = std::to_string(done) + " von " + std::to_string(total) +
+            const std::string thousands = UserThousandsSeparator();
+            const std::string count = GroupedCount(done, thousands) + " von " +
+                                      GroupedCount(total, thousands) +
                                       (total == 1 ? " Skript" : " Skripten");
             SetWindowTextW(count_, Widen(count).c_str());
             taskbar_.Show(window_.Get(), done, total);
@@ -292,9 +295,9 @@ class ProgressWindow {
         if (stop_.load())
             return 0;
         ShowNow();
-        const int answer =
-            MessageBoxW(window_.Get(), Widen(GuardQuestion(scripts)).c_str(), L"Achtung",
-                        MB_YESNO | MB_ICONSTOP | MB_DEFBUTTON2 | MB_SETFOREGROUND);
+        const int answer = MessageBoxW(
+            window_.Get(), Widen(GuardQuestion(scripts, UserThousandsSeparator())).c_str(),
+            L"Achtung", MB_YESNO | MB_ICONSTOP | MB_DEFBUTTON2 | MB_SETFOREGROUND);
         // No box could be shown: nothing was agreed to, so they stay.
         return answer == IDYES ? 1 : 0;
     }
@@ -450,7 +453,8 @@ void BatchWindow::RunBatch(const BatchOrder& order) {
     if (failure)
         std::rethrow_exception(failure);
 
-    const SummaryText summary = Summarize(events, result.scripts, result.stopped);
+    const SummaryText summary =
+        Summarize(events, result.scripts, result.stopped, UserThousandsSeparator());
     if (summary.alwaysShown || order.reportDone)
         ShowSummary(owner_, summary);
 }

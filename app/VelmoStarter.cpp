@@ -1,5 +1,6 @@
 #include "app/VelmoStarter.h"
 
+#include "app/Accessibility.h"
 #include "registry/Module1.h"
 
 #include <iterator>
@@ -244,6 +245,46 @@ void VelmoStarter::Launch(ControlId id) {
                                  ShowMaximized);
         return;
     }
+}
+
+// ---- what tooltips say
+
+std::string VelmoStarter::Tip(ControlId id) const {
+    switch (id) {
+    case UmlauteWeg:
+    case UmlauteZurueck:
+        return std::string(ControlOf(id).text) + " \xE2\x80\x93 " + std::string(kConvertTip);
+    case Meldung:
+        return std::string(kMeldungTip);
+    case Sicherung:
+        return std::string(kSicherungTip);
+    default:
+        break;
+    }
+    const SpokenControl* spoken = SpokenControlOf(id);
+    if (!spoken || spoken->role != SpokenRole::PushButton)
+        return {};
+    const std::string said = DebuggerTip(id);
+    return SpokenName(*spoken) + (said.empty() ? "" : "\n" + said);
+}
+
+std::string VelmoStarter::DebuggerTip(ControlId id) const {
+    for (const LaunchMode& mode : kLaunchModes) {
+        if (mode.control != id || mode.library == LibraryStep::None)
+            continue;
+        // The library's state as the disk has it now: another program (or
+        // the other edition's button) may have renamed it since start-up.
+        const std::string dir = Join(GamePath, EditionOf(mode.edition).directory);
+        const bool on = FileSystem->FileExists(Join(dir, kLibraryOn));
+        const bool off = FileSystem->FileExists(Join(dir, kLibraryOff));
+        const std::string_view state = on && off ? kDebuggerBothNames
+                                       : on      ? kDebuggerOn
+                                       : off     ? kDebuggerOff
+                                                 : kDebuggerMissing;
+        return std::string(mode.library == LibraryStep::SwitchOn ? kSwitchesOn : kSwitchesOff) +
+               " (jetzt: " + std::string(state) + ")";
+    }
+    return {};
 }
 
 void VelmoStarter::SturmtalNormal_Click() {

@@ -70,6 +70,14 @@ class VelmoStarter {
     void UmlauteWeg_Click();
     void UmlauteZurueck_Click();
 
+    // ---- what a tooltip shows when it comes up: what the control does and,
+    // for a game mode, what it does with the edition's debugger library and
+    // the library's state on the disk at this moment. Empty for a control
+    // without a tooltip.
+    std::string Tip(ControlId id) const;
+    // The game mode's line about the debugger library; empty for any other control.
+    std::string DebuggerTip(ControlId id) const;
+
     // ---- the window's own operations
     void OpenTextFile(const std::string& path);
     void SaveTextFile(const std::string& path);
@@ -105,6 +113,22 @@ class VelmoStarter {
 
 // The text of the top-level error report.
 std::string ErrorReportText(const PlatformError& error);
+
+// What tooltips say beyond the controls' captions and names.
+inline constexpr std::string_view kConvertTip =
+    "Skript w\xC3\xA4hlen, oder Dateien und Ordner hierher ziehen";
+inline constexpr std::string_view kMeldungTip =
+    "Am Ende \xE2\x80\x9E"
+    "Fertig\xE2\x80\x9C zeigen (Fehler zeigt der Starter immer)";
+inline constexpr std::string_view kSicherungTip =
+    "Vor dem Umwandeln den alten Text neben dem Skript sichern (Name mit Datum und Uhrzeit, .bak)";
+inline constexpr std::string_view kSwitchesOff = "schaltet LuaDebugger.dll aus";
+inline constexpr std::string_view kSwitchesOn = "schaltet LuaDebugger.dll ein";
+inline constexpr std::string_view kDebuggerOn = "eingeschaltet";
+inline constexpr std::string_view kDebuggerOff = "ausgeschaltet";
+inline constexpr std::string_view kDebuggerMissing = "nicht vorhanden";
+inline constexpr std::string_view kDebuggerBothNames =
+    "LuaDebugger.dll und LuaDebugger.dll.off zugleich";
 
 inline constexpr std::string_view kGuardWarning = "Wenn die Funktion Umlaute gebraucht wird,\r"
                                                   "gibt das nur \xC3\x84rger.\r\r"

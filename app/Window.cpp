@@ -226,6 +226,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (const LRESULT object = aids_.OnGetObject(std::nullopt, wParam, lParam))
             return object;
         break;
+    case WM_NOTIFY:
+        if (aids_.OnNotify(lParam))
+            return 0;
+        break;
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
         OnColoursChanged();
@@ -424,7 +428,8 @@ void MainWindow::ApplyControlState() {
     BuildSurface();
     InvalidateRect(hwnd_, nullptr, FALSE);
     aids_.Attach(
-        hwnd_, instance_, children_, [this](ControlId id) { return starter_[id].visible; }, dpi_);
+        hwnd_, instance_, children_, [this](ControlId id) { return starter_[id].visible; }, dpi_,
+        [this](ControlId id) { return starter_.Tip(id); });
 }
 
 void MainWindow::Show() {

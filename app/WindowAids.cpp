@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmo {
@@ -27,6 +28,8 @@ bool NoModifier() {
     return GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0;
 }
 
+// A drawn picture's tool: its rectangle on the window. Its text is asked for
+// when it shows (TTN_GETDISPINFOW).
 TOOLINFOW ToolOf(HWND window, ControlId id, int dpi) {
     TOOLINFOW tool{};
     tool.cbSize = sizeof tool;
@@ -34,15 +37,31 @@ TOOLINFOW ToolOf(HWND window, ControlId id, int dpi) {
     tool.hwnd = window;
     tool.uId = static_cast<UINT_PTR>(id);
     tool.rect = PixelRect(ControlOf(id), dpi);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
     return tool;
 }
+
+// The standard controls with a tooltip: the two conversion buttons, which
+// also take dropped files and folders, and the two check boxes.
+constexpr ControlId kToolWindows[] = {UmlauteWeg, UmlauteZurueck, Meldung, Sicherung};
+
+// How wide a tooltip may grow before its text wraps, at 96 DPI.
+constexpr int kTipWidth = 420;
 
 } // namespace
 
 void WindowAids::Attach(HWND window, HINSTANCE instance,
                         const std::array<HWND, kControlCount>& children,
-                        const std::function<bool(ControlId)>& shown, int dpi) {
+                        const std::function<bool(ControlId)>& shown, int dpi,
+                        std::function<std::string(ControlId)> tip) {
+    tip_ = std::move(tip);
     window_->window = window;
+    // A screen reader hears what the tooltip's lines after the name say.
+    window_->description = [this](ControlId id) {
+        const std::string text = tip_ ? tip_(id) : std::string();
+        const std::size_t lineEnd = text.find('\n');
+        return lineEnd == std::string::npos ? std::string() : text.substr(lineEnd + 1);
+    };
     window_->children = children;
     window_->dpi = dpi;
     for (const Control& c : kControls)
@@ -78,11 +97,45 @@ void WindowAids::Attach(HWND window, HINSTANCE instance,
         if (spoken.role != SpokenRole::PushButton || !window_->shown[spoken.id])
             continue;
         TOOLINFOW tool = ToolOf(window, spoken.id, dpi);
-        std::wstring text = Widen(SpokenName(spoken));
-        tool.lpszText = text.data(); // the control keeps a copy
         if (!SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)))
             throw MakeError(ERROR_NOT_ENOUGH_MEMORY, "");
     }
+    for (const ControlId id : kToolWindows) {
+        if (!children[id] || !window_->shown[id])
+            continue;
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = window;
+        tool.uId = reinterpret_cast<UINT_PTR>(children[id]);
+        tool.lpszText = LPSTR_TEXTCALLBACKW;
+        if (!SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)))
+            throw MakeError(ERROR_NOT_ENOUGH_MEMORY, "");
+    }
+    // Lines break at "\n" and where the text is wider than this.
+    SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, MulDiv(kTipWidth, dpi, 96));
+}
+
+bool WindowAids::OnNotify(LPARAM lParam) {
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (!tooltips_ || !header || header->hwndFrom != tooltips_ || header->code != TTN_GETDISPINFOW)
+        return false;
+    auto* asked = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+    std::optional<ControlId> id;
+    if (asked->uFlags & TTF_IDISHWND) {
+        for (const ControlId tool : kToolWindows)
+            if (reinterpret_cast<UINT_PTR>(window_->children[tool]) == header->idFrom)
+                id = tool;
+    } else if (header->idFrom < kControlCount) {
+        id = static_cast<ControlId>(header->idFrom);
+    }
+    // Read now, as the tooltip comes up: a game mode's line tells the debugger
+    // library's state on the disk at this moment.
+    tipText_ = id && tip_ ? Widen(tip_(*id)) : std::wstring();
+    asked->lpszText = tipText_.data();
+    asked->szText[0] = L'\0';
+    asked->hinst = nullptr;
+    return true;
 }
 
 void WindowAids::Layout(int dpi) {
@@ -94,10 +147,12 @@ void WindowAids::Layout(int dpi) {
             TOOLINFOW tool = ToolOf(window_->window, spoken.id, dpi);
             SendMessageW(tooltips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
         }
+    SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, MulDiv(kTipWidth, dpi, 96));
 }
 
 void WindowAids::Detach() {
     window_->window = nullptr;
+    window_->description = nullptr; // it reads this object, which may go first
     tooltips_ = nullptr;
     keys_.Reset();
 }

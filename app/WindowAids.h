@@ -15,15 +15,19 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace velmo {
 
 class WindowAids {
   public:
-    // The keys and tooltips of the shown pictures, and what screen readers read
-    // of the window and its controls. Throws PlatformError.
+    // The keys and tooltips of the shown pictures, the tooltips of the
+    // conversion buttons and check boxes, and what screen readers read of the
+    // window and its controls. `tip` gives a control's tooltip when it comes
+    // up (see VelmoStarter::Tip). Throws PlatformError.
     void Attach(HWND window, HINSTANCE instance, const std::array<HWND, kControlCount>& children,
-                const std::function<bool(ControlId)>& shown, int dpi);
+                const std::function<bool(ControlId)>& shown, int dpi,
+                std::function<std::string(ControlId)> tip);
     // The tooltips' rectangles and the screen readers' locations at a new DPI.
     void Layout(int dpi);
     // The window is gone: screen readers that still hold its objects are told so.
@@ -37,6 +41,10 @@ class WindowAids {
     // any other command.
     static std::optional<ControlId> PressedByKey(WPARAM wParam, LPARAM lParam);
 
+    // WM_NOTIFY of the main window: a tooltip asking for its text. True when
+    // answered.
+    bool OnNotify(LPARAM lParam);
+
     // WM_GETOBJECT of the main window (`box` nullopt) or of a picture box.
     LRESULT OnGetObject(std::optional<ControlId> box, WPARAM wParam, LPARAM lParam) const {
         return AnswerGetObject(window_, box, wParam, lParam);
@@ -46,6 +54,8 @@ class WindowAids {
     std::shared_ptr<AccessibleWindow> window_ = std::make_shared<AccessibleWindow>();
     AutoAccelerators keys_;
     HWND tooltips_ = nullptr; // owned by the window, destroyed with it
+    std::function<std::string(ControlId)> tip_;
+    std::wstring tipText_; // the text the tooltip shows now
 };
 
 // The system's text colours while its high-contrast mode is on; nullopt while

@@ -358,7 +358,7 @@ class Engine {
                 big ? ScriptContent::InFile(path, stamp, request_.limits.piece)
                     : ScriptContent(std::move(bytes));
             if (request_.check)
-                Check(text, out, evenWithGuardWord);
+                Check(path, text, out, evenWithGuardWord);
             else
                 Convert(path, text, stamp, out, evenWithGuardWord);
         } catch (const PlatformError& error) {
@@ -429,11 +429,13 @@ class Engine {
                            static_cast<std::size_t>(decision.size));
     }
 
-    // A check: what Convert would tell, counted without converting. Without
+    // A check: what Convert would tell, counted without converting, with the
+    // refusals the conversion meets before it writes. Without
     // request_.counts each script is looked at only until its answer is
     // known: with the guard word not asked for, up to its first character
     // that converts, else also through the guard word.
-    void Check(const ScriptContent& text, Outcome& out, bool evenWithGuardWord) {
+    void Check(const std::string& path, const ScriptContent& text, Outcome& out,
+               bool evenWithGuardWord) {
         const bool counts = request_.counts;
         // A script held whole is only counted; a big one is decided on a
         // piece at a time.
@@ -455,10 +457,14 @@ class Engine {
             return;
         if (counts && !keptSentence.empty() && KeptIsTold(verdict.converted))
             out.Kept(std::move(keptSentence));
-        if (action == ScriptAction::LeaveUnchanged)
+        if (action == ScriptAction::LeaveUnchanged) {
             out.Tell(Told::Kind::Unchanged);
-        else
-            out.Tell(Told::Kind::WouldChange, verdict.converted);
+            return;
+        }
+        // A script the conversion would refuse (read-only, another user's,
+        // held by another program) fails as the conversion fails.
+        RefuseUnreplaceable(files_, path);
+        out.Tell(Told::Kind::WouldChange, verdict.converted);
     }
 
     // The first script read from a file, and the file as it read it.

@@ -3,6 +3,7 @@
 #include "velmo_version.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace velmo::cli {
@@ -164,9 +165,22 @@ std::string UsageHint() {
     return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich [OPTIONEN] PFAD... (Hilfe mit --help)";
 }
 
-std::string HelpText() {
-    return "velmo-umlaute " VELMO_VERSION_STRING
-           R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
+namespace {
+
+// --help in pieces, in order: what both systems share once, and where the
+// systems differ each one's own words side by side (a Windows user has
+// drives, NTFS and FAT32, no signals and no C locale). "@OPTIONEN@" stands for
+// the options block of the table in cli/Flags.def, "@AUCH@" for the further
+// spellings of the commands.
+struct HelpPiece {
+    std::optional<HelpSystem> only; // none: for both
+    std::string_view text;
+};
+
+constexpr HelpSystem kPosix = HelpSystem::Posix, kWindows = HelpSystem::Windows;
+
+constexpr HelpPiece kHelp[] = {
+    {{}, R"( – Umlaute in Lua-Skripten für Velmoria umwandeln
 
 Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
         velmo-umlaute fuer-mich  [OPTIONEN] PFAD...
@@ -175,8 +189,7 @@ Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
                wie „Umlaute für Velmo umwandeln“ im Velmo-Starter.
   fuer-mich    die Zwei-Zeichen-Formen werden wieder zu einzelnen Zeichen
                (Windows-1252), wie „Umlaute für mich umwandeln“.
-  Auch )" + Quoted(kCommands[0].also) +
-           " und " + Quoted(kCommands[1].also) + R"( werden verstanden.
+  Auch @AUCH@ werden verstanden.
 
 PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
 *.lua durchsucht; versteckte Ordner wie .git bleiben außen vor. Eine
@@ -188,13 +201,16 @@ erst, wenn alles gelesen ist (das Wort „UMLAUTE“ könnte zuletzt kommen), un
 was über 8 MiB hinausgeht, wartet so lange in einer temporären Datei.
 
 Optionen:
-)" + OptionLines() +
-           R"(
+@OPTIONEN@
 Jede geänderte Datei bekommt ihre Sicherung neben sich, benannt wie im
 Velmo-Starter: Name, Datum und Uhrzeit, Endung .bak, etwa
-karte_lua_10_12_2026_18_37_27.bak. Das Datum folgt der Spracheinstellung;
+karte_lua_10_12_2026_18_37_27.bak. )"},
+    {kPosix, R"(Das Datum folgt der Spracheinstellung;
 wo sie keine eigene Reihenfolge kennt (C, POSIX), steht es wie in einem
-deutschen Windows: Tag, Monat, Jahr mit vier Ziffern. Eine Datei wird erst
+deutschen Windows: Tag, Monat, Jahr mit vier Ziffern. )"},
+    {kWindows, R"(Das Datum folgt den
+Regionseinstellungen von Windows. )"},
+    {{}, R"(Eine Datei wird erst
 ersetzt, wenn ihre Sicherung und ihr neuer Inhalt sicher gespeichert sind,
 und dann in einem Schritt. Dateien, die nichts zu ändern haben, bleiben
 unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
@@ -202,13 +218,24 @@ Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
 symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
 „UMLAUTE“ werden mit einem Hinweis übersprungen.
 
-Auf ext4, tmpfs, NTFS (ntfs-3g), exFAT, FAT32 und Netzlaufwerken gilt das
+)"},
+    {kPosix, R"(Auf ext4, tmpfs, NTFS (ntfs-3g), exFAT, FAT32 und Netzlaufwerken gilt das
 Gleiche: wo es keine harten Verknüpfungen gibt, ist die Sicherung eine Kopie;
 Eigentümer, Gruppe und Rechte werden nur gesetzt, wo sie abweichen. Ein
 Skript eines anderen Benutzers (oder einer Gruppe, der man nicht angehört)
 wird abgelehnt, statt still den Eigentümer zu wechseln; auf einem nur
 lesbaren Dateisystem sagt die Meldung das.
-
+)"},
+    {kWindows, R"(Auf NTFS-Laufwerken (C:), USB-Sticks und Speicherkarten (FAT32, exFAT)
+und Netzlaufwerken gilt das Gleiche: wo es keine harten Verknüpfungen gibt
+(FAT32, exFAT), ist die Sicherung eine Kopie. Ein Skript behält seine
+Attribute und seine eigenen Zugriffsrechte. Ein Skript, das man nach seinen
+Zugriffsrechten nicht ändern darf, wird wie ein schreibgeschütztes
+abgelehnt; eines, das ein anderes Programm geöffnet hält, bleibt, wie es ist,
+mit einer Fehlermeldung. Namen wie con.lua oder nul.lua sind gewöhnliche
+Dateien.
+)"},
+    {{}, R"(
 Text, der schon UTF-8 ist (polnisch ą, tschechisch č, chinesisch 中 …),
 bleibt bei fuer-velmo, wie er ist; stehen Umlaute in Windows-1252 daneben,
 werden nur sie umgewandelt. Ein Hinweis nennt, wie viele Zeichen so
@@ -222,7 +249,10 @@ Rückgabewert:
   0  fertig; mit --pruefen: nichts würde sich ändern
   1  nur mit --pruefen: mindestens eine Datei würde sich ändern
   2  Fehler: falscher Aufruf, oder eine Datei ließ sich nicht lesen
-     oder schreiben (die übrigen werden trotzdem bearbeitet)
+     oder schreiben (die übrigen werden trotzdem bearbeitet); mit --pruefen
+     auch, wenn die Umwandlung eine Datei ablehnen würde )"},
+    {kPosix, R"((schreibgeschützt,
+     eines anderen Benutzers, nur lesbares Dateisystem)
   130 abgebrochen mit Strg+C (143: SIGTERM, 129: SIGHUP oder Konsole
      geschlossen): bis dahin ersetzte Dateien bleiben umgewandelt, keine
      halbe Arbeit bleibt zurück
@@ -232,8 +262,37 @@ Rückgabewert:
 Beispiele:
   velmo-umlaute fuer-velmo karten/
   velmo-umlaute fuer-velmo --pruefen karten/
-  git config filter.velmo.clean "velmo-umlaute fuer-velmo --trotzdem -"
-)";
+)"},
+    {kWindows, R"((schreibgeschützt,
+     ohne Schreibrecht, von einem anderen Programm geöffnet)
+  130 abgebrochen mit Strg+C (149: Strg+Pause, 129: Konsolenfenster
+     geschlossen): bis dahin ersetzte Dateien bleiben umgewandelt, keine
+     halbe Arbeit bleibt zurück
+
+Beispiele:
+  velmo-umlaute fuer-velmo C:\Karten\Insel
+  velmo-umlaute fuer-velmo --pruefen C:\Karten
+)"},
+    {{}, R"(  git config filter.velmo.clean "velmo-umlaute fuer-velmo --trotzdem -"
+)"},
+};
+
+void ReplaceAll(std::string& text, std::string_view what, const std::string& with) {
+    for (std::size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+}
+
+} // namespace
+
+std::string HelpText(HelpSystem system) {
+    std::string text = "velmo-umlaute " VELMO_VERSION_STRING;
+    for (const HelpPiece& piece : kHelp)
+        if (!piece.only || *piece.only == system)
+            text += piece.text;
+    ReplaceAll(text, "@AUCH@", Quoted(kCommands[0].also) + " und " + Quoted(kCommands[1].also));
+    ReplaceAll(text, "@OPTIONEN@\n", OptionLines());
+    return text;
 }
 
 } // namespace velmo::cli

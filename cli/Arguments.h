@@ -30,7 +30,16 @@ struct Arguments {
 // Reads the arguments that follow the program's name.
 Arguments ParseArguments(const std::vector<std::string>& arguments);
 
-std::string HelpText();
+// The system --help speaks of: its drives and file systems, its ways to stop
+// a run, its paths in the examples. The program shows its own system's.
+enum class HelpSystem { Posix, Windows };
+#ifdef _WIN32
+inline constexpr HelpSystem kThisSystem = HelpSystem::Windows;
+#else
+inline constexpr HelpSystem kThisSystem = HelpSystem::Posix;
+#endif
+
+std::string HelpText(HelpSystem system = kThisSystem);
 std::string UsageHint(); // the short line after a usage error
 
 } // namespace velmo::cli

@@ -287,13 +287,6 @@ std::uint32_t ScriptAttributes(FileServices& files, const std::string& path, boo
     return exists ? files.FileAttributes(path) : file_attr::Normal;
 }
 
-// Windows refuses to replace a read-only file, and a POSIX rename would
-// replace it regardless: a read-only script is refused before it is touched.
-void RefuseReadOnly(FileServices& files, const std::string& path, std::uint32_t attributes) {
-    if (attributes & file_attr::ReadOnly)
-        throw files.NotWritable(path);
-}
-
 // Makes the staged script's backup; on failure none is left.
 void AttachBackup(FileServices& files, StagedScript& staged, const ByteSource& oldText,
                   BackupBy method, const std::optional<FileStamp>& asRead) {
@@ -340,12 +333,26 @@ void KeepScriptPermissions(FileServices& files, const StagedScript& staged) {
 
 } // namespace
 
+void RefuseUnreplaceable(FileServices& files, const std::string& path, std::uint32_t attributes) {
+    // Windows refuses to replace a read-only file, and a POSIX rename would
+    // replace it regardless: a read-only script is refused before it is touched.
+    if (attributes & file_attr::ReadOnly)
+        throw files.NotWritable(path);
+    if (std::optional<PlatformError> refusal = files.ReplaceRefusal(path))
+        throw *refusal;
+}
+
+void RefuseUnreplaceable(FileServices& files, const std::string& path) {
+    bool exists = false;
+    RefuseUnreplaceable(files, path, ScriptAttributes(files, path, exists));
+}
+
 StagedScript StageScript(FileServices& files, const std::string& path, const ByteSource& oldText,
                          const ByteSource& newText, bool backup, BackupBy method,
                          const std::optional<FileStamp>& asRead) {
     bool exists = false;
     const std::uint32_t attributes = ScriptAttributes(files, path, exists);
-    RefuseReadOnly(files, path, attributes);
+    RefuseUnreplaceable(files, path, attributes);
     StagedScript staged;
     staged.path = path;
     staged.expected = asRead;
@@ -384,7 +391,7 @@ StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& 
             staged.temporary.clear();
             return staged;
         }
-        RefuseReadOnly(files, path, attributes);
+        RefuseUnreplaceable(files, path, attributes);
         if (backup)
             AttachBackup(files, staged, oldText, method, asRead);
     } catch (...) {

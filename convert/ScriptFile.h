@@ -66,8 +66,18 @@ struct StagedScript {
     std::size_t leftoversRemoved = 0;
 };
 
-// Prepares replacing the script at `path` by `newText`: refuses a read-only
-// script (error 5), makes the backup of `oldText` when asked (complete under its
+// Refuses a script the save could not replace, before anything is written
+// for it: read-only, not writable for this user, on a read-only mount (error
+// 5, or what NotWritable says), and what FileServices::ReplaceRefusal tells
+// (another user's, a folder this user may not write, a file another program
+// holds). The one rule of the save and of a check that writes nothing, so
+// that the check names every script the conversion would refuse.
+// `attributes` are the script's (FileAttributes); without them they are read.
+void RefuseUnreplaceable(FileServices& files, const std::string& path, std::uint32_t attributes);
+void RefuseUnreplaceable(FileServices& files, const std::string& path);
+
+// Prepares replacing the script at `path` by `newText`: refuses what
+// RefuseUnreplaceable refuses, makes the backup of `oldText` when asked (complete under its
 // final name), and writes `newText` to a temporary file with the script's
 // attributes and permissions. `asRead` is the script's stamp when `oldText` was
 // read: a script changed since then is refused (ErrorCause::ChangedMeanwhile),
@@ -86,7 +96,7 @@ inline StagedScript StageScript(FileServices& files, const std::string& path,
 // As StageScript, for a new text that is decided on while it is written: the
 // new text is written first, then `converts` is asked; when it says no, the
 // new text is taken back and nothing is staged (the result's temporary is
-// empty); otherwise a read-only script is refused, and the backup is made
+// empty); otherwise RefuseUnreplaceable is asked, and the backup is made
 // after the new text.
 StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
                                         const ByteSource& oldText, const ByteSource& newText,

@@ -178,6 +178,13 @@ void FakePlatform::SyncDirectories(const std::vector<std::string>& directories) 
     Check("SyncDirectories", list, directories.empty() ? std::string() : directories.front());
 }
 
+std::optional<PlatformError> FakePlatform::ReplaceRefusal(const std::string& path) {
+    // As MoveFile refuses to replace a file held open.
+    if (const File* file = FindFile(path); file && file->locked)
+        return Error(win_error::SharingViolation, path);
+    return std::nullopt;
+}
+
 void FakePlatform::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
     Check("MoveFile", from + " | " + to + (replaceExisting ? " | replace" : ""), from);
     auto source = files.find(Lower(from));

@@ -100,6 +100,8 @@ class FakePlatform : public Platform {
     void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
                           std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
+    // Not recorded as a call: it never fails.
+    std::optional<PlatformError> ReplaceRefusal(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;
     void LinkFile(const std::string& existing, const std::string& newName) override;
     void MoveFile(const std::string& from, const std::string& to, bool replaceExisting) override;

@@ -210,6 +210,17 @@ class FileServices {
     virtual PlatformError NotWritable(const std::string& path) {
         return Error(win_error::AccessDenied, path);
     }
+    // What would stop a new file replacing the existing file at `path`
+    // beyond its attributes (FileAttributes), where the system can tell it
+    // without changing anything: the owner or group the new file could not
+    // be given (POSIX: another user's file, a group this user is not in), a
+    // folder this user may not add files to, a file another program holds so
+    // that it cannot be replaced (Windows). The error the save would otherwise
+    // meet on the way; nothing where nothing stops it or nothing can be told.
+    // Never throws.
+    virtual std::optional<PlatformError> ReplaceRefusal(const std::string& /*path*/) {
+        return std::nullopt;
+    }
     // Removes the temporary file at `path` if it is a leftover: a regular file
     // no running program holds open as its own temporary. Never throws: what
     // cannot be removed counts as in use.

@@ -31,6 +31,10 @@ template <class Files, class Base = Platform> class PlatformOnFiles : public Bas
     void KeepPermissions(const std::string& original, const std::string& copy) override {
         files_.KeepPermissions(original, copy);
     }
+    PlatformError NotWritable(const std::string& path) override { return files_.NotWritable(path); }
+    std::optional<PlatformError> ReplaceRefusal(const std::string& path) override {
+        return files_.ReplaceRefusal(path);
+    }
     Leftover RemoveLeftover(const std::string& path) override {
         return files_.RemoveLeftover(path);
     }

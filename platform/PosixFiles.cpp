@@ -1,5 +1,6 @@
 #include "platform/PosixFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -15,9 +16,11 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velmo {
 namespace {
@@ -488,6 +491,72 @@ PlatformError PosixFiles::NotWritable(const std::string& path) {
         return PlatformError(WindowsCode(EROFS), std::strerror(EROFS), path,
                              ErrorCause::ReadOnlyFileSystem);
     return Error(win_error::AccessDenied, path);
+}
+
+namespace {
+
+// File systems whose files show the mount's owner and group, whoever made
+// them (FAT, exFAT, NTFS, network shares, FUSE): there a new file has what
+// the script has, and no owner needs keeping.
+bool OwnersFromTheMount(const std::string& path) {
+    struct statfs volume {};
+    if (::statfs(path.c_str(), &volume) != 0)
+        return true; // nothing can be told
+    switch (static_cast<unsigned long>(volume.f_type)) {
+    case 0x4d44UL:     // MSDOS_SUPER_MAGIC: vfat, msdos
+    case 0x2011BAB0UL: // exFAT
+    case 0x7366746eUL: // ntfs3
+    case 0x5346544eUL: // NTFS_SB_MAGIC
+    case 0x65735546UL: // FUSE: fusefat, exfat-fuse, ntfs-3g, sshfs ...
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x517BUL:     // SMB
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool InGroup(gid_t group) {
+    if (group == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(got, 0), group) !=
+           groups.begin() + std::max(got, 0);
+}
+
+} // namespace
+
+std::optional<PlatformError> PosixFiles::ReplaceRefusal(const std::string& path) {
+    struct stat script {
+    }, folder{};
+    const std::string directory = [&] {
+        const std::size_t slash = path.find_last_of('/');
+        return slash == std::string::npos ? std::string(".")
+               : slash == 0               ? std::string("/")
+                                          : path.substr(0, slash);
+    }();
+    if (::lstat(path.c_str(), &script) != 0 || ::stat(directory.c_str(), &folder) != 0)
+        return std::nullopt; // the save meets whatever this is itself
+    // The temporary file and the backup are made in the script's folder.
+    if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM))
+        return PlatformError(WindowsCode(EACCES), std::strerror(EACCES), path,
+                             ErrorCause::FolderNotWritable);
+    // The new file's owner is this user, its group this user's or, in a
+    // set-group-ID folder, the folder's. KeepPermissions gives it the
+    // script's where they differ; without the right to (root has it) the
+    // script is another user's.
+    if (::geteuid() == 0 || OwnersFromTheMount(path))
+        return std::nullopt;
+    const gid_t newGroup = (folder.st_mode & S_ISGID) ? folder.st_gid : ::getegid();
+    if (script.st_uid != ::geteuid() || (script.st_gid != newGroup && !InGroup(script.st_gid)))
+        return ForeignOwner(path);
+    return std::nullopt;
 }
 
 Leftover PosixFiles::RemoveLeftover(const std::string& path) {

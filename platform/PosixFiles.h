@@ -40,6 +40,7 @@ class PosixFiles final : public FileServices, public DirectoryServices {
                           std::uint32_t attributes) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
     PlatformError NotWritable(const std::string& path) override;
+    std::optional<PlatformError> ReplaceRefusal(const std::string& path) override;
     Leftover RemoveLeftover(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;
     void LinkFile(const std::string& existing, const std::string& newName) override;

@@ -149,6 +149,18 @@ std::uint32_t Win32Files::FileAttributes(const std::string& path) {
     return attributes;
 }
 
+std::optional<PlatformError> Win32Files::ReplaceRefusal(const std::string& path) {
+    // Replacing a file opens it for deletion: a program holding it open
+    // without delete sharing (an editor, the game) makes that fail. Opened
+    // for deletion and closed again, the file is not changed.
+    AutoFile probe(CreateFileW(FilePath(path).c_str(), DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!probe && GetLastError() == ERROR_SHARING_VIOLATION)
+        return MakeError(ERROR_SHARING_VIOLATION, path);
+    return std::nullopt;
+}
+
 void Win32Files::WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
                                   std::uint32_t attributes) {
     const std::wstring widePath = FilePath(path);

@@ -19,6 +19,7 @@ class Win32Files final : public FileServices, public DirectoryServices {
     std::uint32_t FileAttributes(const std::string& path) override;
     void WriteNewFileFrom(const std::string& path, const ByteSource& bytes,
                           std::uint32_t attributes) override;
+    std::optional<PlatformError> ReplaceRefusal(const std::string& path) override;
     void KeepPermissions(const std::string& original, const std::string& copy) override;
     Leftover RemoveLeftover(const std::string& path) override;
     void FlushFiles(const std::vector<std::string>& paths) override;

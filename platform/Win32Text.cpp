@@ -3,6 +3,7 @@
 #include "platform/WindowsPath.h"
 
 #include <cctype>
+#include <iterator>
 
 namespace velmo {
 
@@ -56,6 +57,13 @@ std::string WorkingFolderFor(const std::string& utf8) {
 }
 
 } // namespace
+
+std::string UserThousandsSeparator() {
+    wchar_t separator[8] = {}; // LOCALE_STHOUSAND holds at most 4 characters
+    const int got = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator,
+                                    static_cast<int>(std::size(separator)));
+    return got > 0 ? Narrow(separator) : std::string(".");
+}
 
 std::wstring FilePath(const std::string& utf8) {
     // Every path goes over in the "\\?\" form, normalised here: the system then

@@ -14,6 +14,11 @@ std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8);
 std::string Narrow(const std::wstring& wide, UINT codePage = CP_UTF8);
 std::string Narrow(const wchar_t* wide, int length, UINT codePage = CP_UTF8);
 
+// The character(s) the user's number format puts between groups of three
+// digits (a German Windows: "."; Swiss: "'"), in UTF-8; "." where Windows
+// gives none. Read at each call, so a change in the settings shows at once.
+std::string UserThousandsSeparator();
+
 // A path as the wide file functions take it: always in the "\\?\" form (see
 // ExtendedPath), so names such as "con.lua" are files and not devices, and
 // files beyond 260 characters can be read and written too.

@@ -70,6 +70,13 @@ inline std::vector<ExitScenario> ExitScenarios() {
          2,
          {"zwei.lua"},
          "eins.lua: "},
+        // The check names what the conversion would refuse, and fails as it would.
+        {"--pruefen, a read-only file among others",
+         {"fuer-velmo", "--pruefen", "{}"},
+         "eins.lua",
+         2,
+         {},
+         "eins.lua: "},
         {"help", {"--help"}, "", 0, {}, ""},
         {"version", {"--version"}, "", 0, {}, ""},
     };

@@ -253,6 +253,64 @@ TEST_F(AsRoot, NotWritableForTheRunningUserIsRefused) {
     }
 }
 
+// --pruefen is the conversion's dry run: a script the conversion refuses is
+// named by the check with the conversion's own line and status, and the check
+// changes nothing; what the conversion converts or skips, the check tells so.
+TEST_F(AsRoot, TheCheckGivesTheConversionsVerdicts) {
+    const struct {
+        const char* name;
+        const char* setup; // shell in the script's folder, on the file "$f"
+        bool asNobody;
+        int checkStatus, status;
+    } cases[] = {
+        {"read-only", "chmod 0444 \"$f\"", false, 2, 2},
+        {"not writable for nobody", "chmod 0644 \"$f\"", true, 2, 2},
+        {"denied by an ACL entry", "chmod 0666 \"$f\" && setfacl -m u:nobody:r-- \"$f\"", true, 2,
+         2},
+        {"root's, writable for all", "chmod 0666 \"$f\"", true, 2, 2},
+        {"nobody's, in root's group", "chmod 0666 \"$f\" && chown 65534:0 \"$f\"", true, 2, 2},
+        {"in a folder nobody may not write", "chown 65534:65534 \"$f\" && chmod 0755 .", true, 2,
+         2},
+        {"a compiled chunk", "printf '\\033Lua\\124\\000\\344' > \"$f\"", false, 0, 0},
+        {"nobody's own", "chown 65534:65534 \"$f\"", true, 1, 0},
+        {"root's own", "chmod 0600 \"$f\"", false, 1, 0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = root_ / std::to_string(++n);
+        Write(dir / "karte.lua", kSingle);
+        ASSERT_EQ(Shell(std::string("chmod 0777 . && f=karte.lua && ") + c.setup, dir).status, 0);
+        const std::string before = Read(dir / "karte.lua");
+        const auto run = [&](bool check) {
+            std::vector<std::string> arguments = {"fuer-velmo", "karte.lua"};
+            if (check)
+                arguments.insert(arguments.begin() + 1, "--pruefen");
+            if (c.asNobody)
+                return Spawn(AsNobody(arguments), dir);
+            arguments.insert(arguments.begin(), VELMO_UMLAUTE_PROGRAM);
+            return Spawn(arguments, dir);
+        };
+        const Result check = run(true);
+        EXPECT_EQ(check.status, c.checkStatus) << check.err;
+        EXPECT_EQ(Read(dir / "karte.lua"), before);
+        EXPECT_TRUE(Backups(dir).empty());
+        EXPECT_TRUE(Temporaries(dir).empty());
+        const Result real = run(false);
+        EXPECT_EQ(real.status, c.status) << real.err;
+        if (c.status != 0 || c.checkStatus == 0) {
+            // Refused or skipped: the same line on standard error, nothing on
+            // standard output.
+            const auto firstLine = [](const std::string& text) {
+                return text.substr(0, text.find('\n'));
+            };
+            EXPECT_EQ(firstLine(check.err), firstLine(real.err));
+            EXPECT_EQ(firstLine(check.err).rfind("velmo-umlaute: karte.lua: ", 0), 0u) << check.err;
+            EXPECT_EQ(check.out, "");
+        }
+    }
+}
+
 // What the replaced script keeps: its ACL entries (the group bits, being the
 // ACL's mask, not widened), its extended attributes, owner and group; set-id
 // bits only with the owner they were set for.

@@ -157,6 +157,53 @@ TEST(CliArguments, Table) {
     EXPECT_EQ(ParseArguments({"fuer-mich", "x"}).options.direction, Direction::ToSingleCharacter);
 }
 
+// --help speaks of the system it runs on: Linux words (file systems, signals,
+// the C locale, `| head`, relative paths) only in the Linux help, Windows
+// words (drives, Windows paths, Strg+Pause) only in the Windows one; what
+// both share is in both, the options block from the one table included.
+TEST(Arguments, HelpSpeaksOfItsOwnSystem) {
+    const std::string posix = HelpText(HelpSystem::Posix), windows = HelpText(HelpSystem::Windows);
+    const struct {
+        const char* words;
+        bool inPosix, inWindows;
+    } cases[] = {
+        {"ext4", true, false},
+        {"tmpfs", true, false},
+        {"ntfs-3g", true, false},
+        {"SIGTERM", true, false},
+        {"SIGHUP", true, false},
+        {"(C, POSIX)", true, false},
+        {"| head", true, false},
+        {"141", true, false},
+        {"karten/", true, false},
+        {"eines anderen Benutzers", true, false},
+        {"velmo-umlaute fuer-velmo C:\\Karten\\Insel\n", false, true},
+        {"Regionseinstellungen von Windows", false, true},
+        {"USB-Sticks", false, true},
+        {"149: Strg+Pause", false, true},
+        {"von einem anderen Programm ge\xC3\xB6"
+         "ffnet",
+         false, true},
+        {"Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...", true, true},
+        {"  --pruefen         nichts \xC3\xA4ndern", true, true},
+        {"  -q, --leise       nur Fehler ausgeben\n", true, true},
+        {"mit --pruefen\n     auch, wenn die Umwandlung eine Datei ablehnen w\xC3\xBCrde", true,
+         true},
+        {"130 abgebrochen mit Strg+C", true, true},
+        {"\xE2\x80\x9E"
+         "f\xC3\xBCr-velmo\xE2\x80\x9C und",
+         true, true},
+        {"git config filter.velmo.clean", true, true},
+        {"@", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        EXPECT_EQ(posix.find(c.words) != std::string::npos, c.inPosix);
+        EXPECT_EQ(windows.find(c.words) != std::string::npos, c.inWindows);
+    }
+    EXPECT_EQ(HelpText(), HelpText(kThisSystem));
+}
+
 // The filter's input and output as strings, its spool a string that counts
 // how often it was read.
 class StringStreams final : public FilterStreams {

@@ -13,6 +13,7 @@
 #include <objbase.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -251,22 +252,61 @@ TEST_F(AccessE2E, KeysOfHiddenPicturesDoNothingAndAHeldKeyStartsOnce) {
 
 // ---- tooltips
 
-// Resting on a picture shows its name and key; each shown picture that starts
-// something has one. The screenshot of one goes to the build directory.
-TEST_F(AccessE2E, TooltipsNameEachPictureAndItsKey) {
+// What each tooltip says on the complete installation (Eisenmark's debugger
+// library switched on, Sturmtal's off): a picture its name and key and, for a
+// game mode, what it does with the library and the library's state; the
+// conversion buttons that files and folders can be dropped on them; the
+// check boxes what they do.
+const struct {
+    ControlId id;
+    const char* tip;
+} kTips[] = {
+    {EisenmarkNormal, "Eisenmark \xE2\x80\x93 Normal starten (Taste 1)\n"
+                      "schaltet LuaDebugger.dll aus (jetzt: eingeschaltet)"},
+    {EisenmarkDebug, "Eisenmark \xE2\x80\x93 Debug starten (Taste 2)\n"
+                     "schaltet LuaDebugger.dll aus (jetzt: eingeschaltet)"},
+    {EisenmarkGeschlossen, "Eisenmark \xE2\x80\x93 Geschlossen starten (Taste 3)\n"
+                           "schaltet LuaDebugger.dll ein (jetzt: eingeschaltet)"},
+    {EisenmarkEditor, "Eisenmark \xE2\x80\x93 Editor starten (Taste 4)"},
+    {SturmtalNormal, "Sturmtal \xE2\x80\x93 Normal starten (Taste Umschalt+1)\n"
+                     "schaltet LuaDebugger.dll aus (jetzt: ausgeschaltet)"},
+    {SturmtalDebug, "Sturmtal \xE2\x80\x93 Debug starten (Taste Umschalt+2)\n"
+                    "schaltet LuaDebugger.dll aus (jetzt: ausgeschaltet)"},
+    {SturmtalGeschlossen, "Sturmtal \xE2\x80\x93 Geschlossen starten (Taste Umschalt+3)\n"
+                          "schaltet LuaDebugger.dll ein (jetzt: ausgeschaltet)"},
+    {SturmtalEditor, "Sturmtal \xE2\x80\x93 Editor starten (Taste Umschalt+4)"},
+    {Notepad, "Notepad++ starten (Taste N)"},
+    {UmlauteWeg, "Umlaute f\xC3\xBCr Velmo umwandeln \xE2\x80\x93 Skript w\xC3\xA4hlen, oder "
+                 "Dateien und Ordner hierher ziehen"},
+    {UmlauteZurueck, "Umlaute f\xC3\xBCr mich umwandeln \xE2\x80\x93 Skript w\xC3\xA4hlen, oder "
+                     "Dateien und Ordner hierher ziehen"},
+    {Meldung, "Am Ende \xE2\x80\x9E"
+              "Fertig\xE2\x80\x9C zeigen (Fehler zeigt der Starter immer)"},
+    {Sicherung, "Vor dem Umwandeln den alten Text neben dem Skript sichern (Name mit Datum und "
+                "Uhrzeit, .bak)"},
+};
+
+// What a tooltip says after its first line (a screen reader's description).
+std::wstring AfterName(const std::string& tip) {
+    const std::size_t lineEnd = tip.find('\n');
+    return lineEnd == std::string::npos ? std::wstring() : Widen(tip.substr(lineEnd + 1));
+}
+
+// Resting on a control shows its tooltip; each shown picture that starts
+// something has one, and so have the conversion buttons and check boxes. A
+// game mode's state line follows the library renamed by another program while
+// the launcher is open, and nothing else of the window changes. Screenshots
+// of two go to the build directory.
+TEST_F(AccessE2E, TooltipsSayWhatEachControlDoes) {
     StartComplete();
     RECT frame;
     GetWindowRect(launcher->MainWindow(), &frame);
     const POINT away{frame.right + 40, frame.bottom + 40}; // beside the window
-    for (const SpokenControl& spoken : kSpokenControls) {
-        if (spoken.role != SpokenRole::PushButton)
-            continue;
-        SCOPED_TRACE(ControlOf(spoken.id).name);
+    const auto shows = [&](ControlId id, const std::wstring& expected, const wchar_t* screenshot) {
         MoveMouse(away);
         EXPECT_TRUE(WaitUntil([&] { return !ShownTooltip(launcher->ProcessId()); }, 5s))
             << "the tooltip stays when the mouse has left";
-        MoveMouse(ScreenCentre(*launcher, spoken.id));
-        const std::wstring expected = Widen(SpokenName(spoken));
+        MoveMouse(ScreenCentre(*launcher, id));
         std::wstring shown;
         EXPECT_TRUE(WaitUntil(
             [&] {
@@ -276,17 +316,45 @@ TEST_F(AccessE2E, TooltipsNameEachPictureAndItsKey) {
             },
             5s))
             << "shown: \"" << Narrow(shown) << "\", expected \"" << Narrow(expected) << "\"";
-        if (spoken.id == EisenmarkDebug) {
-            Sleep(200); // drawn
-            HWND tip = ShownTooltip(launcher->ProcessId());
-            RECT tipRect{};
-            GetWindowRect(tip, &tipRect);
-            RECT both;
-            UnionRect(&both, &frame, &tipRect);
-            Pixels screen = CaptureScreen(both);
-            SaveBmp(screen, WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\e2e-tooltip.bmp");
-        }
+        if (!screenshot)
+            return;
+        Sleep(200); // drawn
+        HWND tip = ShownTooltip(launcher->ProcessId());
+        RECT tipRect{};
+        GetWindowRect(tip, &tipRect);
+        RECT both;
+        UnionRect(&both, &frame, &tipRect);
+        SaveBmp(CaptureScreen(both), WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\" + screenshot);
+    };
+    for (const auto& c : kTips) {
+        SCOPED_TRACE(ControlOf(c.id).name);
+        shows(c.id, Widen(c.tip),
+              c.id == EisenmarkGeschlossen ? L"e2e-tooltip.bmp"
+              : c.id == UmlauteWeg         ? L"e2e-tooltip-button.bmp"
+                                           : nullptr);
     }
+    // Every picture that starts something has its row.
+    for (const SpokenControl& spoken : kSpokenControls)
+        if (spoken.role == SpokenRole::PushButton)
+            EXPECT_TRUE(std::any_of(std::begin(kTips), std::end(kTips), [&](const auto& c) {
+                return c.id == spoken.id;
+            })) << ControlOf(spoken.id).name;
+
+    // Another program switches Eisenmark's library off meanwhile: the next
+    // tooltip says so, and the launcher renames nothing for it.
+    ASSERT_TRUE(MoveFileW(game->LibraryOn(Edition::Eisenmark).c_str(),
+                          game->LibraryOff(Edition::Eisenmark).c_str()));
+    shows(EisenmarkGeschlossen,
+          L"Eisenmark \u2013 Geschlossen starten (Taste 3)\n"
+          L"schaltet LuaDebugger.dll ein (jetzt: ausgeschaltet)",
+          nullptr);
+    shows(EisenmarkNormal,
+          L"Eisenmark \u2013 Normal starten (Taste 1)\n"
+          L"schaltet LuaDebugger.dll aus (jetzt: ausgeschaltet)",
+          nullptr);
+    EXPECT_EQ(game->LibraryState(Edition::Eisenmark), Library::Off);
+    EXPECT_EQ(game->LibraryState(Edition::Sturmtal), Library::Off);
+    EXPECT_TRUE(log.Read().empty()) << "a tooltip started something";
     MoveMouse(away);
 }
 
@@ -398,6 +466,14 @@ TEST_F(AccessE2E, ScreenReadersReadEveryControlAndPressThePictures) {
             BSTR action = nullptr;
             root->get_accDefaultAction(ChildId(i + 1), &action);
             EXPECT_EQ(Take(action), button ? L"Dr\u00FCcken" : L"");
+            // A game mode's description is its tooltip's line on the library.
+            std::wstring description;
+            for (const auto& tip : kTips)
+                if (tip.id == c.id)
+                    description = AfterName(tip.tip);
+            BSTR described = nullptr;
+            root->get_accDescription(ChildId(i + 1), &described);
+            EXPECT_EQ(Take(described), description);
             RECT expectedRect = launcher->ControlRect(c.id);
             MapWindowPoints(main, HWND_DESKTOP, reinterpret_cast<POINT*>(&expectedRect), 2);
             const RECT location = LocationOf(root.Get(), i + 1);

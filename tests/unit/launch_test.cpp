@@ -179,5 +179,57 @@ TEST(Wiring, OnlyTheWiredControlsHaveProcedures) {
     EXPECT_TRUE(fake.calls.empty());
 }
 
+// Tooltips: the conversion buttons say that files and folders can be dropped
+// on them, the check boxes what they do; a game mode what it does with its
+// edition's debugger library and the library's state on the disk as the
+// tooltip comes up, without changing anything.
+TEST(LaunchModes, TooltipsTellTheDebuggerLibrarysStateAsItIsNow) {
+    const std::string off = "schaltet LuaDebugger.dll aus", on = "schaltet LuaDebugger.dll ein";
+    const struct {
+        Library state;
+        ControlId control;
+        std::string tip;
+    } cases[] = {
+        {Library::On, EisenmarkNormal,
+         "Eisenmark \xE2\x80\x93 Normal starten (Taste 1)\n" + off + " (jetzt: eingeschaltet)"},
+        {Library::Off, SturmtalDebug,
+         "Sturmtal \xE2\x80\x93 Debug starten (Taste Umschalt+2)\n" + off +
+             " (jetzt: ausgeschaltet)"},
+        {Library::Off, SturmtalGeschlossen,
+         "Sturmtal \xE2\x80\x93 Geschlossen starten (Taste Umschalt+3)\n" + on +
+             " (jetzt: ausgeschaltet)"},
+        {Library::Both, EisenmarkGeschlossen,
+         "Eisenmark \xE2\x80\x93 Geschlossen starten (Taste 3)\n" + on +
+             " (jetzt: LuaDebugger.dll und LuaDebugger.dll.off zugleich)"},
+        {Library::Absent, EisenmarkDebug,
+         "Eisenmark \xE2\x80\x93 Debug starten (Taste 2)\n" + off + " (jetzt: nicht vorhanden)"},
+        {Library::On, EisenmarkEditor, "Eisenmark \xE2\x80\x93 Editor starten (Taste 4)"},
+        {Library::On, Notepad, "Notepad++ starten (Taste N)"},
+        {Library::On, UmlauteWeg,
+         "Umlaute f\xC3\xBCr Velmo umwandeln \xE2\x80\x93 Skript w\xC3\xA4hlen, oder Dateien "
+         "und Ordner hierher ziehen"},
+        {Library::On, UmlauteZurueck,
+         "Umlaute f\xC3\xBCr mich umwandeln \xE2\x80\x93 Skript w\xC3\xA4hlen, oder Dateien "
+         "und Ordner hierher ziehen"},
+        {Library::On, Meldung, std::string(kMeldungTip)},
+        {Library::On, Sicherung, std::string(kSicherungTip)},
+        {Library::On, Eisenmark, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tip);
+        Installed world(c.state);
+        const auto files = world.fake.files;
+        EXPECT_EQ(world.starter.Tip(c.control), c.tip);
+        EXPECT_EQ(world.fake.files.size(), files.size());
+        EXPECT_TRUE(world.fake.starts.empty());
+    }
+    // Renamed by another program after start-up: the next tooltip says so.
+    Installed world(Library::On);
+    world.fake.MoveFile(kGame + "\\extra1\\bin\\LuaDebugger.dll"s,
+                        kGame + "\\extra1\\bin\\LuaDebugger.dll.off"s, false);
+    EXPECT_EQ(world.starter.DebuggerTip(EisenmarkGeschlossen), on + " (jetzt: ausgeschaltet)");
+    EXPECT_EQ(world.starter.DebuggerTip(SturmtalGeschlossen), on + " (jetzt: eingeschaltet)");
+}
+
 } // namespace
 } // namespace velmo

@@ -241,6 +241,45 @@ TEST(WindowBatch, TheHeadlineSaysFailuresStopsAndEmptyBatchesAndThoseAreAlwaysSh
     }
 }
 
+// Counts as German writes them, or with the separator the user's number
+// format has; a batch's summary writes every count so.
+TEST(WindowBatch, CountsAreGroupedInThousands) {
+    const struct {
+        std::size_t n;
+        std::string_view separator;
+        const char* text;
+    } cases[] = {
+        {0, ".", "0"},
+        {999, ".", "999"},
+        {1000, ".", "1.000"},
+        {3000, ".", "3.000"},
+        {1234567, ".", "1.234.567"},
+        {18446744073709551615u, ".", "18.446.744.073.709.551.615"},
+        {12500, "'", "12'500"},
+        {12500, "\xE2\x80\xAF",
+         "12\xE2\x80\xAF"
+         "500"}, // a narrow no-break space
+        {12500, "", "12500"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GroupedCount(c.n, c.separator), c.text);
+
+    BatchRecorder record;
+    record.converted = 2500;
+    record.unchanged = 1000;
+    record.skippedCount = 1200;
+    record.failedCount = 1001;
+    const SummaryText summary = Summarize(record, 5701, false);
+    EXPECT_EQ(summary.counts,
+              "2.500 Skripte umgewandelt\n1.000 unver\xC3\xA4ndert (nichts umzuwandeln)\n"
+              "1.200 \xC3\xBC"
+              "bersprungen\n1.001 fehlgeschlagen, unver\xC3\xA4ndert");
+    EXPECT_EQ(Summarize(record, 5701, false, "'").counts.substr(0, 7), "2'500 S");
+    const std::vector<std::string> guarded(1500, "C:\\a.lua");
+    EXPECT_EQ(GuardQuestion(guarded).rfind("1.500 Skripte enthalten", 0), 0u);
+    EXPECT_NE(GuardQuestion(guarded).find("\xE2\x80\xA6 und 1.492 weitere"), std::string::npos);
+}
+
 TEST(WindowBatch, TheGuardQuestionSaysHowManyAndNamesTheFirstFew) {
     std::vector<std::string> scripts;
     for (int i = 1; i <= 10; ++i)

@@ -612,6 +612,61 @@ TEST(Umlaute, ExitStatuses) {
     }
 }
 
+// --pruefen is the conversion's dry run: a script the conversion refuses (the
+// read-only attribute, a file another program holds open without letting it
+// be replaced) the check names with the conversion's own line and status, and
+// changes nothing; what the conversion skips or converts, the check tells so.
+TEST(Umlaute, TheCheckGivesTheConversionsVerdicts) {
+    const std::string chunk = "\x1BLuaS\0\x19\x93\r\n\x1A\n\xE4\xF6"s;
+    const struct {
+        const char* name;
+        std::string bytes;
+        DWORD attributes; // given after writing; 0: none
+        bool heldOpen;    // by this test, sharing reading and writing only
+        DWORD checkStatus, status;
+    } cases[] = {
+        {"read-only", kSingle, FILE_ATTRIBUTE_READONLY, false, 2, 2},
+        {"read-only and hidden", kSingle, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, false, 2,
+         2},
+        {"held open by another program", kSingle, 0, true, 2, 2},
+        {"a compiled chunk, read-only", chunk, FILE_ATTRIBUTE_READONLY, false, 0, 0},
+        {"hidden, writable", kSingle, FILE_ATTRIBUTE_HIDDEN, false, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir("cli-verdicts");
+        const std::string script = dir / "karte.lua";
+        WriteRaw(script, c.bytes);
+        if (c.attributes)
+            ASSERT_TRUE(SetFileAttributesW(Widen(script).c_str(), c.attributes));
+        AutoFile held;
+        if (c.heldOpen) {
+            held.Reset(CreateFileW(Widen(script).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(held) << GetLastError();
+        }
+        const Outcome check = RunUmlaute({"fuer-velmo", "--pruefen", script});
+        EXPECT_EQ(check.status, c.checkStatus) << check.err;
+        EXPECT_EQ(FilesBelow(dir.Path()),
+                  (std::map<std::string, std::string>{{"karte.lua", c.bytes}}));
+        const Outcome real = RunUmlaute({"fuer-velmo", script});
+        EXPECT_EQ(real.status, c.status) << real.err;
+        if (c.status != 0 || c.checkStatus == 0) {
+            const auto firstLine = [](const std::string& text) {
+                return text.substr(0, text.find('\n'));
+            };
+            EXPECT_EQ(firstLine(check.err), firstLine(real.err));
+            EXPECT_EQ(firstLine(check.err).rfind(script + ": ", 0), 0u) << check.err;
+            EXPECT_EQ(check.out, "");
+            EXPECT_EQ(FilesBelow(dir.Path()),
+                      (std::map<std::string, std::string>{{"karte.lua", c.bytes}}));
+        }
+        held.Reset();
+        SetFileAttributesW(Widen(script).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 // =====================================================================
 // The filter: standard input to standard output, through pipes
 
