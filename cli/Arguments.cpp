@@ -291,7 +291,7 @@ std::string HelpText(HelpSystem system) {
         if (!piece.only || *piece.only == system)
             text += piece.text;
     ReplaceAll(text, "@AUCH@", Quoted(kCommands[0].also) + " und " + Quoted(kCommands[1].also));
-    ReplaceAll(text, "@OPTIONEN@\n", OptionLines());
+    ReplaceAll(text, "@OPTIONEN@\n", OptionLines() + "\n");
     return text;
 }
 

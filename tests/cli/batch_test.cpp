@@ -190,6 +190,7 @@ TEST(Arguments, HelpSpeaksOfItsOwnSystem) {
         {"mit --pruefen\n     auch, wenn die Umwandlung eine Datei ablehnen w\xC3\xBCrde", true,
          true},
         {"130 abgebrochen mit Strg+C", true, true},
+        {"alles Weitere sind Pfade\n\nJede ge\xC3\xA4nderte Datei", true, true},
         {"\xE2\x80\x9E"
          "f\xC3\xBCr-velmo\xE2\x80\x9C und",
          true, true},

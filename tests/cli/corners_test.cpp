@@ -239,6 +239,12 @@ TEST_F(FileSystems, ReadOnlyMountIsToldAsSuch) {
     EXPECT_NE(r.err.find("nurlesen/a.lua: Dateisystem nur lesbar: "), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Keine Berechtigung"), std::string::npos) << r.err;
     EXPECT_EQ(Read(map / "a.lua"), kSingle);
+    // The check says what the conversion says, and fails as it does.
+    const Result check = Umlaute({"fuer-velmo", "--pruefen", "nurlesen"}, root_);
+    EXPECT_EQ(check.status, 2);
+    EXPECT_NE(check.err.find("nurlesen/a.lua: Dateisystem nur lesbar: "), std::string::npos)
+        << check.err;
+    EXPECT_EQ(check.out, "");
 }
 
 // ---- another user's script

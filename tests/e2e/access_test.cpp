@@ -334,11 +334,13 @@ TEST_F(AccessE2E, TooltipsSayWhatEachControlDoes) {
                                            : nullptr);
     }
     // Every picture that starts something has its row.
-    for (const SpokenControl& spoken : kSpokenControls)
-        if (spoken.role == SpokenRole::PushButton)
+    for (const SpokenControl& spoken : kSpokenControls) {
+        if (spoken.role == SpokenRole::PushButton) {
             EXPECT_TRUE(std::any_of(std::begin(kTips), std::end(kTips), [&](const auto& c) {
                 return c.id == spoken.id;
             })) << ControlOf(spoken.id).name;
+        }
+    }
 
     // Another program switches Eisenmark's library off meanwhile: the next
     // tooltip says so, and the launcher renames nothing for it.

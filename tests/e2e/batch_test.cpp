@@ -5,6 +5,7 @@
 // middle, the launcher killed in the middle, and the words of the summary.
 // Every script is checked on disk: its old or its new bytes, its backups.
 #include "ConvertSteps.h"
+#include "app/Numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -123,9 +124,26 @@ HWND VisibleWindowOf(const Launcher& launcher, const wchar_t* className) {
     return search.found;
 }
 
-// How many scripts the progress window says are done ("<n> von <total> Skripten").
+// How many scripts the progress window says are done ("<n> von <total> Skripten",
+// <n> grouped in thousands as the user's number format has it).
 int DoneOf(HWND progress) {
-    return _wtoi(TextOf(GetDlgItem(progress, 102)).c_str());
+    int done = 0;
+    for (const wchar_t c : TextOf(GetDlgItem(progress, 102))) {
+        if (c == L' ')
+            break;
+        if (c >= L'0' && c <= L'9')
+            done = done * 10 + (c - L'0');
+    }
+    return done;
+}
+
+// A count as the launcher writes it: grouped with the user's thousands
+// separator ("." where Windows has none).
+std::wstring Count(int n) {
+    wchar_t separator[8] = {};
+    const bool got = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator,
+                                     static_cast<int>(std::size(separator))) > 0;
+    return Widen(GroupedCount(static_cast<std::size_t>(n), got ? Narrow(separator) : "."));
 }
 
 HWND WaitForProgressWindow(const Launcher& launcher, Duration limit = kDefaultWait) {
@@ -443,7 +461,7 @@ TEST_F(BatchE2E, AbbrechenStopsAtASafePointWithEveryScriptOldOrNew) {
     const int converted = CountConverted(Map());
     EXPECT_GT(converted, 0) << "the first round was not replaced";
     EXPECT_LT(converted, kManyScripts) << "the batch ended before it was stopped";
-    EXPECT_TRUE(Says(*box, std::to_wstring(converted) +
+    EXPECT_TRUE(Says(*box, Count(converted) +
                                (converted == 1 ? L" Skript umgewandelt" : L" Skripte umgewandelt")))
         << Narrow(box->words);
     // A backup for each script replaced, none for one that was not.

@@ -32,6 +32,8 @@ import pe_version  # noqa: E402
 import pe  # noqa: E402  (tools/lib, put on the path by pe_version)
 
 GUIDE = "LIESMICH.txt"
+# What the Windows user guide has no use for: the Linux help's words.
+LINUX_WORDS = ("Linux", "ext4", "tmpfs", "ntfs-3g", "SIGTERM", "SIGHUP", "| head", "LC_", "POSIX")
 LICENSE_FILE = "LIZENZ.txt"
 # Notepad does not wrap lines unless told to: a line must fit a normal window.
 GUIDE_MAX_COLUMNS = 78
@@ -166,6 +168,9 @@ def check_zip(checks, folder, platform, build, version, source_guide):
                 data = archive.read(GUIDE)
                 checks.check("LIESMICH.txt in the zip is resources/LIESMICH.txt",
                              data == open(source_guide, "rb").read())
+                linux = [w for w in LINUX_WORDS if w.encode() in data]
+                checks.check("LIESMICH.txt speaks of Windows, not of Linux", not linux,
+                             ", ".join(linux))
                 problems = guide_problems(data)
                 checks.check("LIESMICH.txt reads well in Notepad: UTF-8 with BOM, CRLF, "
                              f"lines of at most {GUIDE_MAX_COLUMNS} characters, "

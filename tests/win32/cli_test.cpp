@@ -637,8 +637,9 @@ TEST(Umlaute, TheCheckGivesTheConversionsVerdicts) {
         TempDir dir("cli-verdicts");
         const std::string script = dir / "karte.lua";
         WriteRaw(script, c.bytes);
-        if (c.attributes)
+        if (c.attributes) {
             ASSERT_TRUE(SetFileAttributesW(Widen(script).c_str(), c.attributes));
+        }
         AutoFile held;
         if (c.heldOpen) {
             held.Reset(CreateFileW(Widen(script).c_str(), GENERIC_READ,
@@ -657,7 +658,8 @@ TEST(Umlaute, TheCheckGivesTheConversionsVerdicts) {
                 return text.substr(0, text.find('\n'));
             };
             EXPECT_EQ(firstLine(check.err), firstLine(real.err));
-            EXPECT_EQ(firstLine(check.err).rfind(script + ": ", 0), 0u) << check.err;
+            EXPECT_EQ(firstLine(check.err).rfind("velmo-umlaute: " + script + ": ", 0), 0u)
+                << check.err;
             EXPECT_EQ(check.out, "");
             EXPECT_EQ(FilesBelow(dir.Path()),
                       (std::map<std::string, std::string>{{"karte.lua", c.bytes}}));
