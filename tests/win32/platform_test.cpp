@@ -490,6 +490,24 @@ TEST(Win32Files, ErrorCarriesTheSystemText) {
     }
 }
 
+// The thousands separator follows the user's number format, read anew at
+// each call: changed in the settings, the next count shows it.
+TEST(Win32Text, ThousandsSeparatorFollowsTheUsersNumberFormat) {
+    wchar_t before[8] = {};
+    ASSERT_GT(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, before,
+                             static_cast<int>(std::size(before))),
+              0);
+    EXPECT_EQ(UserThousandsSeparator(), Narrow(before));
+    for (const wchar_t* separator : {L".", L"'", L"\u00A0"}) {
+        if (!SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, separator)) {
+            ADD_FAILURE() << "SetLocaleInfoW: " << GetLastError();
+            break;
+        }
+        EXPECT_EQ(UserThousandsSeparator(), Narrow(separator));
+    }
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, before);
+}
+
 // ---- saving scripts in place
 
 constexpr char kOld[] = "-- Gr\xFC\xDF"
