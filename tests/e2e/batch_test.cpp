@@ -537,6 +537,9 @@ TEST_F(BatchE2E, TheBoxesOfALongBatchComeUpOverTheWindowAndAStopKeepsWhatWasSave
     WriteFileBytes(shortMap + L"\\b.lua", "-- \xF6\r\n");
     Launcher launcher;
     HWND main = launcher.StartAndWaitForWindow();
+    SetCheck(launcher, Sicherung, true);
+    SetCheck(launcher, Meldung, true);
+    // Away from the middle of the screen, where a box centred on it would be anyway.
     SetWindowPos(main, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {shortMap}, temp));
@@ -635,9 +638,14 @@ TEST_P(ProgressLayoutE2E, EveryLineAndTheButtonFitAtEveryDpi) {
                                            "e\r\n");
     Launcher launcher;
     HWND main = launcher.StartAndWaitForWindow();
-    if (launcher.Dpi() != dpi)
-        GTEST_SKIP() << "the launcher runs at " << launcher.Dpi() << " DPI, not " << dpi
-                     << ": here the system's DPI changes only with a new session";
+    // The launcher's DPI as its window shows it: its client area is the
+    // table's at that DPI.
+    RECT mainClient{};
+    GetClientRect(main, &mainClient);
+    if (mainClient.right != TwipsToPixels(kClientWidthTwips, dpi))
+        GTEST_SKIP() << "the launcher's client area is " << mainClient.right
+                     << " wide, not that at " << dpi
+                     << " DPI: here the system's DPI changes only with a new session";
     SetCheck(launcher, Meldung, false);
     ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
     std::optional<Box> question = NextBox(launcher);
