@@ -399,16 +399,16 @@ std::wstring ManyName(int i) {
     return L"s" + std::to_wstring(i) + L".lua";
 }
 
-void WriteMany(const std::wstring& root) {
+void WriteMany(const std::wstring& root, int count = kManyScripts) {
     CreateDirectories(root);
-    for (int i = 0; i < kManyScripts; ++i)
+    for (int i = 0; i < count; ++i)
         WriteFileBytes(root + L"\\" + ManyName(i), ManyScriptBytes(i));
 }
 
 // Each script holds its old or its new bytes; returns how many the new.
-int CountConverted(const std::wstring& root) {
+int CountConverted(const std::wstring& root, int count = kManyScripts) {
     int converted = 0;
-    for (int i = 0; i < kManyScripts; ++i) {
+    for (int i = 0; i < count; ++i) {
         const std::string before = ManyScriptBytes(i);
         const std::string now = ReadFileBytes(root + L"\\" + ManyName(i));
         if (now == WithUmlautPairs(before))
@@ -529,7 +529,8 @@ void ExpectCentredOn(HWND box, HWND over, const char* what) {
 // the rest is touched; the summary says what was saved and lists the
 // converted scripts, and with them expanded it stays on the screen.
 TEST_F(BatchE2E, TheBoxesOfALongBatchComeUpOverTheWindowAndAStopKeepsWhatWasSaved) {
-    WriteMany(Map());
+    constexpr int kScripts = 1100; // a round saved, and more
+    WriteMany(Map(), kScripts);
     WriteFileBytes(Map() + L"\\wache.lua", "-- \xE4 UMLAUTE\r\n");
     const std::wstring shortMap = temp / std::wstring_view(L"kurz");
     CreateDirectories(shortMap);
@@ -550,7 +551,12 @@ TEST_F(BatchE2E, TheBoxesOfALongBatchComeUpOverTheWindowAndAStopKeepsWhatWasSave
 
     ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
     HWND progress = WaitForProgressWindow(launcher);
-    box = NextBox(launcher, 180s);
+    try {
+        box = NextBox(launcher, 300s);
+    } catch (const HarnessError&) {
+        FAIL() << "no question; the progress window says "
+               << Narrow(TextOf(GetDlgItem(progress, 102)));
+    }
     ASSERT_TRUE(box && Says(*box, L"UMLAUTE")) << (box ? Narrow(box->words) : "no question");
     ExpectCentredOn(box->window, main, "the guard-word question");
     // Pressed while the question is open: the batch stops where it would go on.
@@ -560,7 +566,7 @@ TEST_F(BatchE2E, TheBoxesOfALongBatchComeUpOverTheWindowAndAStopKeepsWhatWasSave
     box = NextBox(launcher, 120s);
     ASSERT_TRUE(box) << "no summary after Abbrechen";
     ExpectCentredOn(box->window, main, "the summary of the long batch");
-    const int converted = CountConverted(Map());
+    const int converted = CountConverted(Map(), kScripts);
     EXPECT_EQ(converted, 1024); // the first round, saved before the question
     EXPECT_EQ(ReadFileBytes(Map() + L"\\wache.lua"), "-- \xE4 UMLAUTE\r\n");
     EXPECT_TRUE(Says(*box, L"Abgebrochen")) << Narrow(box->words);

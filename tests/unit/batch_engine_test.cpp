@@ -202,7 +202,7 @@ TEST(BatchEngine, AStopInEveryPhaseLeavesEveryScriptOldOrNew) {
         {"before the first", 5, GuardWord::Skip, 1, [](const State& s) { return s.found > 0; }, 0,
          0},
         {"staging", 5, GuardWord::Skip, 1, [](const State& s) { return s.progressed >= 3; }, 0, 0},
-        {"staging, two threads", 200, GuardWord::Skip, 2,
+        {"staging, scripts read ahead", 200, GuardWord::Skip, 1,
          [](const State& s) { return s.progressed >= 150; }, 0, 0},
         {"at the guard word question", 5, GuardWord::AskOnce, 1,
          [](const State& s) { return s.asked; }, 0, 0},
@@ -212,7 +212,7 @@ TEST(BatchEngine, AStopInEveryPhaseLeavesEveryScriptOldOrNew) {
          [](const State& s) { return s.progressed >= 1030; }, 1024, 1024},
         {"saving a round", 1100, GuardWord::Skip, 1, [](const State& s) { return s.moves >= 40; },
          40, 1023},
-        {"saving the last round", 100, GuardWord::Skip, 2,
+        {"saving the last round", 100, GuardWord::Skip, 1,
          [](const State& s) { return s.moves >= 10; }, 10, 99},
     };
     for (const Case& c : cases) {
