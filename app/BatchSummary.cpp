@@ -7,12 +7,11 @@
 namespace velmo {
 namespace {
 
-// A name in the details takes a line, a long one more: about this many
-// characters fit on a line of the summary.
-constexpr std::size_t kCharactersALine = 90;
-
-std::size_t LinesOf(const NamedScript& script) {
-    return 1 + (script.path.size() + script.why.size()) / kCharactersALine;
+// A name in the details takes a line, a long one more.
+std::size_t LinesOf(const NamedScript& script, std::size_t charactersALine) {
+    const std::size_t characters = script.path.size() + script.why.size() + 3;
+    return std::max<std::size_t>(1, (characters + charactersALine - 1) /
+                                        std::max<std::size_t>(charactersALine, 1));
 }
 
 // "1 Skript" or "<n> Skripte"; `dative` gives "<n> Skripten".
@@ -33,7 +32,8 @@ std::string FirstNames(const std::vector<std::string>& paths, const std::string&
 
 // A section of the details: its title and its scripts, each with why where
 // there is a why; within `lines` lines, else the first names and how many more.
-std::string Section(const char* title, const std::vector<NamedScript>& scripts, std::size_t lines) {
+std::string Section(const char* title, const std::vector<NamedScript>& scripts, std::size_t lines,
+                    std::size_t charactersALine) {
     if (scripts.empty())
         return {};
     std::string text = std::string(title) + "\n";
@@ -41,10 +41,11 @@ std::string Section(const char* title, const std::vector<NamedScript>& scripts, 
     for (const NamedScript& script : scripts) {
         const bool last = shown + 1 == scripts.size();
         // Room for this one, and for the line that names the rest after it.
-        if (used + LinesOf(script) + (last ? 0 : 1) > lines && shown > 0)
+        const std::size_t takes = LinesOf(script, charactersALine);
+        if (used + takes + (last ? 0 : 1) > lines && shown > 0)
             break;
         text += script.path + (script.why.empty() ? "" : " \xE2\x80\x93 " + script.why) + "\n";
-        used += LinesOf(script);
+        used += takes;
         ++shown;
     }
     if (shown < scripts.size())
@@ -55,7 +56,8 @@ std::string Section(const char* title, const std::vector<NamedScript>& scripts, 
 // The lines each section of the details may take: the sections that need
 // little get it all, the others share what is left alike.
 std::vector<std::size_t> Share(const std::vector<const std::vector<NamedScript>*>& sections,
-                               std::size_t lines) {
+                               const DetailsRoom& room) {
+    const std::size_t lines = room.lines;
     std::vector<std::size_t> need(sections.size()), share(sections.size(), 0);
     std::size_t open = 0;
     for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -63,7 +65,7 @@ std::vector<std::size_t> Share(const std::vector<const std::vector<NamedScript>*
             continue;
         need[i] = 2; // the title, and the line between sections
         for (const NamedScript& script : *sections[i])
-            need[i] += LinesOf(script);
+            need[i] += LinesOf(script, room.charactersALine);
         ++open;
     }
     std::vector<bool> done(sections.size(), false);
@@ -173,7 +175,7 @@ ProgressView ViewOf(const batch::BatchProgress& where) {
 }
 
 SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
-                      std::size_t detailLines) {
+                      DetailsRoom room) {
     SummaryText summary;
     const std::size_t failed = record.failedCount, skipped = record.skippedCount;
     summary.error = failed > 0;
@@ -220,9 +222,9 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
                                   "Zeichen in UTF-8 belassen:"};
     const std::vector<const std::vector<NamedScript>*> lists = {
         &converted, &record.failed, &record.skipped, &record.keptAsUtf8};
-    const std::vector<std::size_t> share = Share(lists, detailLines);
+    const std::vector<std::size_t> share = Share(lists, room);
     for (std::size_t i = 0; i < lists.size(); ++i) {
-        const std::string section = Section(titles[i], *lists[i], share[i]);
+        const std::string section = Section(titles[i], *lists[i], share[i], room.charactersALine);
         if (section.empty())
             continue;
         if (!details.empty())

@@ -59,12 +59,18 @@ struct SummaryText {
 // How many lines the details may take when nothing limits them.
 inline constexpr std::size_t kEveryDetail = static_cast<std::size_t>(-1);
 
+// The room the summary's details have on the screen: lines, and characters a
+// line (a longer name wraps and takes more lines).
+struct DetailsRoom {
+    std::size_t lines = kEveryDetail;
+    std::size_t charactersALine = 90;
+};
+
 // `found`: how many scripts the walk found; `stopped`: "Abbrechen" ended it.
-// The details take about `detailLines` lines at most (a long name counts as
-// more than one): a list too long for that shows its first names and how many
+// A list too long for the details' room shows its first names and how many
 // more there are, so that the box stays on the screen.
 SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
-                      std::size_t detailLines = kEveryDetail);
+                      DetailsRoom room = {});
 
 // A count in the window's texts: the one place numbers are written.
 std::string Number(std::size_t n);

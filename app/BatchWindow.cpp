@@ -279,7 +279,9 @@ class ProgressWindow {
         auto px = [dpi](int at96) { return MulDiv(at96, dpi, 96); };
         font_ = MessageFont(dpi);
         const TextSize measure(font_.Get());
-        const int line = measure.LineHeight();
+        // A line's control keeps two pixels below the descenders, so that
+        // nothing it shows touches its edge.
+        const int line = measure.LineHeight() + px(2);
         const int margin = px(12), width = px(440), inner = width - 2 * margin;
         const int buttonWidth = std::max(px(88), measure.Width(L"Abbrechen") + px(28));
         const int buttonHeight = std::max(px(23), line + px(10));
@@ -479,34 +481,46 @@ class ProgressWindow {
     bool finished_ = false;
 };
 
-// How many lines the summary's details may take so that the whole box,
-// expanded, fits on the screen `over` is on: what the screen's work area
-// holds in lines of the message font, less the headline, the counts, the
-// buttons and the frame.
-std::size_t DetailLines(HWND over, const SummaryText& summary) {
-    const int dpi = over ? DpiOf(over) : 96;
-    const AutoFont font = MessageFont(dpi);
+// The summary's width in dialog units, where it has details: wide enough
+// for a path on a line or two.
+constexpr UINT kSummaryWidth = 320;
+
+// The room the summary's details have so that the whole box, expanded, fits
+// on the screen `over` is on: what the screen's work area holds in lines of
+// the message font, less the headline, the counts, the buttons and the frame;
+// and the characters a line of the box's width holds.
+DetailsRoom RoomForDetails(HWND over, const SummaryText& summary) {
+    DetailsRoom room{20, 60};
+    const AutoFont font = MessageFont(over ? DpiOf(over) : 96);
     int line = 0;
     try {
         line = TextSize(font.Get()).LineHeight();
     } catch (const PlatformError&) {
-        return 20;
+        return room;
     }
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     if (line <= 0 || !GetMonitorInfoW(MonitorFromWindow(over, MONITOR_DEFAULTTOPRIMARY), &monitor))
-        return 20;
+        return room;
     const long lines = (monitor.rcWork.bottom - monitor.rcWork.top) / line;
     const long counts =
         static_cast<long>(std::count(summary.counts.begin(), summary.counts.end(), '\n'));
     // The headline (a larger font), the buttons, the expander, the caption
-    // and the margins take about twelve lines of the message font.
-    return static_cast<std::size_t>(std::max(5L, lines - counts - 13));
+    // and the margins take about fourteen lines of the message font.
+    room.lines = static_cast<std::size_t>(std::max(5L, lines - counts - 14));
+    // A dialog unit across is a quarter of the font's average character;
+    // the icon and the margins take about 40 of them. Names run wider than
+    // the average: a fifth more.
+    room.charactersALine = std::max<std::size_t>(20, (kSummaryWidth - 40) / 4 * 5 / 6);
+    return room;
 }
 
-// A task dialog that grows downwards as its details are shown stays within
-// the screen's work area.
-HRESULT CALLBACK SummaryEvents(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR) {
+// Where the summary is, and that it stays there: in the middle of the
+// launcher's window once it is laid out, and within the screen's work area
+// as it grows downwards with its details shown.
+HRESULT CALLBACK SummaryEvents(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR owner) {
+    if (notification == TDN_CREATED)
+        CentreOn(dialog, reinterpret_cast<HWND>(owner));
     if (notification == TDN_EXPANDO_BUTTON_CLICKED) {
         RECT box{};
         MONITORINFO monitor{};
@@ -540,7 +554,9 @@ void ShowSummary(HWND owner, const SummaryText& summary) {
         config.pszMainInstruction = headline.c_str();
         config.pszContent = counts.c_str();
         config.pfCallback = SummaryEvents;
+        config.lpCallbackData = reinterpret_cast<LONG_PTR>(owner);
         if (!details.empty()) {
+            config.cxWidth = kSummaryWidth;
             config.pszExpandedInformation = details.c_str();
             config.pszCollapsedControlText = L"Einzelheiten anzeigen";
             config.pszExpandedControlText = L"Einzelheiten ausblenden";
@@ -638,7 +654,7 @@ void BatchWindow::Run(const BatchOrder& order, const batch::BatchRequest& reques
     if (!summary.alwaysShown && !order.reportDone)
         return;
     // The details within the screen: made again with as many lines as fit.
-    summary = Summarize(events, result.scripts, result.stopped, DetailLines(owner_, summary));
+    summary = Summarize(events, result.scripts, result.stopped, RoomForDetails(owner_, summary));
     ShowSummary(owner_, summary);
 }
 
