@@ -638,10 +638,11 @@ Ink InkIn(const Pixels& pixels, const RECT& r) {
 TEST_P(ProgressLayoutE2E, EveryLineAndTheButtonFitAtEveryDpi) {
     const int dpi = GetParam();
     const SystemDpi systemDpi(dpi);
-    CreateDirectories(Map());
-    WriteFileBytes(Map() + L"\\a_wache.lua", "-- \xE4 UMLAUTE\r\n");
-    WriteFileBytes(Map() + L"\\s_294.lua", "-- Gr\xFC\xDF"
-                                           "e\r\n");
+    const std::wstring map = temp / std::wstring_view(L"Insel des Nebels");
+    CreateDirectories(map);
+    WriteFileBytes(map + L"\\a_wache.lua", "-- \xE4 UMLAUTE\r\n");
+    WriteFileBytes(map + L"\\skript_0058.lua", "-- Gr\xFC\xDF"
+                                               "e\r\n");
     Launcher launcher;
     HWND main = launcher.StartAndWaitForWindow();
     // The launcher's DPI as its window shows it: its client area is the
@@ -653,7 +654,7 @@ TEST_P(ProgressLayoutE2E, EveryLineAndTheButtonFitAtEveryDpi) {
                      << " wide, not that at " << dpi
                      << " DPI: here the system's DPI changes only with a new session";
     SetCheck(launcher, Meldung, false);
-    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {map}, temp));
     std::optional<Box> question = NextBox(launcher);
     ASSERT_TRUE(question && Says(*question, L"UMLAUTE"));
     HWND progress = WaitForProgressWindow(launcher);
@@ -663,7 +664,7 @@ TEST_P(ProgressLayoutE2E, EveryLineAndTheButtonFitAtEveryDpi) {
     SetWindowPos(question->window, nullptr, p.right + 20, p.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ASSERT_TRUE(WaitUntil([&] {
-        return TextOf(GetDlgItem(progress, 101)).find(L"s_294.lua") != std::wstring::npos;
+        return TextOf(GetDlgItem(progress, 101)).find(L"skript_0058.lua") != std::wstring::npos;
     }));
     Pixels pixels, last;
     EXPECT_TRUE(WaitUntil(
@@ -674,8 +675,10 @@ TEST_P(ProgressLayoutE2E, EveryLineAndTheButtonFitAtEveryDpi) {
             return same;
         },
         5s));
-    SaveBmp(pixels, WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\e2e-batch-progress-" +
-                        std::to_wstring(dpi) + L".bmp");
+    RECT outline{};
+    GetWindowRect(progress, &outline);
+    SaveBmp(CaptureScreen(outline), WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\e2e-batch-progress-" +
+                                        std::to_wstring(dpi) + L".bmp");
 
     auto rectOf = [&](int id) {
         RECT r{};
