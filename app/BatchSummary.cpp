@@ -1,16 +1,22 @@
 #include "app/BatchSummary.h"
 
-#include "app/Numbers.h"
-
+#include <algorithm>
 #include <new>
 #include <utility>
 
 namespace velmo {
 namespace {
 
+// A name in the details takes a line, a long one more.
+std::size_t LinesOf(const NamedScript& script, std::size_t charactersALine) {
+    const std::size_t characters = script.path.size() + script.why.size() + 3;
+    return std::max<std::size_t>(1, (characters + charactersALine - 1) /
+                                        std::max<std::size_t>(charactersALine, 1));
+}
+
 // "1 Skript" or "<n> Skripte"; `dative` gives "<n> Skripten".
 std::string Scripts(std::size_t n, std::string_view thousands, bool dative = false) {
-    return GroupedCount(n, thousands) + (n == 1 ? " Skript" : dative ? " Skripten" : " Skripte");
+    return Number(n, thousands) + (n == 1 ? " Skript" : dative ? " Skripten" : " Skripte");
 }
 
 // A list of paths, one a line, at most kNamesShown of them, then how many more.
@@ -20,18 +26,70 @@ std::string FirstNames(const std::vector<std::string>& paths, const std::string&
     for (std::size_t i = 0; i < paths.size() && i < kNamesShown; ++i)
         text += indent + paths[i] + "\n";
     if (paths.size() > kNamesShown)
-        text += indent + "\xE2\x80\xA6 und " + GroupedCount(paths.size() - kNamesShown, thousands) +
+        text += indent + "\xE2\x80\xA6 und " + Number(paths.size() - kNamesShown, thousands) +
                 " weitere\n";
     return text;
 }
 
-std::string Section(const char* title, const std::vector<NamedScript>& scripts) {
+// A section of the details: its title and its scripts, each with why where
+// there is a why; within `lines` lines, else the first names and how many more.
+std::string Section(const char* title, const std::vector<NamedScript>& scripts, std::size_t lines,
+                    std::size_t charactersALine, std::string_view thousands) {
     if (scripts.empty())
         return {};
     std::string text = std::string(title) + "\n";
-    for (const NamedScript& script : scripts)
-        text += script.path + " \xE2\x80\x93 " + script.why + "\n";
+    std::size_t used = 1, shown = 0;
+    for (const NamedScript& script : scripts) {
+        const bool last = shown + 1 == scripts.size();
+        // Room for this one, and for the line that names the rest after it.
+        const std::size_t takes = LinesOf(script, charactersALine);
+        if (used + takes + (last ? 0 : 1) > lines && shown > 0)
+            break;
+        text += script.path + (script.why.empty() ? "" : " \xE2\x80\x93 " + script.why) + "\n";
+        used += takes;
+        ++shown;
+    }
+    if (shown < scripts.size())
+        text += "\xE2\x80\xA6 und " + Number(scripts.size() - shown, thousands) + " weitere\n";
     return text;
+}
+
+// The lines each section of the details may take: the sections that need
+// little get it all, the others share what is left alike.
+std::vector<std::size_t> Share(const std::vector<const std::vector<NamedScript>*>& sections,
+                               const DetailsRoom& room) {
+    const std::size_t lines = room.lines;
+    std::vector<std::size_t> need(sections.size()), share(sections.size(), 0);
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i]->empty())
+            continue;
+        need[i] = 2; // the title, and the line between sections
+        for (const NamedScript& script : *sections[i])
+            need[i] += LinesOf(script, room.charactersALine);
+        ++open;
+    }
+    std::vector<bool> done(sections.size(), false);
+    std::size_t left = lines;
+    while (open > 0) {
+        const std::size_t even = left / open;
+        bool gave = false;
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            if (need[i] > 0 && !done[i] && need[i] <= even) {
+                share[i] = need[i];
+                left -= need[i];
+                done[i] = true;
+                --open;
+                gave = true;
+            }
+        if (gave)
+            continue;
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            if (need[i] > 0 && !done[i])
+                share[i] = std::max<std::size_t>(even, 4) - 1; // less the line between
+        break;
+    }
+    return share;
 }
 
 } // namespace
@@ -47,8 +105,9 @@ void BatchRecorder::Keep(std::vector<NamedScript>& list, const std::string& path
     }
 }
 
-void BatchRecorder::Converted(const std::string&, std::size_t) {
+void BatchRecorder::Converted(const std::string& path, std::size_t) {
     ++converted;
+    Keep(convertedNames, path, {});
 }
 
 void BatchRecorder::Unchanged(const std::string&) {
@@ -100,8 +159,24 @@ std::string FailureText(const PlatformError& error) {
     return "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
 }
 
+std::string Number(std::size_t n, std::string_view thousands) {
+    return GroupedCount(n, thousands);
+}
+
+ProgressView ViewOf(const batch::BatchProgress& where, std::string_view thousands) {
+    ProgressView view;
+    view.count = Number(where.decided, thousands) + " von " + Number(where.total, thousands) +
+                 (where.total == 1 ? " Skript" : " Skripten") + " umgewandelt";
+    if (where.converted > 0)
+        view.count += ", " + Number(where.saved, thousands) + " von " +
+                      Number(where.converted, thousands) + " gespeichert";
+    view.range = 2 * where.total;
+    view.position = 2 * where.decided - where.converted + where.saved;
+    return view;
+}
+
 SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
-                      std::string_view thousands) {
+                      DetailsRoom room, std::string_view thousands) {
     SummaryText summary;
     const std::size_t failed = record.failedCount, skipped = record.skippedCount;
     summary.error = failed > 0;
@@ -112,14 +187,18 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
                                     : "Fertig";
 
     std::string& counts = summary.counts;
-    counts += Scripts(record.converted, thousands) + " umgewandelt\n";
-    counts +=
-        GroupedCount(record.unchanged, thousands) + " unver\xC3\xA4ndert (nichts umzuwandeln)\n";
+    // After a stop, what was done and saved before it.
+    if (stopped)
+        counts += "Bis zum Abbrechen:\n" + Scripts(record.converted, thousands) +
+                  " umgewandelt und gespeichert\n";
+    else
+        counts += Scripts(record.converted, thousands) + " umgewandelt\n";
+    counts += Number(record.unchanged, thousands) + " unver\xC3\xA4ndert (nichts umzuwandeln)\n";
     if (skipped > 0)
-        counts += GroupedCount(skipped, thousands) + " \xC3\xBC"
-                                                     "bersprungen\n";
+        counts += Number(skipped, thousands) + " \xC3\xBC"
+                                               "bersprungen\n";
     if (failed > 0)
-        counts += GroupedCount(failed, thousands) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
+        counts += Number(failed, thousands) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
     if (stopped)
         counts += "Die \xC3\xBC"
                   "brigen Skripte sind, wie sie waren.\n";
@@ -134,11 +213,20 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
         counts.pop_back();
 
     std::string& details = summary.details;
-    for (const std::string& section : {Section("Fehlgeschlagen:", record.failed),
-                                       Section("\xC3\x9C"
-                                               "bersprungen:",
-                                               record.skipped),
-                                       Section("Zeichen in UTF-8 belassen:", record.keptAsUtf8)}) {
+    // After a stop, which scripts were converted comes first: they are what
+    // the user cannot tell from the folder.
+    static const std::vector<NamedScript> none;
+    const std::vector<NamedScript>& converted = stopped ? record.convertedNames : none;
+    const char* const titles[] = {"Umgewandelt und gespeichert:", "Fehlgeschlagen:",
+                                  "\xC3\x9C"
+                                  "bersprungen:",
+                                  "Zeichen in UTF-8 belassen:"};
+    const std::vector<const std::vector<NamedScript>*> lists = {
+        &converted, &record.failed, &record.skipped, &record.keptAsUtf8};
+    const std::vector<std::size_t> share = Share(lists, room);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        const std::string section =
+            Section(titles[i], *lists[i], share[i], room.charactersALine, thousands);
         if (section.empty())
             continue;
         if (!details.empty())
