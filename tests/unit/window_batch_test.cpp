@@ -350,13 +350,13 @@ TEST(WindowBatch, TheProgressSaysWhatIsConvertedAndWhatIsSaved) {
     std::size_t atLastDecided = 0;
     for (std::size_t i = 1; i < bar.views.size(); ++i) {
         EXPECT_GE(bar.views[i].position, bar.views[i - 1].position) << i;
-        if (bar.views[i].count.rfind("1200 von 1200", 0) == 0)
+        if (bar.views[i].count.rfind("1.200 von 1.200", 0) == 0)
             ++atLastDecided;
     }
     EXPECT_GE(atLastDecided, 2u); // the last round's save told as it goes
     EXPECT_EQ(bar.views.back().position, bar.views.back().range);
     EXPECT_EQ(bar.views.back().count,
-              "1200 von 1200 Skripten umgewandelt, 800 von 800 gespeichert");
+              "1.200 von 1.200 Skripten umgewandelt, 800 von 800 gespeichert");
 }
 
 // After "Abbrechen" the summary says what was saved before it and lists the
@@ -421,8 +421,11 @@ TEST(WindowBatch, AfterAStopTheSummaryListsWhatWasSavedWithinTheScreen) {
                  at = text.find(stem, at + 1))
                 ++named;
             const std::size_t more = text.find("\xE2\x80\xA6 und ");
-            if (more != std::string::npos)
-                rest = std::stoul(text.substr(more + 8));
+            // "… und 1.492 weitere": the count grouped in thousands.
+            for (std::size_t at = more == std::string::npos ? text.size() : more + 8;
+                 at < text.size() && text[at] != ' '; ++at)
+                if (text[at] != '.')
+                    rest = rest * 10 + static_cast<std::size_t>(text[at] - '0');
             return named + rest;
         };
         const std::string converted = section("Umgewandelt und gespeichert:");
