@@ -401,10 +401,10 @@ bool ShowSummary(HWND owner, const SummaryText& summary, bool offerUndo = false)
     }
     if (offerUndo)
         text += L"\n\n" + Widen(kUndoQuestion);
-    const int answer = MessageBoxW(owner, text.c_str(), title.c_str(),
-                                   (offerUndo ? MB_YESNO | MB_DEFBUTTON2 : MB_OK) |
-                                       MB_SETFOREGROUND |
-                                       (summary.error ? MB_ICONSTOP : MB_ICONINFORMATION));
+    const int answer =
+        MessageBoxW(owner, text.c_str(), title.c_str(),
+                    (offerUndo ? MB_YESNO | MB_DEFBUTTON2 : MB_OK) | MB_SETFOREGROUND |
+                        (summary.error ? MB_ICONSTOP : MB_ICONINFORMATION));
     if (answer <= 0)
         throw LastError("");
     return answer == IDYES;

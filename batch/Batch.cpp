@@ -492,7 +492,7 @@ class Engine {
     std::size_t ahead_ = 1;
     std::vector<Outcome> outcomes_;
     std::vector<std::atomic<bool>> processed_;
-    std::mutex bigScript_; // held while a big script is worked on
+    std::mutex bigScript_;                    // held while a big script is worked on
     std::optional<DateTimeTexts> runStarted_; // what the batch's backups are named for
 };
 

@@ -72,7 +72,8 @@ bool SameBytes(FileServices& files, const ByteSource& source, const std::string&
 // bytes the run wrote (see UndoRun for why one direction at most can match).
 bool HoldsRunBytes(FileServices& files, const ScriptContent& backup, const std::string& script,
                    const FileStamp& scriptStamp, const ScriptLimits& limits) {
-    for (const Direction direction : {Direction::ToTwoCharacterForm, Direction::ToSingleCharacter}) {
+    for (const Direction direction :
+         {Direction::ToTwoCharacterForm, Direction::ToSingleCharacter}) {
         const ContentDecision decided = DecideContent(files, backup, direction);
         if (decided.Refused())
             return false;
@@ -169,7 +170,8 @@ class Undo {
     }
     void Fail(const std::string& script, const PlatformError& error) {
         ++tally_.failed;
-        events_.Failed(script, error.Subject().empty() ? error.About(script, error.Cause()) : error);
+        events_.Failed(script,
+                       error.Subject().empty() ? error.About(script, error.Cause()) : error);
     }
 
     // The renames of the round are made durable; then their scripts are told.

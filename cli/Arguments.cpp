@@ -121,7 +121,8 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
         const std::string& argument = arguments[at];
         if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
             // "--lauf=STEMPEL" as well as "--lauf STEMPEL".
-            const std::size_t equals = argument.starts_with("--") ? argument.find('=') : argument.npos;
+            const std::size_t equals =
+                argument.starts_with("--") ? argument.find('=') : argument.npos;
             const Flag* flag = FlagNamed(std::string_view(argument).substr(0, equals));
             if (!flag || (equals != argument.npos && flag->action != FlagAction::RunStamp))
                 return usage("unbekannte Option " + Quoted(argument));

@@ -127,13 +127,15 @@ int RunUndo(FileServices& files, DirectoryServices& directories, const Options& 
     bool walkFailed = false;
     const batch::WalkEvents walkEvents{
         [&](const std::string& path, PathKind kind) {
-            reporter.Notice(SkippedLine(path, kind == PathKind::Link ? kLinkNotice : kNotAFileNotice));
+            reporter.Notice(
+                SkippedLine(path, kind == PathKind::Link ? kLinkNotice : kNotAFileNotice));
         },
         [&](const PlatformError& error, const std::string& path) {
             walkFailed = true;
             reporter.Failure(ErrorLine(error, path));
         }};
-    batch::FoundRuns found = batch::FindRuns(files, directories, options.paths, options.run, walkEvents);
+    batch::FoundRuns found =
+        batch::FindRuns(files, directories, options.paths, options.run, walkEvents);
     if (found.runs.size() > 1) {
         for (const batch::FoundRun& run : found.runs)
             reporter.Changed(RunLine(run.stamp, run.backups.size()));

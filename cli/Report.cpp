@@ -112,8 +112,8 @@ std::string InterruptedLine(const Tally& tally, std::size_t total, bool check) {
 }
 
 std::string PutBackLine(const std::string& path, bool check) {
-    return path + (check ? ": würde aus der Sicherung zurückgeholt"
-                         : ": aus der Sicherung zurückgeholt");
+    return path +
+           (check ? ": würde aus der Sicherung zurückgeholt" : ": aus der Sicherung zurückgeholt");
 }
 
 namespace {

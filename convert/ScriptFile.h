@@ -94,12 +94,12 @@ inline StagedScript StageScript(FileServices& files, const std::string& path,
 // new text is taken back and nothing is staged (the result's temporary is
 // empty); otherwise a read-only script is refused, and the backup is made
 // after the new text.
-StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
-                                        const ByteSource& oldText, const ByteSource& newText,
-                                        const std::function<bool()>& converts, bool backup,
-                                        BackupBy method,
-                                        const std::optional<FileStamp>& asRead = std::nullopt,
-                                        const std::optional<DateTimeTexts>& runStarted = std::nullopt);
+StagedScript
+StageScriptDecidedOnTheWay(FileServices& files, const std::string& path, const ByteSource& oldText,
+                           const ByteSource& newText, const std::function<bool()>& converts,
+                           bool backup, BackupBy method,
+                           const std::optional<FileStamp>& asRead = std::nullopt,
+                           const std::optional<DateTimeTexts>& runStarted = std::nullopt);
 
 // Takes back a staged script that will not be committed (the run was asked to
 // stop): its temporary file and the backup made for it go; the script itself

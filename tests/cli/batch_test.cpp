@@ -660,10 +660,9 @@ TEST(CliBatch, EachFileServiceCallFailingInTurn) {
             // backup where it failed.
             const bool groupFlush = steps[k].rfind("FlushFiles", 0) == 0 &&
                                     steps[k].find(".velmo-tmp") != steps[k].rfind(".velmo-tmp");
-            const bool answers = steps[k].rfind("FileExists", 0) == 0 ||
-                                 steps[k].rfind("RemoveLeftover", 0) == 0 ||
-                                 steps[k].rfind("LinkFile", 0) == 0 ||
-                                 steps[k].rfind("Now", 0) == 0 || groupFlush;
+            const bool answers =
+                steps[k].rfind("FileExists", 0) == 0 || steps[k].rfind("RemoveLeftover", 0) == 0 ||
+                steps[k].rfind("LinkFile", 0) == 0 || steps[k].rfind("Now", 0) == 0 || groupFlush;
             if (!answers) {
                 EXPECT_EQ(status, kFailed);
                 EXPECT_FALSE(recorder.errors.empty());

@@ -165,16 +165,23 @@ TEST_F(Folder, TakesARunBack) {
         std::vector<std::string> out, err; // found in the output
     };
     const Step steps[] = {
-        {"checked", {"rueckgaengig", "--pruefen", "karte"}, 1,
+        {"checked",
+         {"rueckgaengig", "--pruefen", "karte"},
+         1,
          {"karte/a.lua: würde aus der Sicherung zurückgeholt",
           "karte/sub/d.lua: würde aus der Sicherung zurückgeholt"},
          {"3 Dateien würden zurückgeholt, 0 übersprungen, 0 Fehler"}},
-        {"put back, b.lua edited since", {"rückgängig", "karte"}, 0,
+        {"put back, b.lua edited since",
+         {"rückgängig", "karte"},
+         0,
          {"karte/a.lua: aus der Sicherung zurückgeholt",
           "karte/sub/d.lua: aus der Sicherung zurückgeholt"},
          {"karte/b.lua: übersprungen, seit der Umwandlung geändert",
           "2 Dateien zurückgeholt, 1 übersprungen, 0 Fehler"}},
-        {"nothing left to take back but b.lua", {"rueckgaengig", "karte/a.lua"}, 2, {},
+        {"nothing left to take back but b.lua",
+         {"rueckgaengig", "karte/a.lua"},
+         2,
+         {},
          {"keine Sicherung eines Laufs gefunden"}},
     };
     for (const Step& step : steps) {
@@ -210,7 +217,7 @@ TEST_F(Folder, TakesARunBack) {
     const std::string earlier = "01_01_2020_10_00_00";
     fs::rename(two / Backups(two).at(0), two / ("x_lua_" + earlier + ".bak"));
     ASSERT_EQ(Umlaute({"fuer-velmo", "zwei"}, root_).status, 0);
-    const std::string made = Backups(two).at(1);                    // y.lua's
+    const std::string made = Backups(two).at(1);                   // y.lua's
     const std::string stamp = made.substr(6, made.size() - 6 - 4); // "y_lua_" … ".bak"
     const Result listed = Umlaute({"rueckgaengig", "zwei"}, root_);
     EXPECT_EQ(listed.status, 2);

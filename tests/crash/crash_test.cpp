@@ -405,8 +405,9 @@ TEST(PowerLoss, Undo) {
             for (const Variant& variant : variants) {
                 const std::string top = model == Model::Windows ? "C:\\Karten" : "/home/kim/karten";
                 const std::string sub = Join(model, top, "gebiet");
-                const std::vector<std::string> paths = {
-                    Join(model, top, "a.lua"), Join(model, top, "b.lua"), Join(model, sub, "c.lua")};
+                const std::vector<std::string> paths = {Join(model, top, "a.lua"),
+                                                        Join(model, top, "b.lua"),
+                                                        Join(model, sub, "c.lua")};
                 const std::string edited = paths[1];
                 const Contents others = {{Join(model, top, "notizen.txt"), "\xE4\r\n"}};
                 // The run to take back, on a disk of its own.
@@ -437,8 +438,8 @@ TEST(PowerLoss, Undo) {
                         converted[path] = path == edited ? "-- von Hand\r\n" : bytes;
                     else
                         for (const std::string& script : paths)
-                            if (path.starts_with(BackupName(script, {}).substr(
-                                    0, BackupName(script, {}).size() - 5)))
+                            if (path.starts_with(BackupName(script, {})
+                                                     .substr(0, BackupName(script, {}).size() - 5)))
                                 backups[script] = path;
                 }
                 ASSERT_EQ(backups.size(), paths.size());
@@ -455,15 +456,16 @@ TEST(PowerLoss, Undo) {
                 ASSERT_EQ(cli::RunUndo(disk, disk, undo, reporter), cli::kDone) << run;
                 const Contents visible = disk.VisibleFiles();
                 for (const std::string& path : paths)
-                    ASSERT_EQ(visible.at(path), path == edited ? converted[path] : old[path]) << run;
+                    ASSERT_EQ(visible.at(path), path == edited ? converted[path] : old[path])
+                        << run;
 
                 Tally tally;
                 std::mt19937_64 random(RandomStart());
                 const std::vector<SimulatedDisk::CrashPoint> points = disk.CrashPoints();
                 for (const SimulatedDisk::CrashPoint& point : points) {
-                    const std::string where =
-                        run + ", power lost " +
-                        (point.nextCall.empty() ? "after the last call" : "before " + point.nextCall);
+                    const std::string where = run + ", power lost " +
+                                              (point.nextCall.empty() ? "after the last call"
+                                                                      : "before " + point.nextCall);
                     auto fault = [&](std::size_t& counter, const std::string& what) {
                         ++counter;
                         if (tally.examples.size() < 5)
@@ -483,18 +485,19 @@ TEST(PowerLoss, Undo) {
                             const bool isRuns =
                                 script != files.end() && script->second == converted[path];
                             if (!isOld && !isRuns)
-                                fault(tally.broken, path + " holds neither its old nor the run's bytes");
-                            else if (isRuns && (backup == files.end() || backup->second != old[path]))
+                                fault(tally.broken,
+                                      path + " holds neither its old nor the run's bytes");
+                            else if (isRuns &&
+                                     (backup == files.end() || backup->second != old[path]))
                                 fault(tally.missingBackups, path + " holds the run's bytes without "
                                                                    "its whole backup");
                             else if (isOld && path != edited && backup != files.end())
-                                fault(tally.strayNames, backups[path] + " stays beside " + path +
-                                                            " put back");
+                                fault(tally.strayNames,
+                                      backups[path] + " stays beside " + path + " put back");
                         }
                         for (const auto& [name, bytes] : files)
-                            if (!known.count(name) &&
-                                (!others.count(std::string(name)) ||
-                                 others.at(std::string(name)) != bytes))
+                            if (!known.count(name) && (!others.count(std::string(name)) ||
+                                                       others.at(std::string(name)) != bytes))
                                 fault(tally.strayNames, std::string(name) + " should not be there");
                     });
                 }

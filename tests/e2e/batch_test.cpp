@@ -380,8 +380,7 @@ TEST_F(BatchE2E, RueckgaengigMachenPutsTheBatchBack) {
         {"one edited since",
          L"eins.lua",
          {L"Zur\u00fcckgeholt, nicht alle", L"3 Skripte aus der Sicherung zur\u00fcckgeholt",
-          L"1 Skript bleibt, wie es ist",
-          L"eins.lua \u2013 seit der Umwandlung ge\u00e4ndert"}},
+          L"1 Skript bleibt, wie es ist", L"eins.lua \u2013 seit der Umwandlung ge\u00e4ndert"}},
     };
     const std::string edit = "-- von Hand\r\n";
     for (const Case& c : cases) {
@@ -423,9 +422,9 @@ TEST_F(BatchE2E, RueckgaengigMachenPutsTheBatchBack) {
 
         for (const MapScript& s : kMap) {
             const bool edited = c.edited && std::wstring(c.edited) == s.name;
-            EXPECT_EQ(FirstDifference(edited ? edit : s.before,
-                                      ReadFileBytes(Map() + L"\\" + s.name)),
-                      "same")
+            EXPECT_EQ(
+                FirstDifference(edited ? edit : s.before, ReadFileBytes(Map() + L"\\" + s.name)),
+                "same")
                 << Narrow(s.name);
         }
         EXPECT_EQ(FilesEndingIn(Map(), L".bak").size(), c.edited ? 1u : 0u);

@@ -128,7 +128,9 @@ std::map<std::string, std::string> Scripts(Direction direction) {
     auto as = [&](const std::string& single) {
         return forward ? single : UmlauteToTwoCharacterForm(single);
     };
-    return {{"a.lua", as(kSingle)}, {"b.lua", as(kOther)}, {"c.lua", kNothing},
+    return {{"a.lua", as(kSingle)},
+            {"b.lua", as(kOther)},
+            {"c.lua", kNothing},
             {"sub/d.lua", as(kSingle)}};
 }
 
@@ -161,9 +163,9 @@ class Told final : public UndoRecorder {
 struct Case {
     const char* name;
     Direction direction = Direction::ToTwoCharacterForm;
-    bool copies = false;    // backups as copies (no links)
-    bool found = false;     // the backups found on disk (the companion), else the window's list
-    bool check = false;     // --pruefen: nothing changes
+    bool copies = false;     // backups as copies (no links)
+    bool found = false;      // the backups found on disk (the companion), else the window's list
+    bool check = false;      // --pruefen: nothing changes
     bool bigScripts = false; // read and compared a piece at a time
     // What happens between the run and its undo, given each script's backup.
     std::function<void(World&, const std::map<std::string, std::string>& backups)> meanwhile;
@@ -183,33 +185,78 @@ TEST(Undo, TableOfRunsTakenBack) {
     };
     const Case cases[] = {
         {"a run put back whole", Direction::ToTwoCharacterForm, false, false, false, false, {}, {}},
-        {"a run back to single bytes, put back", Direction::ToSingleCharacter, false, false, false, false, {}, {}},
+        {"a run back to single bytes, put back",
+         Direction::ToSingleCharacter,
+         false,
+         false,
+         false,
+         false,
+         {},
+         {}},
         {"found on disk", Direction::ToTwoCharacterForm, false, true, false, false, {}, {}},
         {"backups as copies", Direction::ToTwoCharacterForm, true, false, false, false, {}, {}},
         {"copies found on disk", Direction::ToSingleCharacter, true, true, false, false, {}, {}},
         {"big scripts", Direction::ToTwoCharacterForm, false, true, false, true, {}, {}},
         {"big copies", Direction::ToSingleCharacter, true, false, false, true, {}, {}},
-        {"a script edited since", Direction::ToTwoCharacterForm, false, false, false, false,
-         edit("a.lua"), {{"a.lua", "changed since"}}},
-        {"edited since, found", Direction::ToSingleCharacter, false, true, false, false,
-         edit("sub/d.lua"), {{"sub/d.lua", "changed since"}}},
-        {"a backup deleted since", Direction::ToTwoCharacterForm, false, false, false, false,
-         removeBackup("b.lua"), {{"b.lua", "backup gone"}}},
-        {"a backup deleted since, the script named", Direction::ToTwoCharacterForm, true, true,
-         false, false, removeBackup("b.lua"), {{"b.lua", "backup gone"}}},
-        {"a script deleted since", Direction::ToTwoCharacterForm, false, false, false, false,
+        {"a script edited since",
+         Direction::ToTwoCharacterForm,
+         false,
+         false,
+         false,
+         false,
+         edit("a.lua"),
+         {{"a.lua", "changed since"}}},
+        {"edited since, found",
+         Direction::ToSingleCharacter,
+         false,
+         true,
+         false,
+         false,
+         edit("sub/d.lua"),
+         {{"sub/d.lua", "changed since"}}},
+        {"a backup deleted since",
+         Direction::ToTwoCharacterForm,
+         false,
+         false,
+         false,
+         false,
+         removeBackup("b.lua"),
+         {{"b.lua", "backup gone"}}},
+        {"a backup deleted since, the script named",
+         Direction::ToTwoCharacterForm,
+         true,
+         true,
+         false,
+         false,
+         removeBackup("b.lua"),
+         {{"b.lua", "backup gone"}}},
+        {"a script deleted since",
+         Direction::ToTwoCharacterForm,
+         false,
+         false,
+         false,
+         false,
          [](World& w, const std::map<std::string, std::string>&) {
              w.Files().DeleteFile(w.Path("a.lua"));
          },
          {{"a.lua", "script gone"}}},
-        {"converted once more since", Direction::ToTwoCharacterForm, false, false, false, false,
+        {"converted once more since",
+         Direction::ToTwoCharacterForm,
+         false,
+         false,
+         false,
+         false,
          [](World& w, const std::map<std::string, std::string>&) {
              // Another run back: the script holds its old bytes, not the run's.
              w.Put("a.lua", kSingle);
          },
          {{"a.lua", "changed since"}}},
-        {"a stray backup of a run that never replaced its script", Direction::ToTwoCharacterForm,
-         false, true, false, false,
+        {"a stray backup of a run that never replaced its script",
+         Direction::ToTwoCharacterForm,
+         false,
+         true,
+         false,
+         false,
          [](World& w, const std::map<std::string, std::string>& backups) {
              std::string stray = backups.at("a.lua");
              stray.replace(stray.rfind("a_lua"), 5, "c_lua");
@@ -217,13 +264,20 @@ TEST(Undo, TableOfRunsTakenBack) {
          },
          {{"c.lua", "not replaced"}}},
         {"checked only", Direction::ToTwoCharacterForm, false, true, true, false, {}, {}},
-        {"checked, edited since", Direction::ToSingleCharacter, true, false, true, false,
-         edit("b.lua"), {{"b.lua", "changed since"}}},
+        {"checked, edited since",
+         Direction::ToSingleCharacter,
+         true,
+         false,
+         true,
+         false,
+         edit("b.lua"),
+         {{"b.lua", "changed since"}}},
     };
     for (const Case& c : cases) {
         for (const std::unique_ptr<World>& world : Worlds()) {
             World& w = *world;
-            SCOPED_TRACE(std::string(c.name) + (dynamic_cast<FakeWorld*>(&w) ? " (fake)" : " (real)"));
+            SCOPED_TRACE(std::string(c.name) +
+                         (dynamic_cast<FakeWorld*>(&w) ? " (fake)" : " (real)"));
             if (c.copies && !w.NoLinks())
                 continue;
             const std::map<std::string, std::string> before = Scripts(c.direction);
@@ -258,14 +312,13 @@ TEST(Undo, TableOfRunsTakenBack) {
             std::vector<batch::RunBackup> list = run.backups;
             if (c.found) {
                 // As the companion names them: the folder, and b.lua itself.
-                const batch::FoundRuns found = batch::FindRuns(
-                    w.Files(), w.Dirs(), {w.Path(""), w.Path("b.lua")}, "", {});
+                const batch::FoundRuns found =
+                    batch::FindRuns(w.Files(), w.Dirs(), {w.Path(""), w.Path("b.lua")}, "", {});
                 ASSERT_EQ(found.runs.size(), 1u);
-                EXPECT_EQ(found.runs[0].stamp, ParseBackupName(w.Path("a.lua"),
-                                                               backups.at("a.lua").substr(
-                                                                   w.Path("").size() + 1),
-                                                               0)
-                                                   ->stamp);
+                EXPECT_EQ(found.runs[0].stamp,
+                          ParseBackupName(w.Path("a.lua"),
+                                          backups.at("a.lua").substr(w.Path("").size() + 1), 0)
+                              ->stamp);
                 list = found.runs[0].backups;
                 for (const std::string& script : found.missing)
                     list.push_back({script, {}});
@@ -279,8 +332,8 @@ TEST(Undo, TableOfRunsTakenBack) {
                 const auto expected = c.outcome.find(name);
                 const bool inRun = name != "c.lua";
                 std::string outcome = expected != c.outcome.end() ? expected->second
-                                      : inRun                    ? "put back"
-                                                                 : "";
+                                      : inRun                     ? "put back"
+                                                                  : "";
                 if (outcome.empty()) {
                     EXPECT_EQ(told.outcomes.count(w.Path(name)), 0u);
                     EXPECT_EQ(w.Get(name), bytes);
@@ -359,7 +412,8 @@ TEST(Undo, TwoRunsInOneFolderAreToldApartByTheirStamps) {
         ASSERT_EQ(picked.runs.size(), 1u);
         Told told;
         batch::UndoRun(w.Files(), picked.runs[0].backups, false, told);
-        EXPECT_EQ(told.outcomes, (std::map<std::string, std::string>{{w.Path("a.lua"), "put back"}}));
+        EXPECT_EQ(told.outcomes,
+                  (std::map<std::string, std::string>{{w.Path("a.lua"), "put back"}}));
         EXPECT_EQ(w.Get("a.lua"), kSingle);
         EXPECT_EQ(w.Get("b.lua"), UmlauteToTwoCharacterForm(kOther)); // the other run's stays
         EXPECT_EQ(batch::FindRuns(w.Files(), w.Dirs(), {w.Path("")}, "", {}).runs.size(), 1u);
@@ -398,8 +452,7 @@ TEST(Undo, BackupNamesGiveTheirStamp) {
     }
     const DateTimeTexts now{"08.12.2026", "21:59:53"};
     EXPECT_EQ(BackupStamp(now), "08_12_2026_21_59_53");
-    EXPECT_EQ(ParseBackupName("C:\\K\\karte.lua",
-                              BackupName("C:\\K\\karte.lua", now, 3).substr(5),
+    EXPECT_EQ(ParseBackupName("C:\\K\\karte.lua", BackupName("C:\\K\\karte.lua", now, 3).substr(5),
                               StampParts(BackupStamp(now)))
                   ->counter,
               3);
