@@ -234,34 +234,61 @@ FoundRuns FindRuns(FileServices& files, DirectoryServices& directories,
     std::set<std::string> named;
     for (const std::string& path : paths)
         named.insert(directories.Canonical(path));
-    // Each folder is listed once, however many scripts it holds.
-    std::map<std::string, std::vector<std::string>> listed;
+    // Each folder is listed once, however many scripts it holds, and its
+    // backups are found by the name of their script: the name up to the
+    // stamp (of `parts` parts, and a counter perhaps), in the spelling under
+    // which the system takes two names as one.
+    struct Backup {
+        std::string scriptPart; // the script's name as cleaned, with its "_"
+        std::string name;
+    };
+    std::map<std::string, std::multimap<std::string, Backup>> listed;
     std::map<std::string, FoundRun> runs;
     std::vector<std::string> unbacked;
     FoundRuns found;
     for (const std::string& script : scripts) {
         const std::string folder = script.substr(0, NameStart(script));
-        auto entries = listed.find(folder);
-        if (entries == listed.end()) {
-            std::vector<std::string> names;
+        auto backups = listed.find(folder);
+        if (backups == listed.end()) {
+            std::multimap<std::string, Backup> byScript;
             try {
-                names = directories.ListDirectory(DirectoryOf(script));
+                for (std::string& name : directories.ListDirectory(DirectoryOf(script))) {
+                    if (!name.ends_with(".bak"))
+                        continue;
+                    // Cut before the stamp, and before a stamp and a counter.
+                    std::size_t cut = name.size();
+                    for (std::size_t field = 0; field <= parts && cut != std::string::npos;
+                         ++field) {
+                        cut = cut == 0 ? std::string::npos : name.rfind('_', cut - 1);
+                        if (field + 1 >= parts && cut != std::string::npos)
+                            byScript.emplace(
+                                directories.Canonical(folder + name.substr(0, cut + 1)),
+                                Backup{name.substr(0, cut + 1), name});
+                    }
+                }
             } catch (const PlatformError& e) {
                 if (events.failed)
                     events.failed(e, DirectoryOf(script));
             }
-            entries = listed.emplace(folder, std::move(names)).first;
+            backups = listed.emplace(folder, std::move(byScript)).first;
         }
+        // The backup name's start for this script: BackupName's at no time.
+        const std::string start = BackupName(script, {});
+        const std::string key = directories.Canonical(start.substr(0, start.size() - 5));
         // The script's backup of each run; of two in one run (two runs in
         // one second), the later one, with the higher counter.
         std::map<std::string, std::pair<int, std::string>> own;
-        for (const std::string& name : entries->second) {
-            const std::optional<BackupNameParts> backup = ParseBackupName(script, name, parts);
+        const auto [from, to] = backups->second.equal_range(key);
+        for (auto at = from; at != to; ++at) {
+            const Backup& candidate = at->second;
+            const std::string& scriptPart = candidate.scriptPart;
+            const std::optional<BackupNameParts> backup = ParseBackupName(
+                folder + scriptPart.substr(0, scriptPart.size() - 1), candidate.name, parts);
             if (!backup || (!stamp.empty() && backup->stamp != stamp))
                 continue;
             auto& latest = own[backup->stamp];
             if (backup->counter > latest.first)
-                latest = {backup->counter, folder + name};
+                latest = {backup->counter, folder + candidate.name};
         }
         for (auto& [runStamp, backup] : own) {
             FoundRun& run = runs[runStamp];
