@@ -415,8 +415,17 @@ TEST_F(BatchE2E, RueckgaengigMachenPutsTheBatchBack) {
         for (const std::wstring& words : c.undoSummary)
             EXPECT_TRUE(Says(*box, words)) << Narrow(words) << " not in " << Narrow(box->words);
         EXPECT_FALSE(Says(*box, L"R\u00fcckg\u00e4ngig machen\n")) << "offered twice";
-        if (c.edited)
+        if (c.edited) {
+            // With its details shown, as a user reads why a script stayed.
+            HWND details = FindWindowExW(box->window, nullptr, L"Button", nullptr);
+            while (details && TextOf(details).rfind(L"Einzelheiten", 0) != 0)
+                details = FindWindowExW(box->window, details, L"Button", nullptr);
+            if (details) {
+                SendMessageW(details, BM_CLICK, 0, 0);
+                Sleep(300);
+            }
             shoot(box->window, L"e2e-undo-summary.bmp");
+        }
         Answer(box->window, IDOK);
         EXPECT_FALSE(NextBox(launcher));
 
