@@ -410,6 +410,9 @@ TEST_F(BatchE2E, RueckgaengigMachenPutsTheBatchBack) {
             WriteFileBytes(Map() + L"\\" + c.edited, edit);
         Answer(box->window, 1001);
 
+        // The undo's summary always comes; between the two boxes the window
+        // may for a moment take input, which NextBox would take for the end.
+        ASSERT_TRUE(WaitUntil([&] { return !launcher.Dialogs().empty(); }, 120s));
         box = NextBox(launcher, 120s);
         ASSERT_TRUE(box) << "no summary of the undo";
         for (const std::wstring& words : c.undoSummary)
