@@ -99,18 +99,27 @@ class Undo {
                 break;
             }
             events_.Started(i, backups[i].script);
-            One(backups[i]);
-            if (pending_.size() >= kRound)
-                MakeDurable();
+            Decide(backups[i]);
+            if (round_.size() >= kRound)
+                PutBackRound();
             events_.Progress(i + 1, backups.size());
         }
-        MakeDurable();
+        // Also after a stop: the scripts found ready are put back, as told.
+        PutBackRound();
         result.tally = tally_;
         return result;
     }
 
   private:
-    void One(const RunBackup& item) {
+    // A script found to hold the run's bytes, waiting for its round.
+    struct Ready {
+        const RunBackup* item;
+        FileStamp script, backup; // both as compared
+    };
+
+    // Looks whether the script may be put back: told where it may not (or,
+    // with check, where it would), else kept for the round.
+    void Decide(const RunBackup& item) {
         const std::string& script = item.script;
         try {
             const std::optional<FileStamp> now = StampIfThere(files_, script);
@@ -143,25 +152,69 @@ class Undo {
                 events_.PutBack(script);
                 return;
             }
-            // The backup's bytes are durable before they take the script's place.
-            files_.FlushFiles({item.backup});
-            // Right before the rename, both are still as compared: what another
-            // program wrote meanwhile stays.
-            const std::optional<FileStamp> still = StampIfThere(files_, script);
-            if (!still || !still->SameContents(*now))
-                return Left(script, UndoLeft::ChangedSince);
-            const std::optional<FileStamp> backupStill = StampIfThere(files_, item.backup);
-            if (!backupStill || !backupStill->SameContents(asRead))
-                throw ChangedMeanwhile(item.backup);
-            files_.MoveFile(item.backup, script, true);
-            pending_.push_back(script);
+            round_.push_back({&item, *now, asRead});
         } catch (const PlatformError& e) {
-            if (e.Cause() == ErrorCause::ChangedMeanwhile && e.Subject() == script)
-                return Left(script, UndoLeft::ChangedSince);
-            Fail(script, e);
+            Failure(script, e);
         } catch (const std::bad_alloc&) {
             Fail(script, files_.Error(win_error::NotEnoughMemory, script));
         }
+    }
+
+    // A script changed while it was looked at is left; anything else failed.
+    void Failure(const std::string& script, const PlatformError& e) {
+        if (e.Cause() == ErrorCause::ChangedMeanwhile && e.Subject() == script)
+            return Left(script, UndoLeft::ChangedSince);
+        Fail(script, e);
+    }
+
+    // Puts back the scripts of the round: their backups' bytes made durable
+    // together (one by one where that fails, so that one file held by
+    // another program holds back only its script), each script renamed over
+    // right after it is seen unchanged, and the renames made durable.
+    void PutBackRound() {
+        if (round_.empty())
+            return;
+        std::vector<bool> flushed(round_.size(), true);
+        std::vector<std::string> backups;
+        for (const Ready& ready : round_)
+            backups.push_back(ready.item->backup);
+        try {
+            files_.FlushFiles(backups);
+        } catch (const PlatformError&) {
+            for (std::size_t i = 0; i < round_.size(); ++i) {
+                try {
+                    if (round_.size() == 1)
+                        throw;
+                    files_.FlushFiles({backups[i]});
+                } catch (const PlatformError& single) {
+                    flushed[i] = false;
+                    Fail(round_[i].item->script, single);
+                }
+            }
+        }
+        for (std::size_t i = 0; i < round_.size(); ++i) {
+            if (!flushed[i])
+                continue;
+            const RunBackup& item = *round_[i].item;
+            try {
+                // Right before the rename, both are still as compared: what
+                // another program wrote meanwhile stays.
+                const std::optional<FileStamp> still = StampIfThere(files_, item.script);
+                if (!still || !still->SameContents(round_[i].script)) {
+                    Left(item.script, UndoLeft::ChangedSince);
+                    continue;
+                }
+                const std::optional<FileStamp> backupStill = StampIfThere(files_, item.backup);
+                if (!backupStill || !backupStill->SameContents(round_[i].backup))
+                    throw ChangedMeanwhile(item.backup);
+                files_.MoveFile(item.backup, item.script, true);
+                pending_.push_back(item.script);
+            } catch (const PlatformError& e) {
+                Failure(item.script, e);
+            }
+        }
+        round_.clear();
+        MakeDurable();
     }
 
     void Left(const std::string& script, UndoLeft why) {
@@ -207,6 +260,7 @@ class Undo {
     UndoEvents& events_;
     const ScriptLimits& limits_;
     UndoTally tally_;
+    std::vector<Ready> round_;         // to be put back together
     std::vector<std::string> pending_; // renamed, not yet durable
 };
 

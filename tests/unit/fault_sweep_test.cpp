@@ -546,7 +546,8 @@ TEST(FaultSweep, BatchWithEachPlatformCallFailing) {
 
 // Taking a batch back with each of its platform calls failing in turn, the
 // scripts held whole and in pieces: the undo never throws, each script is told
-// once, a call that raises is told as a failure, and every script holds the
+// once, a call that raises is told as a failure (the flush of all backups
+// together is retried one by one), and every script holds the
 // run's bytes with its backup holding the old, or its old bytes with that
 // backup gone; no other name appears. The same undo again puts back the rest.
 TEST(FaultSweep, UndoWithEachPlatformCallFailing) {
@@ -614,7 +615,10 @@ TEST(FaultSweep, UndoWithEachPlatformCallFailing) {
             ASSERT_GT(fake->calls.size(), k);
             ASSERT_EQ(fake->calls[k], steps[k]) << "the undo took another path";
             EXPECT_EQ(heard.told.size(), before.size());
-            if (Raises(steps[k])) {
+            // The backups flushed together are flushed one by one where that fails.
+            const bool groupFlush =
+                OperationOf(steps[k]) == "FlushFiles" && steps[k].find(" | ") != std::string::npos;
+            if (Raises(steps[k]) && !groupFlush) {
                 EXPECT_GE(heard.failures, 1u);
             }
             std::set<std::string> expectedNames = namesBefore;
