@@ -133,9 +133,15 @@ int RunUndo(FileServices& files, DirectoryServices& directories, const Options& 
         [&](const PlatformError& error, const std::string& path) {
             walkFailed = true;
             reporter.Failure(ErrorLine(error, path));
-        }};
+        },
+        [&] { return reporter.Interruption() != 0; }};
     batch::FoundRuns found =
         batch::FindRuns(files, directories, options.paths, options.run, walkEvents);
+    // Stopped while the folders were searched: nothing was changed.
+    if (const int signal = reporter.Interruption()) {
+        reporter.Summary(UndoInterruptedLine({}, 0, options.check));
+        return kInterrupted + signal;
+    }
     if (found.runs.size() > 1) {
         for (const batch::FoundRun& run : found.runs)
             reporter.Changed(RunLine(run.stamp, run.backups.size()));
