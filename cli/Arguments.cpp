@@ -9,7 +9,7 @@
 namespace velmo::cli {
 namespace {
 
-enum class FlagAction { Check, NoBackup, Anyway, Quiet, Help, Version, EndOfOptions };
+enum class FlagAction { Check, RunStamp, NoBackup, Anyway, Quiet, Help, Version, EndOfOptions };
 
 struct Flag {
     FlagAction action;
@@ -28,11 +28,13 @@ struct Command {
     Direction direction;
     std::string_view name;
     std::string_view also;
+    bool undo = false;
 };
 
 constexpr Command kCommands[] = {
     {Direction::ToTwoCharacterForm, "fuer-velmo", "für-velmo"},
     {Direction::ToSingleCharacter, "fuer-mich", "für-mich"},
+    {Direction::ToTwoCharacterForm, "rueckgaengig", "rückgängig", true},
 };
 
 // Calls `each` with every spelling of a row ("-q|--leise" and its further one).
@@ -47,11 +49,17 @@ void ForEachSpelling(std::string_view shown, std::string_view also, Each each) {
         each(also);
 }
 
+// A spelling without what --help shows of its value ("--lauf STEMPEL").
+std::string_view Bare(std::string_view spelling) {
+    return spelling.substr(0, spelling.find(' '));
+}
+
 const Flag* FlagNamed(std::string_view argument) {
     for (const Flag& flag : kFlags) {
         bool named = false;
-        ForEachSpelling(flag.shown, flag.also,
-                        [&](std::string_view spelling) { named = named || spelling == argument; });
+        ForEachSpelling(flag.shown, flag.also, [&](std::string_view spelling) {
+            named = named || Bare(spelling) == argument;
+        });
         if (named)
             return &flag;
     }
@@ -109,21 +117,36 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
         result.error = std::move(error);
         return result;
     };
-    bool haveCommand = false, optionsEnded = false;
-    for (const std::string& argument : arguments) {
+    bool haveCommand = false, optionsEnded = false, haveRun = false, conversionOnly = false;
+    for (std::size_t at = 0; at < arguments.size(); ++at) {
+        const std::string& argument = arguments[at];
         if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            const Flag* flag = FlagNamed(argument);
-            if (!flag)
+            // "--lauf=STEMPEL" as well as "--lauf STEMPEL".
+            const std::size_t equals =
+                argument.starts_with("--") ? argument.find('=') : argument.npos;
+            const Flag* flag = FlagNamed(std::string_view(argument).substr(0, equals));
+            if (!flag || (equals != argument.npos && flag->action != FlagAction::RunStamp))
                 return usage("unbekannte Option " + Quoted(argument));
             switch (flag->action) {
             case FlagAction::Check:
                 result.options.check = true;
                 break;
+            case FlagAction::RunStamp:
+                if (equals != argument.npos)
+                    result.options.run = argument.substr(equals + 1);
+                else if (at + 1 < arguments.size())
+                    result.options.run = arguments[++at];
+                if (result.options.run.empty())
+                    return usage(Quoted("--lauf") + " ohne Stempel");
+                haveRun = true;
+                break;
             case FlagAction::NoBackup:
                 result.options.backup = false;
+                conversionOnly = true;
                 break;
             case FlagAction::Anyway:
                 result.options.anyway = true;
+                conversionOnly = true;
                 break;
             case FlagAction::Quiet:
                 result.options.quiet = true;
@@ -143,18 +166,25 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
             const Command* command = CommandNamed(argument);
             if (!command)
                 return usage("unbekannter Befehl " + Quoted(argument) +
-                             " (fuer-velmo oder fuer-mich)");
+                             " (fuer-velmo, fuer-mich oder rueckgaengig)");
             result.options.direction = command->direction;
+            result.options.undo = command->undo;
         } else {
             result.options.paths.push_back(argument);
         }
     }
     if (!haveCommand)
-        return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
+        return usage("Befehl fehlt (fuer-velmo, fuer-mich oder rueckgaengig)");
+    if (haveRun && !result.options.undo)
+        return usage(Quoted("--lauf") + " geht nur mit rueckgaengig");
+    if (conversionOnly && result.options.undo)
+        return usage("--ohne-sicherung und --trotzdem gehen nicht mit rueckgaengig");
     if (result.options.paths.empty())
         return usage("keine Datei und kein Ordner angegeben");
     const bool filter = std::find(result.options.paths.begin(), result.options.paths.end(), "-") !=
                         result.options.paths.end();
+    if (filter && result.options.undo)
+        return usage(Quoted("-") + " (Standardeingabe) geht nicht mit rueckgaengig");
     if (filter && result.options.paths.size() > 1)
         return usage(Quoted("-") + " (Standardeingabe) geht nur allein");
     result.action = Arguments::Action::Run;
@@ -162,7 +192,8 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageHint() {
-    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich [OPTIONEN] PFAD... (Hilfe mit --help)";
+    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich|rueckgaengig [OPTIONEN] PFAD... (Hilfe mit "
+           "--help)";
 }
 
 namespace {
@@ -184,11 +215,14 @@ constexpr HelpPiece kHelp[] = {
 
 Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
         velmo-umlaute fuer-mich  [OPTIONEN] PFAD...
+        velmo-umlaute rueckgaengig [--lauf STEMPEL] [OPTIONEN] PFAD...
 
   fuer-velmo   ä ö ü ß Ä Ö Ü werden zu ihrer Zwei-Zeichen-Form (UTF-8),
                wie „Umlaute für Velmo umwandeln“ im Velmo-Starter.
   fuer-mich    die Zwei-Zeichen-Formen werden wieder zu einzelnen Zeichen
                (Windows-1252), wie „Umlaute für mich umwandeln“.
+  rueckgaengig nimmt einen Lauf zurück: jedes Skript bekommt seinen alten
+               Inhalt aus seiner Sicherung wieder.
   Auch @AUCH@ werden verstanden.
 
 PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
@@ -217,6 +251,15 @@ unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
 Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
 symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
 „UMLAUTE“ werden mit einem Hinweis übersprungen.
+
+Alle Sicherungen eines Laufs tragen denselben Stempel: Datum und Uhrzeit,
+als der Lauf begann. rueckgaengig holt jedes Skript dieses Laufs aus seiner
+Sicherung zurück, in einem Schritt je Skript, und die Sicherung ist danach
+wieder das Skript. Ein Skript, das seit der Umwandlung geändert wurde, oder
+eines ohne seine Sicherung bleibt, wie es ist, und wird genannt. Liegen
+Sicherungen mehrerer Läufe in den Pfaden, nennt rueckgaengig jeden Lauf mit
+Stempel und Zahl der Sicherungen und ändert nichts (Rückgabewert 2); --lauf
+wählt einen.
 
 )"},
     {kPosix, R"(Auf ext4, tmpfs, NTFS (ntfs-3g), exFAT, FAT32 und Netzlaufwerken gilt das
@@ -262,6 +305,7 @@ Rückgabewert:
 Beispiele:
   velmo-umlaute fuer-velmo karten/
   velmo-umlaute fuer-velmo --pruefen karten/
+  velmo-umlaute rueckgaengig karten/
 )"},
     {kWindows, R"((schreibgeschützt,
      ohne Schreibrecht, von einem anderen Programm geöffnet)
@@ -272,6 +316,7 @@ Beispiele:
 Beispiele:
   velmo-umlaute fuer-velmo C:\Karten\Insel
   velmo-umlaute fuer-velmo --pruefen C:\Karten
+  velmo-umlaute rueckgaengig C:\Karten\Insel
 )"},
     {{}, R"(  git config filter.velmo.clean "velmo-umlaute fuer-velmo --trotzdem -"
 )"},
@@ -290,7 +335,9 @@ std::string HelpText(HelpSystem system) {
     for (const HelpPiece& piece : kHelp)
         if (!piece.only || *piece.only == system)
             text += piece.text;
-    ReplaceAll(text, "@AUCH@", Quoted(kCommands[0].also) + " und " + Quoted(kCommands[1].also));
+    ReplaceAll(text, "@AUCH@",
+               Quoted(kCommands[0].also) + ", " + Quoted(kCommands[1].also) + " und " +
+                   Quoted(kCommands[2].also));
     ReplaceAll(text, "@OPTIONEN@\n", OptionLines() + "\n");
     return text;
 }
