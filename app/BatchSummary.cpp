@@ -322,17 +322,17 @@ SummaryText SummarizeUndo(const UndoRecorder& record, std::size_t total, bool st
                                               : "Umwandlung r\xC3\xBC"
                                                 "ckg\xC3\xA4ngig gemacht";
     std::string& counts = summary.counts;
-    counts += Scripts(record.putBack) + " aus der Sicherung zur\xC3\xBC"
-                                        "ckgeholt\n";
+    counts += Scripts(record.putBack, kGermanThousands) + " aus der Sicherung zur\xC3\xBC"
+                                                          "ckgeholt\n";
     if (record.leftCount > 0)
-        counts += Scripts(record.leftCount) +
+        counts += Scripts(record.leftCount, kGermanThousands) +
                   (record.leftCount == 1 ? " bleibt, wie es ist\n" : " bleiben, wie sie sind\n");
     if (record.failedCount > 0)
-        counts += std::to_string(record.failedCount) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
+        counts += Number(record.failedCount) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
     if (stopped)
         counts += "Die \xC3\xBC"
                   "brigen " +
-                  std::to_string(total - record.putBack - record.leftCount - record.failedCount) +
+                  Number(total - record.putBack - record.leftCount - record.failedCount) +
                   " sind umgewandelt geblieben, mit ihren Sicherungen.\n";
     while (!counts.empty() && counts.back() == '\n')
         counts.pop_back();
@@ -341,7 +341,8 @@ SummaryText SummarizeUndo(const UndoRecorder& record, std::size_t total, bool st
     const std::vector<const std::vector<NamedScript>*> lists = {&record.failed, &record.left};
     const std::vector<std::size_t> share = Share(lists, room);
     for (std::size_t i = 0; i < lists.size(); ++i) {
-        const std::string section = Section(titles[i], *lists[i], share[i], room.charactersALine);
+        const std::string section =
+            Section(titles[i], *lists[i], share[i], room.charactersALine, kGermanThousands);
         if (section.empty())
             continue;
         if (!details.empty())
