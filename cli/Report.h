@@ -58,6 +58,8 @@ std::string InterruptedLine(const Tally& tally, std::size_t total, bool check);
 
 // "karte.lua: 2 Zwischendateien abgebrochener Läufe entfernt".
 std::string LeftoversLine(const std::string& path, std::size_t removed);
+// "karte.lua: 2 Sicherungen abgebrochener Läufe entfernt (…)".
+std::string StrayBackupsLine(const std::string& path, std::size_t removed);
 // "karte.lua: hat 1 weiteren Namen (harte Verknüpfung), der den alten Text behält".
 std::string OtherNamesLine(const std::string& path, std::size_t others);
 

@@ -1,6 +1,7 @@
 #include "convert/ScriptFile.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace velmo {
 namespace {
@@ -176,14 +177,11 @@ std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& director
         return others;
     }
     const std::size_t nameStart = FileNameStart(path);
-    // Every backup's name begins as that of a backup made at no time at all.
-    const std::string backup = BackupName(path, {});
-    const std::string begins = backup.substr(nameStart, backup.size() - nameStart - 5);
     try {
         for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
             if (others == 0)
                 break;
-            if (!name.starts_with(begins) || !name.ends_with(".bak"))
+            if (!IsBackupNameOf(path, name))
                 continue;
             try {
                 if (files.StampOf(path.substr(0, nameStart) + name).SameFile(stamp))
@@ -209,11 +207,63 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
     return scriptPath.substr(0, nameStart).append(name).append(".bak");
 }
 
+bool IsBackupNameOf(const std::string& scriptPath, const std::string& name) {
+    // Every backup's name begins as that of a backup made at no time at all,
+    // the script's name and "_"; date and time follow, "_" between them.
+    const std::string none = BackupName(scriptPath, {});
+    const std::size_t nameStart = FileNameStart(scriptPath);
+    const std::string begins = none.substr(nameStart, none.size() - nameStart - 5);
+    constexpr std::string_view kEnd = ".bak";
+    if (name.size() <= begins.size() + kEnd.size() || !name.starts_with(begins) ||
+        !name.ends_with(kEnd))
+        return false;
+    const std::string_view between =
+        std::string_view(name).substr(begins.size(), name.size() - begins.size() - kEnd.size());
+    return between.find('_') != std::string_view::npos;
+}
+
+std::size_t RemoveStrayBackups(FileServices& files, DirectoryServices& directories,
+                               const StagedScript& staged) {
+    // Only where this run keeps the old bytes in a backup of its own: without
+    // one, a stray name is the only copy of the old text once the script is
+    // replaced, and stays as its backup.
+    if (staged.backup.empty() || staged.otherRunSeen)
+        return 0;
+    const std::string& path = staged.path;
+    const std::size_t nameStart = FileNameStart(path);
+    const std::string own = staged.backup.substr(FileNameStart(staged.backup));
+    std::size_t removed = 0;
+    try {
+        const FileStamp script = files.StampOf(path);
+        // Its own name and this run's backup by link are names it has anyway.
+        if (script.links <= (staged.backupShared ? 2u : 1u))
+            return 0;
+        for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
+            if (name == own || !IsBackupNameOf(path, name))
+                continue;
+            const std::string backup = path.substr(0, nameStart) + name;
+            try {
+                if (!files.StampOf(backup).SameFile(script))
+                    continue; // a backup of an earlier text: a file of its own
+                files.DeleteFile(backup);
+                ++removed;
+            } catch (const PlatformError&) {
+                // gone meanwhile, or not removable: it stays
+            }
+        }
+    } catch (const PlatformError&) {
+        // the script or its folder cannot be looked at: nothing more goes
+    }
+    return removed;
+}
+
 std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
-                           std::uint32_t attributes, std::size_t* leftoversRemoved) {
+                           std::uint32_t attributes, std::size_t* leftoversRemoved,
+                           bool* inUseSeen) {
     const std::string stem = TemporaryStem(target);
     auto nameOf = [&stem](int n) { return stem + "." + std::to_string(n) + ".velmo-tmp"; };
     std::size_t removed = 0;
+    bool inUse = false;
     int n = 1;
     std::string temporary;
     for (int tries = 1;; ++tries) {
@@ -237,6 +287,7 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
             break;
         case Leftover::InUse:
             ++n;
+            inUse = true;
             break;
         }
     }
@@ -247,9 +298,12 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
         if (found == Leftover::None)
             break;
         removed += found == Leftover::Removed;
+        inUse = inUse || found == Leftover::InUse;
     }
     if (leftoversRemoved)
         *leftoversRemoved = removed;
+    if (inUseSeen)
+        *inUseSeen = inUse;
     return temporary;
 }
 
@@ -352,8 +406,8 @@ StagedScript StageScript(FileServices& files, const std::string& path, const Byt
     if (backup)
         AttachBackup(files, staged, oldText, method, asRead);
     try {
-        staged.temporary =
-            WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
+        staged.temporary = WriteTemporary(files, path, newText, attributes,
+                                          &staged.leftoversRemoved, &staged.otherRunSeen);
     } catch (...) {
         // The script stays as it is: the backup made for it only takes room
         // (on a full disk, too), and it holds the same bytes as the script.
@@ -377,7 +431,8 @@ StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& 
     StagedScript staged;
     staged.path = path;
     staged.expected = asRead;
-    staged.temporary = WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
+    staged.temporary = WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved,
+                                      &staged.otherRunSeen);
     try {
         if (!converts()) {
             TakeBack(files, staged);

@@ -10,6 +10,13 @@
 
 namespace velmo {
 
+// What a path is by its attributes and, for a reparse point, its tag (as a
+// folder listing gives both): a symbolic link or junction (a name surrogate,
+// or a tag that could not be read) is a Link, whatever it points to; other
+// reparse points (OneDrive's placeholders, deduplicated files) are the file
+// or folder itself, stored differently.
+PathKind PathKindOf(DWORD attributes, DWORD reparseTag);
+
 class Win32Files final : public FileServices, public DirectoryServices {
   public:
     bool FileExists(const std::string& path) override;
