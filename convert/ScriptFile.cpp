@@ -227,16 +227,21 @@ std::size_t RemoveStrayBackups(FileServices& files, DirectoryServices& directori
     // Only where this run keeps the old bytes in a backup of its own: without
     // one, a stray name is the only copy of the old text once the script is
     // replaced, and stays as its backup.
-    if (staged.backup.empty() || staged.otherRunSeen)
+    if (staged.backup.empty() || staged.otherRunSeen || !staged.expected)
+        return 0;
+    // Its own name and this run's backup by link are names it has anyway: a
+    // file with no more (as good as every script) is not looked at again.
+    if (staged.expected->links <= (staged.backupShared ? 2u : 1u))
         return 0;
     const std::string& path = staged.path;
     const std::size_t nameStart = FileNameStart(path);
     const std::string own = staged.backup.substr(FileNameStart(staged.backup));
     std::size_t removed = 0;
     try {
+        // Still the file staged: the names of a file another program has
+        // put in its place meanwhile may be the only ones of its old text.
         const FileStamp script = files.StampOf(path);
-        // Its own name and this run's backup by link are names it has anyway.
-        if (script.links <= (staged.backupShared ? 2u : 1u))
+        if (!script.SameFile(*staged.expected))
             return 0;
         for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
             if (name == own || !IsBackupNameOf(path, name))
