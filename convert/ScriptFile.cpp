@@ -164,6 +164,18 @@ void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts
     texts.Stamp = stamp;
 }
 
+namespace {
+
+// How every backup's name of the script begins: as that of a backup made at
+// no time at all, the script's name and "_".
+std::string BackupNameStart(const std::string& scriptPath) {
+    const std::string none = BackupName(scriptPath, {});
+    const std::size_t nameStart = FileNameStart(scriptPath);
+    return none.substr(nameStart, none.size() - nameStart - 5);
+}
+
+} // namespace
+
 std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& directories,
                                 const std::string& path, const FileStamp& stamp) {
     if (stamp.links <= 1)
@@ -178,7 +190,8 @@ std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& director
     }
     const std::size_t nameStart = FileNameStart(path);
     try {
-        for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
+        for (const std::string& name :
+             directories.ListDirectoryStarting(DirectoryOf(path), BackupNameStart(path))) {
             if (others == 0)
                 break;
             if (!IsBackupNameOf(path, name))
@@ -208,11 +221,8 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
 }
 
 bool IsBackupNameOf(const std::string& scriptPath, const std::string& name) {
-    // Every backup's name begins as that of a backup made at no time at all,
-    // the script's name and "_"; date and time follow, "_" between them.
-    const std::string none = BackupName(scriptPath, {});
-    const std::size_t nameStart = FileNameStart(scriptPath);
-    const std::string begins = none.substr(nameStart, none.size() - nameStart - 5);
+    // Date and time follow the start, "_" between them.
+    const std::string begins = BackupNameStart(scriptPath);
     constexpr std::string_view kEnd = ".bak";
     if (name.size() <= begins.size() + kEnd.size() || !name.starts_with(begins) ||
         !name.ends_with(kEnd))
@@ -243,7 +253,8 @@ std::size_t RemoveStrayBackups(FileServices& files, DirectoryServices& directori
         const FileStamp script = files.StampOf(path);
         if (!script.SameFile(*staged.expected))
             return 0;
-        for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
+        for (const std::string& name :
+             directories.ListDirectoryStarting(DirectoryOf(path), BackupNameStart(path))) {
             if (name == own || !IsBackupNameOf(path, name))
                 continue;
             const std::string backup = path.substr(0, nameStart) + name;

@@ -427,16 +427,33 @@ std::vector<std::string> Win32Files::ListDirectory(const std::string& directory)
 }
 
 std::vector<DirectoryEntry> Win32Files::ListEntries(const std::string& directory) {
+    return ListMatching(directory, "*");
+}
+
+std::vector<std::string> Win32Files::ListDirectoryStarting(const std::string& directory,
+                                                           const std::string& prefix) {
+    std::vector<std::string> names;
+    for (DirectoryEntry& entry : ListMatching(directory, prefix + "*"))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<DirectoryEntry> Win32Files::ListMatching(const std::string& directory,
+                                                     const std::string& mask) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/')
         pattern += '\\';
-    pattern += '*';
+    pattern += mask;
     WIN32_FIND_DATAW found;
     AutoFind search(FindFirstFileExW(FilePath(pattern).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search)
-        throw LastError(directory);
     std::vector<DirectoryEntry> entries;
+    if (!search) {
+        // Every folder holds "." for "*"; another mask may match nothing.
+        if (mask != "*" && GetLastError() == ERROR_FILE_NOT_FOUND)
+            return entries;
+        throw LastError(directory);
+    }
     do {
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..")

@@ -39,11 +39,15 @@ class Win32Files final : public FileServices, public DirectoryServices {
     PathKind KindOf(const std::string& path) override;
     std::vector<std::string> ListDirectory(const std::string& directory) override;
     std::vector<DirectoryEntry> ListEntries(const std::string& directory) override;
+    std::vector<std::string> ListDirectoryStarting(const std::string& directory,
+                                                   const std::string& prefix) override;
     char Separator() const override { return '\\'; }
     bool IsHidden(const std::string& path) override;
     std::string Canonical(const std::string& path) const override;
 
   private:
+    // The entries of a directory whose names match `mask` ("*": all).
+    std::vector<DirectoryEntry> ListMatching(const std::string& directory, const std::string& mask);
     // The handle held for a file WriteNewFile made, or null.
     HANDLE HeldHandle(const std::string& path);
 
