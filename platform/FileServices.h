@@ -266,6 +266,18 @@ class DirectoryServices {
     virtual PathKind KindOf(const std::string& path) = 0;
     // The names in a directory ("." and ".." left out), in no particular order.
     virtual std::vector<std::string> ListDirectory(const std::string& directory) = 0;
+    // The names in a directory that begin with `prefix` (which holds no
+    // wildcard character); where the system compares names without letter
+    // case, also some that begin so in another case. A system that finds
+    // names by their start (Windows) does so without going through the
+    // whole folder.
+    virtual std::vector<std::string> ListDirectoryStarting(const std::string& directory,
+                                                           const std::string& prefix) {
+        std::vector<std::string> names = ListDirectory(directory);
+        std::erase_if(names,
+                      [&prefix](const std::string& name) { return !name.starts_with(prefix); });
+        return names;
+    }
     // The separator this system puts between a directory and a name.
     virtual char Separator() const = 0;
     // True when the system marks the entry hidden beyond a name that begins with

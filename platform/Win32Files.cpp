@@ -30,7 +30,7 @@ bool LeadsElsewhere(const std::string& path) {
     WIN32_FIND_DATAW found;
     AutoFind search(FindFirstFileExW(FilePath(name).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, 0));
-    return !search || found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
+    return !search || PathKindOf(FILE_ATTRIBUTE_REPARSE_POINT, found.dwReserved0) == PathKind::Link;
 }
 
 std::uint64_t Join(DWORD high, DWORD low) {
@@ -80,6 +80,17 @@ AutoFile OpenScript(const std::string& path) {
 }
 
 } // namespace
+
+PathKind PathKindOf(DWORD attributes, DWORD reparseTag) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag)))
+        return PathKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE)
+        return PathKind::Other;
+    return PathKind::File;
+}
 
 bool Win32Files::FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
@@ -416,16 +427,33 @@ std::vector<std::string> Win32Files::ListDirectory(const std::string& directory)
 }
 
 std::vector<DirectoryEntry> Win32Files::ListEntries(const std::string& directory) {
+    return ListMatching(directory, "*");
+}
+
+std::vector<std::string> Win32Files::ListDirectoryStarting(const std::string& directory,
+                                                           const std::string& prefix) {
+    std::vector<std::string> names;
+    for (DirectoryEntry& entry : ListMatching(directory, prefix + "*"))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<DirectoryEntry> Win32Files::ListMatching(const std::string& directory,
+                                                     const std::string& mask) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/')
         pattern += '\\';
-    pattern += '*';
+    pattern += mask;
     WIN32_FIND_DATAW found;
     AutoFind search(FindFirstFileExW(FilePath(pattern).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search)
-        throw LastError(directory);
     std::vector<DirectoryEntry> entries;
+    if (!search) {
+        // Every folder holds "." for "*"; another mask may match nothing.
+        if (mask != "*" && GetLastError() == ERROR_FILE_NOT_FOUND)
+            return entries;
+        throw LastError(directory);
+    }
     do {
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..")
@@ -433,15 +461,8 @@ std::vector<DirectoryEntry> Win32Files::ListEntries(const std::string& directory
         // The find data holds what KindOf and IsHidden would ask for: the
         // attributes, and for a reparse point its tag.
         const DWORD attributes = found.dwFileAttributes;
-        PathKind kind = PathKind::File;
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            (found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0)))
-            kind = PathKind::Link;
-        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            kind = PathKind::Directory;
-        else if (attributes & FILE_ATTRIBUTE_DEVICE)
-            kind = PathKind::Other;
-        entries.push_back({Narrow(name), kind, (attributes & FILE_ATTRIBUTE_HIDDEN) != 0});
+        entries.push_back({Narrow(name), PathKindOf(attributes, found.dwReserved0),
+                           (attributes & FILE_ATTRIBUTE_HIDDEN) != 0});
     } while (FindNextFileW(search.Get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         throw LastError(directory);

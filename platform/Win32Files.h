@@ -10,6 +10,13 @@
 
 namespace velmo {
 
+// What a path is by its attributes and, for a reparse point, its tag (as a
+// folder listing gives both): a symbolic link or junction (a name surrogate,
+// or a tag that could not be read) is a Link, whatever it points to; other
+// reparse points (OneDrive's placeholders, deduplicated files) are the file
+// or folder itself, stored differently.
+PathKind PathKindOf(DWORD attributes, DWORD reparseTag);
+
 class Win32Files final : public FileServices, public DirectoryServices {
   public:
     bool FileExists(const std::string& path) override;
@@ -32,11 +39,15 @@ class Win32Files final : public FileServices, public DirectoryServices {
     PathKind KindOf(const std::string& path) override;
     std::vector<std::string> ListDirectory(const std::string& directory) override;
     std::vector<DirectoryEntry> ListEntries(const std::string& directory) override;
+    std::vector<std::string> ListDirectoryStarting(const std::string& directory,
+                                                   const std::string& prefix) override;
     char Separator() const override { return '\\'; }
     bool IsHidden(const std::string& path) override;
     std::string Canonical(const std::string& path) const override;
 
   private:
+    // The entries of a directory whose names match `mask` ("*": all).
+    std::vector<DirectoryEntry> ListMatching(const std::string& directory, const std::string& mask);
     // The handle held for a file WriteNewFile made, or null.
     HANDLE HeldHandle(const std::string& path);
 
