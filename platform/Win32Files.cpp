@@ -403,7 +403,8 @@ void Win32Files::SyncDirectories(const std::vector<std::string>&) {
     // order, before the renames that follow them. The renames this thread
     // made since its last call become durable with one flush on each volume,
     // of the file renamed last there; should that one be gone or locked
-    // meanwhile, of the one before it, and so on.
+    // meanwhile, of the one before it, and so on. Where all of them are gone,
+    // nothing of theirs is left to make durable.
     std::vector<std::vector<std::string>> volumes;
     {
         const std::lock_guard lock(renamedLock_);
@@ -418,7 +419,7 @@ void Win32Files::SyncDirectories(const std::vector<std::string>&) {
         }
     }
     for (const std::vector<std::string>& names : volumes) {
-        DWORD error = ERROR_FILE_NOT_FOUND;
+        std::optional<PlatformError> failed;
         bool flushed = false;
         for (auto name = names.rbegin(); name != names.rend() && !flushed; ++name) {
             AutoFile file(CreateFileW(FilePath(*name).c_str(), GENERIC_WRITE,
@@ -426,15 +427,17 @@ void Win32Files::SyncDirectories(const std::vector<std::string>&) {
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                       nullptr));
             if (!file) {
-                error = GetLastError();
+                const DWORD error = GetLastError();
+                if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && !failed)
+                    failed = MakeError(error, *name);
                 continue;
             }
             if (!FlushFileBuffers(file.Get()))
                 throw LastError(*name);
             flushed = true;
         }
-        if (!flushed)
-            throw MakeError(error, names.back());
+        if (!flushed && failed)
+            throw *failed;
     }
 }
 
