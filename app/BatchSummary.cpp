@@ -1,10 +1,18 @@
 #include "app/BatchSummary.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
 namespace velmo {
 namespace {
+
+// A name in the details takes a line, a long one more.
+std::size_t LinesOf(const NamedScript& script, std::size_t charactersALine) {
+    const std::size_t characters = script.path.size() + script.why.size() + 3;
+    return std::max<std::size_t>(1, (characters + charactersALine - 1) /
+                                        std::max<std::size_t>(charactersALine, 1));
+}
 
 // "1 Skript" or "<n> Skripte"; `dative` gives "<n> Skripten".
 std::string Scripts(std::size_t n, bool dative = false) {
@@ -22,13 +30,65 @@ std::string FirstNames(const std::vector<std::string>& paths, const std::string&
     return text;
 }
 
-std::string Section(const char* title, const std::vector<NamedScript>& scripts) {
+// A section of the details: its title and its scripts, each with why where
+// there is a why; within `lines` lines, else the first names and how many more.
+std::string Section(const char* title, const std::vector<NamedScript>& scripts, std::size_t lines,
+                    std::size_t charactersALine) {
     if (scripts.empty())
         return {};
     std::string text = std::string(title) + "\n";
-    for (const NamedScript& script : scripts)
-        text += script.path + " \xE2\x80\x93 " + script.why + "\n";
+    std::size_t used = 1, shown = 0;
+    for (const NamedScript& script : scripts) {
+        const bool last = shown + 1 == scripts.size();
+        // Room for this one, and for the line that names the rest after it.
+        const std::size_t takes = LinesOf(script, charactersALine);
+        if (used + takes + (last ? 0 : 1) > lines && shown > 0)
+            break;
+        text += script.path + (script.why.empty() ? "" : " \xE2\x80\x93 " + script.why) + "\n";
+        used += takes;
+        ++shown;
+    }
+    if (shown < scripts.size())
+        text += "\xE2\x80\xA6 und " + Number(scripts.size() - shown) + " weitere\n";
     return text;
+}
+
+// The lines each section of the details may take: the sections that need
+// little get it all, the others share what is left alike.
+std::vector<std::size_t> Share(const std::vector<const std::vector<NamedScript>*>& sections,
+                               const DetailsRoom& room) {
+    const std::size_t lines = room.lines;
+    std::vector<std::size_t> need(sections.size()), share(sections.size(), 0);
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i]->empty())
+            continue;
+        need[i] = 2; // the title, and the line between sections
+        for (const NamedScript& script : *sections[i])
+            need[i] += LinesOf(script, room.charactersALine);
+        ++open;
+    }
+    std::vector<bool> done(sections.size(), false);
+    std::size_t left = lines;
+    while (open > 0) {
+        const std::size_t even = left / open;
+        bool gave = false;
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            if (need[i] > 0 && !done[i] && need[i] <= even) {
+                share[i] = need[i];
+                left -= need[i];
+                done[i] = true;
+                --open;
+                gave = true;
+            }
+        if (gave)
+            continue;
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            if (need[i] > 0 && !done[i])
+                share[i] = std::max<std::size_t>(even, 4) - 1; // less the line between
+        break;
+    }
+    return share;
 }
 
 } // namespace
@@ -44,8 +104,9 @@ void BatchRecorder::Keep(std::vector<NamedScript>& list, const std::string& path
     }
 }
 
-void BatchRecorder::Converted(const std::string&, std::size_t) {
+void BatchRecorder::Converted(const std::string& path, std::size_t) {
     ++converted;
+    Keep(convertedNames, path, {});
 }
 
 void BatchRecorder::Unchanged(const std::string&) {
@@ -97,7 +158,24 @@ std::string FailureText(const PlatformError& error) {
     return "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
 }
 
-SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped) {
+std::string Number(std::size_t n) {
+    return std::to_string(n);
+}
+
+ProgressView ViewOf(const batch::BatchProgress& where) {
+    ProgressView view;
+    view.count = Number(where.decided) + " von " + Number(where.total) +
+                 (where.total == 1 ? " Skript" : " Skripten") + " umgewandelt";
+    if (where.converted > 0)
+        view.count +=
+            ", " + Number(where.saved) + " von " + Number(where.converted) + " gespeichert";
+    view.range = 2 * where.total;
+    view.position = 2 * where.decided - where.converted + where.saved;
+    return view;
+}
+
+SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
+                      DetailsRoom room) {
     SummaryText summary;
     const std::size_t failed = record.failedCount, skipped = record.skippedCount;
     summary.error = failed > 0;
@@ -108,7 +186,12 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
                                     : "Fertig";
 
     std::string& counts = summary.counts;
-    counts += Scripts(record.converted) + " umgewandelt\n";
+    // After a stop, what was done and saved before it.
+    if (stopped)
+        counts +=
+            "Bis zum Abbrechen:\n" + Scripts(record.converted) + " umgewandelt und gespeichert\n";
+    else
+        counts += Scripts(record.converted) + " umgewandelt\n";
     counts += std::to_string(record.unchanged) + " unver\xC3\xA4ndert (nichts umzuwandeln)\n";
     if (skipped > 0)
         counts += std::to_string(skipped) + " \xC3\xBC"
@@ -129,11 +212,19 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
         counts.pop_back();
 
     std::string& details = summary.details;
-    for (const std::string& section : {Section("Fehlgeschlagen:", record.failed),
-                                       Section("\xC3\x9C"
-                                               "bersprungen:",
-                                               record.skipped),
-                                       Section("Zeichen in UTF-8 belassen:", record.keptAsUtf8)}) {
+    // After a stop, which scripts were converted comes first: they are what
+    // the user cannot tell from the folder.
+    static const std::vector<NamedScript> none;
+    const std::vector<NamedScript>& converted = stopped ? record.convertedNames : none;
+    const char* const titles[] = {"Umgewandelt und gespeichert:", "Fehlgeschlagen:",
+                                  "\xC3\x9C"
+                                  "bersprungen:",
+                                  "Zeichen in UTF-8 belassen:"};
+    const std::vector<const std::vector<NamedScript>*> lists = {
+        &converted, &record.failed, &record.skipped, &record.keptAsUtf8};
+    const std::vector<std::size_t> share = Share(lists, room);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        const std::string section = Section(titles[i], *lists[i], share[i], room.charactersALine);
         if (section.empty())
             continue;
         if (!details.empty())

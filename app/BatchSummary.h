@@ -34,6 +34,7 @@ class BatchRecorder : public batch::BatchEvents {
     std::vector<NamedScript> skipped;
     std::vector<NamedScript> failed;
     std::vector<NamedScript> keptAsUtf8;
+    std::vector<NamedScript> convertedNames; // replaced, in the order they were
     // Remembered when a name could not be kept for want of memory: the counts
     // stay right, the lists may be short.
     bool listsIncomplete = false;
@@ -55,8 +56,34 @@ struct SummaryText {
     bool alwaysShown = false;
 };
 
+// How many lines the details may take when nothing limits them.
+inline constexpr std::size_t kEveryDetail = static_cast<std::size_t>(-1);
+
+// The room the summary's details have on the screen: lines, and characters a
+// line (a longer name wraps and takes more lines).
+struct DetailsRoom {
+    std::size_t lines = kEveryDetail;
+    std::size_t charactersALine = 90;
+};
+
 // `found`: how many scripts the walk found; `stopped`: "Abbrechen" ended it.
-SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped);
+// A list too long for the details' room shows its first names and how many
+// more there are, so that the box stays on the screen.
+SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
+                      DetailsRoom room = {});
+
+// A count in the window's texts: the one place numbers are written.
+std::string Number(std::size_t n);
+
+// What the progress window shows for where a batch stands: the count line
+// and the bar, which moves by half a script for a script converted and by
+// the other half when it is saved (a script with nothing to save at once).
+struct ProgressView {
+    std::string count;
+    std::size_t position = 0;
+    std::size_t range = 0;
+};
+ProgressView ViewOf(const batch::BatchProgress& where);
 
 // Why a script was left as it is, in the summary's words.
 std::string SkipReasonText(const batch::Skip& why);

@@ -107,15 +107,19 @@ class Engine {
     Engine(FileServices& files, DirectoryServices& directories, const BatchRequest& request,
            BatchEvents& events)
         : files_(files), directories_(directories), request_(request), events_(events),
-          rounds_(
-              files,
-              [this](const StagedScript& script, std::size_t characters) {
-                  Replaced(script, characters);
-              },
-              [this](const PlatformError& error, const std::string& path) {
-                  ++tally_.failed;
-                  events_.Failed(path, error);
-              }) {}
+          rounds_(files, {[this](const StagedScript& script, std::size_t characters) {
+                              Replaced(script, characters);
+                          },
+                          [this](const PlatformError& error, const std::string& path) {
+                              ++tally_.failed;
+                              ++progress_.saved;
+                              events_.Failed(path, error);
+                          },
+                          [this](const std::string& next) {
+                              progress_.saving = next;
+                              events_.Advanced(progress_);
+                          },
+                          [this] { return events_.StopRequested(); }}) {}
 
     BatchResult Run() {
         try {
@@ -140,9 +144,11 @@ class Engine {
                                     [this](const PlatformError& error, const std::string& path) {
                                         ++tally_.failed;
                                         events_.Failed(path, error);
-                                    }};
+                                    },
+                                    [this] { return events_.StopRequested(); }};
         scripts_ = FindScripts(files_, directories_, request_.paths, walkEvents);
         const std::size_t total = scripts_.size();
+        progress_.total = total;
         events_.Found(total);
         // Scripts are read, decided on and staged on the threads; what became
         // of each is told and goes to the rounds here, in walk order. After
@@ -171,8 +177,13 @@ class Engine {
                     Process(i, Slot(i), request_.guardWord == GuardWord::Convert, true);
                 },
                 [&](std::size_t i) {
+                    const std::size_t held = guarded_.size();
                     Tell(i, Slot(i));
                     events_.Progress(i + 1, total);
+                    if (guarded_.size() == held)
+                        Decided();
+                    if (rounds_.Stopped())
+                        return !(stop = true);
                     if (i + 1 < total)
                         events_.Started(i + 1, scripts_[i + 1]);
                     return !(stop = events_.StopRequested());
@@ -184,20 +195,26 @@ class Engine {
         }
         if (!stop && !guarded_.empty())
             stop = AskAboutGuarded();
-        if (!stop)
-            stop = events_.StopRequested();
-        BatchResult result;
-        result.scripts = total;
-        result.stopped = stop;
+        // The last round: its parts are safe points too.
         if (stop)
             rounds_.Discard();
         else
             rounds_.Commit();
+        BatchResult result;
+        result.scripts = total;
+        result.stopped = stop || rounds_.Stopped();
         result.tally = tally_;
         return result;
     }
 
     Outcome& Slot(std::size_t script) { return outcomes_[script % ahead_]; }
+
+    // One more script is decided on (one held for the guard-word question
+    // once it is answered).
+    void Decided() {
+        ++progress_.decided;
+        events_.Advanced(progress_);
+    }
 
     // The scripts holding the guard word, asked about once: converted now, on
     // this thread, or all left. False when the batch goes on.
@@ -210,6 +227,7 @@ class Engine {
             if (!convert) {
                 ++tally_.skipped;
                 events_.Skipped(scripts_[index], Skip{SkipReason::GuardWord, ScriptKind::Text, {}});
+                Decided();
                 continue;
             }
             if (events_.StopRequested())
@@ -218,6 +236,9 @@ class Engine {
             Outcome outcome;
             Process(index, outcome, true, false);
             Tell(index, outcome);
+            Decided();
+            if (rounds_.Stopped())
+                return true;
         }
         return false;
     }
@@ -227,6 +248,7 @@ class Engine {
     // come back as a new file's, which is then no other name of this one.
     void Replaced(const StagedScript& script, std::size_t characters) {
         ++tally_.changed;
+        ++progress_.saved;
         events_.Converted(script.path, characters);
         if (!script.expected || script.expected->links > 1 || script.backupShared)
             return;
@@ -305,6 +327,7 @@ class Engine {
         if (outcome.guarded)
             guarded_.push_back(index);
         if (auto& staged = outcome.staged) {
+            ++progress_.converted;
             rounds_.Add(std::move(staged->script), staged->characters, staged->bytes);
             staged.reset();
         }
@@ -474,6 +497,7 @@ class Engine {
     CommitRounds rounds_;
     std::vector<std::string> scripts_;
     Tally tally_;
+    BatchProgress progress_;
     std::map<FileKey, Seen> seen_; // file -> its first script, in walk order
     Claims claims_;
     std::vector<std::size_t> guarded_; // GuardWord::AskOnce: the scripts to ask about
