@@ -135,6 +135,14 @@ void BatchRecorder::KeptAsUtf8(const std::string& path, const std::string& sente
     Keep(keptAsUtf8, path, sentence);
 }
 
+void BatchRecorder::BackedUp(const std::string& path, const std::string& backup) {
+    try {
+        backups.push_back({path, backup});
+    } catch (const std::bad_alloc&) {
+        listsIncomplete = true;
+    }
+}
+
 std::string SkipReasonText(const batch::Skip& why) {
     switch (why.reason) {
     case batch::SkipReason::Link:
@@ -248,6 +256,101 @@ std::string GuardQuestion(const std::vector<std::string>& scripts) {
            (one ? "es" : "sie alle") + " trotzdem umwandeln?\n" +
            "\xE2\x80\x9ENein\xE2\x80\x9C l\xC3\xA4sst " +
            (one ? "es, wie es ist." : "sie alle, wie sie sind.");
+}
+
+namespace {
+
+void KeepNamed(std::vector<NamedScript>& list, bool& incomplete, const std::string& path,
+               std::string why) noexcept {
+    try {
+        list.push_back({path, std::move(why)});
+    } catch (const std::bad_alloc&) {
+        incomplete = true;
+    }
+}
+
+} // namespace
+
+void UndoRecorder::PutBack(const std::string&) {
+    ++putBack;
+}
+
+void UndoRecorder::Left(const std::string& script, batch::UndoLeft why) {
+    ++leftCount;
+    try {
+        KeepNamed(left, listsIncomplete, script, std::string(batch::UndoLeftText(why)));
+    } catch (const std::bad_alloc&) {
+        listsIncomplete = true;
+    }
+}
+
+void UndoRecorder::Failed(const std::string& script, const PlatformError& error) {
+    ++failedCount;
+    try {
+        KeepNamed(failed, listsIncomplete, script, FailureText(error));
+    } catch (const std::bad_alloc&) {
+        listsIncomplete = true;
+    }
+}
+
+ProgressView UndoViewOf(std::size_t done, std::size_t total, std::size_t putBack) {
+    ProgressView view;
+    view.count = Number(done) + " von " + Number(total) + (total == 1 ? " Skript" : " Skripten") +
+                 " gepr\xC3\xBC"
+                 "ft, " +
+                 Number(putBack) +
+                 " zur\xC3\xBC"
+                 "ckgeholt";
+    view.range = total;
+    view.position = done;
+    return view;
+}
+
+SummaryText SummarizeUndo(const UndoRecorder& record, std::size_t total, bool stopped,
+                          DetailsRoom room) {
+    SummaryText summary;
+    summary.error = record.failedCount > 0;
+    summary.alwaysShown = true; // asked for by a click: always answered
+    summary.headline = stopped                ? "R\xC3\xBC"
+                                                "ckg\xC3\xA4ngig machen abgebrochen"
+                       : record.failedCount   ? "Zur\xC3\xBC"
+                                                "ckgeholt, mit Fehlern"
+                       : record.leftCount > 0 ? "Zur\xC3\xBC"
+                                                "ckgeholt, nicht alle"
+                                              : "Umwandlung r\xC3\xBC"
+                                                "ckg\xC3\xA4ngig gemacht";
+    std::string& counts = summary.counts;
+    counts += Scripts(record.putBack) + " aus der Sicherung zur\xC3\xBC"
+                                        "ckgeholt\n";
+    if (record.leftCount > 0)
+        counts += Scripts(record.leftCount) +
+                  (record.leftCount == 1 ? " bleibt, wie es ist\n" : " bleiben, wie sie sind\n");
+    if (record.failedCount > 0)
+        counts += std::to_string(record.failedCount) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
+    if (stopped)
+        counts += "Die \xC3\xBC"
+                  "brigen " +
+                  std::to_string(total - record.putBack - record.leftCount - record.failedCount) +
+                  " sind umgewandelt geblieben, mit ihren Sicherungen.\n";
+    while (!counts.empty() && counts.back() == '\n')
+        counts.pop_back();
+    std::string& details = summary.details;
+    const char* const titles[] = {"Fehlgeschlagen:", "Geblieben:"};
+    const std::vector<const std::vector<NamedScript>*> lists = {&record.failed, &record.left};
+    const std::vector<std::size_t> share = Share(lists, room);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        const std::string section = Section(titles[i], *lists[i], share[i], room.charactersALine);
+        if (section.empty())
+            continue;
+        if (!details.empty())
+            details += "\n";
+        details += section;
+    }
+    if (record.listsIncomplete)
+        details += "\n(Nicht alle Namen konnten behalten werden: zu wenig Speicher.)\n";
+    while (!details.empty() && details.back() == '\n')
+        details.pop_back();
+    return summary;
 }
 
 } // namespace velmo

@@ -4,6 +4,7 @@
 #include "app/Controls.h"
 #include "app/ErrorReport.h"
 #include "batch/Batch.h"
+#include "batch/Undo.h"
 #include "platform/DynamicCalls.h"
 #include "platform/Handle.h"
 #include "platform/Win32Error.h"
@@ -260,7 +261,9 @@ class WorkerEvents final : public BatchRecorder {
 // bar, the count and "Abbrechen".
 class ProgressWindow {
   public:
-    ProgressWindow(HINSTANCE instance, HWND owner, Direction direction, News& news)
+    // `heading`, where given, says what runs instead of the conversion.
+    ProgressWindow(HINSTANCE instance, HWND owner, Direction direction, News& news,
+                   const std::string& heading = {})
         : owner_(owner), news_(news) {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof windowClass;
@@ -306,7 +309,8 @@ class ProgressWindow {
             throw LastError("");
         HWND hwnd = window_.Get();
 
-        const std::string what = direction == Direction::ToTwoCharacterForm
+        const std::string what = !heading.empty() ? heading
+                                 : direction == Direction::ToTwoCharacterForm
                                      ? "Umlaute f\xC3\xBCr Velmo werden umgewandelt \xE2\x80\xA6"
                                      : "Umlaute f\xC3\xBCr mich werden umgewandelt \xE2\x80\xA6";
         Child(L"STATIC", Widen(what), SS_LEFT | SS_NOPREFIX, kTitleId, margin, titleTop, inner,
@@ -538,9 +542,13 @@ HRESULT CALLBACK SummaryEvents(HWND dialog, UINT notification, WPARAM, LPARAM, L
     return S_OK;
 }
 
+constexpr int kUndoButtonId = 1001;
+
 // The summary: a task dialog with the headline, the counts and the details to
-// expand; a message box where there is no task dialog.
-void ShowSummary(HWND owner, const SummaryText& summary) {
+// expand; a message box where there is no task dialog. With `offerUndo` it has
+// the button "Rückgängig machen" beside OK (the message box asks instead);
+// true when that was chosen.
+bool ShowSummary(HWND owner, const SummaryText& summary, bool offerUndo = false) {
     const std::wstring headline = Widen(summary.headline), counts = Widen(summary.counts),
                        details = Widen(summary.details), title = Title();
     if (const auto taskDialog = dynamic::TaskDialogIndirect()) {
@@ -549,6 +557,13 @@ void ShowSummary(HWND owner, const SummaryText& summary) {
         config.hwndParent = owner;
         config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
         config.dwCommonButtons = TDCBF_OK_BUTTON;
+        const std::wstring undoText = Widen(kUndoButton);
+        const TASKDIALOG_BUTTON undoButton{kUndoButtonId, undoText.c_str()};
+        if (offerUndo) {
+            config.pButtons = &undoButton;
+            config.cButtons = 1;
+            config.nDefaultButton = IDOK;
+        }
         config.pszWindowTitle = title.c_str();
         config.pszMainIcon = summary.error ? TD_ERROR_ICON : TD_INFORMATION_ICON;
         config.pszMainInstruction = headline.c_str();
@@ -563,7 +578,7 @@ void ShowSummary(HWND owner, const SummaryText& summary) {
         }
         int button = 0;
         if (SUCCEEDED(taskDialog(&config, &button, nullptr, nullptr)))
-            return;
+            return button == kUndoButtonId;
     }
     // A message box shows the first lines of the details.
     std::wstring text = headline + L"\n\n" + counts;
@@ -573,10 +588,96 @@ void ShowSummary(HWND owner, const SummaryText& summary) {
         if (details.size() > kMostDetails)
             text += L"\n\u2026";
     }
-    if (MessageBoxW(owner, text.c_str(), title.c_str(),
-                    MB_OK | MB_SETFOREGROUND |
-                        (summary.error ? MB_ICONSTOP : MB_ICONINFORMATION)) <= 0)
+    if (offerUndo)
+        text += L"\n\n" + Widen(kUndoQuestion);
+    const int answer =
+        MessageBoxW(owner, text.c_str(), title.c_str(),
+                    (offerUndo ? MB_YESNO | MB_DEFBUTTON2 : MB_OK) | MB_SETFOREGROUND |
+                        (summary.error ? MB_ICONSTOP : MB_ICONINFORMATION));
+    if (answer <= 0)
         throw LastError("");
+    return answer == IDYES;
+}
+
+// What the undo tells, on the worker thread: recorded for its summary, the
+// progress posted to the window.
+class UndoWorkerEvents final : public UndoRecorder {
+  public:
+    UndoWorkerEvents(News& news, HWND window, const std::atomic<bool>& stop)
+        : news_(news), window_(window), stop_(stop) {}
+
+    void Started(std::size_t, const std::string& path) override {
+        const std::lock_guard<std::mutex> hold(news_.lock);
+        try {
+            news_.current = path;
+        } catch (const std::bad_alloc&) {
+            news_.current.clear();
+        }
+        Post();
+    }
+    void Progress(std::size_t done, std::size_t total) override {
+        const std::lock_guard<std::mutex> hold(news_.lock);
+        try {
+            news_.view = UndoViewOf(done, total, putBack);
+        } catch (const std::bad_alloc&) {
+            news_.view.count.clear(); // only the words are not shown
+        }
+        Post();
+    }
+    bool StopRequested() override { return stop_.load(); }
+
+  private:
+    void Post() noexcept {
+        if (!news_.posted)
+            news_.posted = PostMessageW(window_, kNews, 0, 0) != FALSE;
+    }
+    News& news_;
+    HWND window_;
+    const std::atomic<bool>& stop_;
+};
+
+// Takes the batch just run back, behind the same progress window, and shows
+// the undo's own summary.
+void RunUndo(HINSTANCE instance, HWND owner, Direction direction,
+             const std::vector<batch::RunBackup>& backups) {
+    News news;
+    news.found = true;
+    news.view = UndoViewOf(0, backups.size(), 0);
+    std::optional<ProgressWindow> progress;
+    progress.emplace(instance, owner, direction, news,
+                     "Die Umwandlung wird r\xC3\xBC"
+                     "ckg\xC3\xA4ngig gemacht \xE2\x80\xA6");
+    HWND window = progress->Handle();
+    UndoWorkerEvents events(news, window, progress->StopFlag());
+    batch::UndoResult result;
+    std::exception_ptr failure;
+    std::thread worker([&, window] {
+        try {
+            Win32Files files;
+            result = batch::UndoRun(files, backups, false, events);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        progress->workerDone = true;
+        PostMessageW(window, kDone, 0, 0);
+    });
+    try {
+        progress->RunUntilDone();
+    } catch (...) {
+        progress->RequestStop();
+        while (!progress->workerDone.load())
+            Sleep(10);
+        worker.join();
+        throw;
+    }
+    worker.join();
+    progress.reset();
+    if (failure)
+        std::rethrow_exception(failure);
+    const SummaryText summary = SummarizeUndo(events, result.scripts, result.stopped);
+    // The details within the screen, as the batch's summary has them.
+    ShowSummary(owner, SummarizeUndo(events, result.scripts, result.stopped,
+                                     RoomForDetails(owner, summary)));
 }
 
 } // namespace
@@ -655,7 +756,8 @@ void BatchWindow::Run(const BatchOrder& order, const batch::BatchRequest& reques
         return;
     // The details within the screen: made again with as many lines as fit.
     summary = Summarize(events, result.scripts, result.stopped, RoomForDetails(owner_, summary));
-    ShowSummary(owner_, summary);
+    if (ShowSummary(owner_, summary, !events.backups.empty()))
+        RunUndo(instance_, owner_, order.direction, events.backups);
 }
 
 } // namespace velmo

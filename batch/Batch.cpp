@@ -146,6 +146,15 @@ class Engine {
                                         events_.Failed(path, error);
                                     },
                                     [this] { return events_.StopRequested(); }};
+        // Every backup of the batch carries the moment it began: what tells its run.
+        // (A clock that fails leaves each backup to ask it, and to fail on its own.)
+        if (request_.backup && !request_.check) {
+            try {
+                runStarted_ = files_.Now();
+            } catch (const PlatformError&) {
+                runStarted_.reset();
+            }
+        }
         scripts_ = FindScripts(files_, directories_, request_.paths, walkEvents);
         const std::size_t total = scripts_.size();
         progress_.total = total;
@@ -250,6 +259,8 @@ class Engine {
         ++tally_.changed;
         ++progress_.saved;
         events_.Converted(script.path, characters);
+        if (!script.backup.empty())
+            events_.BackedUp(script.path, script.backup);
         if (!script.expected || script.expected->links > 1 || script.backupShared)
             return;
         const FileKey key = KeyOf(*script.expected);
@@ -422,7 +433,7 @@ class Engine {
         std::optional<ContentDecision> onePass;
         if (!text.Held())
             onePass = StageInOnePass(files_, path, text, request_.direction, evenWithGuardWord,
-                                     request_.backup, staged);
+                                     request_.backup, staged, runStarted_);
         const auto tellLeftovers = [&] {
             if (staged.leftoversRemoved > 0)
                 out.Tell(Told::Kind::Leftovers, staged.leftoversRemoved);
@@ -442,7 +453,7 @@ class Engine {
         }
         if (!onePass) {
             staged = StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
-                                 request_.backup, BackupBy::LinkOrCopy, stamp);
+                                 request_.backup, BackupBy::LinkOrCopy, stamp, runStarted_);
             tellLeftovers();
         }
         // Names of the file besides its own backups (a backup by link is one).
@@ -505,7 +516,8 @@ class Engine {
     std::size_t ahead_ = 1;
     std::vector<Outcome> outcomes_;
     std::vector<std::atomic<bool>> processed_;
-    std::mutex bigScript_; // held while a big script is worked on
+    std::mutex bigScript_;                    // held while a big script is worked on
+    std::optional<DateTimeTexts> runStarted_; // what the batch's backups are named for
 };
 
 } // namespace

@@ -109,6 +109,9 @@ class BatchEvents {
     // A script replaced by its converted text (with check: one that would
     // change), with the characters converted.
     virtual void Converted(const std::string& /*path*/, std::size_t /*characters*/) {}
+    // The backup a script replaced has kept its old text under (after its
+    // Converted): what taking the run back puts in its place again.
+    virtual void BackedUp(const std::string& /*path*/, const std::string& /*backup*/) {}
     // Nothing to convert: the script is not touched.
     virtual void Unchanged(const std::string& /*path*/) {}
     virtual void Skipped(const std::string& /*path*/, const Skip& /*why*/) {}

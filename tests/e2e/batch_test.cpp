@@ -362,6 +362,89 @@ TEST_F(BatchE2E, BatchesFromTheDialogAndFromDropsConvertWhatTheyShould) {
     }
 }
 
+// "Rückgängig machen" in the summary of a batch that made backups puts the
+// batch back, behind its own progress and summary: each script its old bytes
+// and its backup gone, one edited since left with its backup and named.
+// Screenshots of both summaries go to the build directory.
+TEST_F(BatchE2E, RueckgaengigMachenPutsTheBatchBack) {
+    struct Case {
+        const char* name;
+        const wchar_t* edited; // written anew before the button is pressed
+        std::vector<std::wstring> undoSummary;
+    };
+    const Case cases[] = {
+        {"all put back",
+         nullptr,
+         {L"Umwandlung r\u00fcckg\u00e4ngig gemacht",
+          L"4 Skripte aus der Sicherung zur\u00fcckgeholt"}},
+        {"one edited since",
+         L"eins.lua",
+         {L"Zur\u00fcckgeholt, nicht alle", L"3 Skripte aus der Sicherung zur\u00fcckgeholt",
+          L"1 Skript bleibt, wie es ist", L"eins.lua \u2013 seit der Umwandlung ge\u00e4ndert"}},
+    };
+    const std::string edit = "-- von Hand\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(Map());
+        WriteMap(Map());
+        Launcher launcher(LauncherExe(), Map());
+        launcher.StartAndWaitForWindow();
+        SetCheck(launcher, Sicherung, true);
+        SetCheck(launcher, Meldung, true);
+        ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+        std::optional<Box> box = NextBox(launcher);
+        ASSERT_TRUE(box);
+        Answer(box->window, IDNO); // the guard word: wache.lua stays
+        box = NextBox(launcher);
+        ASSERT_TRUE(box) << "no summary";
+        EXPECT_TRUE(Says(*box, L"4 Skripte umgewandelt")) << Narrow(box->words);
+        EXPECT_TRUE(Says(*box, L"R\u00fcckg\u00e4ngig machen")) << Narrow(box->words);
+        const auto shoot = [&](HWND window, const wchar_t* name) {
+            RECT area{};
+            GetWindowRect(window, &area);
+            SaveBmp(CaptureScreen(area), WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\" + name);
+        };
+        if (!c.edited)
+            shoot(box->window, L"e2e-batch-summary-undo.bmp");
+        if (c.edited)
+            WriteFileBytes(Map() + L"\\" + c.edited, edit);
+        Answer(box->window, 1001);
+
+        // The undo's summary always comes; between the two boxes the window
+        // may for a moment take input, which NextBox would take for the end.
+        ASSERT_TRUE(WaitUntil([&] { return !launcher.Dialogs().empty(); }, 120s));
+        box = NextBox(launcher, 120s);
+        ASSERT_TRUE(box) << "no summary of the undo";
+        for (const std::wstring& words : c.undoSummary)
+            EXPECT_TRUE(Says(*box, words)) << Narrow(words) << " not in " << Narrow(box->words);
+        EXPECT_FALSE(Says(*box, L"R\u00fcckg\u00e4ngig machen\n")) << "offered twice";
+        if (c.edited) {
+            // With its details shown, as a user reads why a script stayed.
+            HWND details = FindWindowExW(box->window, nullptr, L"Button", nullptr);
+            while (details && TextOf(details).rfind(L"Einzelheiten", 0) != 0)
+                details = FindWindowExW(box->window, details, L"Button", nullptr);
+            if (details) {
+                SendMessageW(details, BM_CLICK, 0, 0);
+                Sleep(300);
+            }
+            shoot(box->window, L"e2e-undo-summary.bmp");
+        }
+        Answer(box->window, IDOK);
+        EXPECT_FALSE(NextBox(launcher));
+
+        for (const MapScript& s : kMap) {
+            const bool edited = c.edited && std::wstring(c.edited) == s.name;
+            EXPECT_EQ(
+                FirstDifference(edited ? edit : s.before, ReadFileBytes(Map() + L"\\" + s.name)),
+                "same")
+                << Narrow(s.name);
+        }
+        EXPECT_EQ(FilesEndingIn(Map(), L".bak").size(), c.edited ? 1u : 0u);
+        EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+        EXPECT_TRUE(IsWindowEnabled(launcher.MainWindow()));
+    }
+}
+
 TEST_F(BatchE2E, ADropAnywhereButOnAConversionButtonIsRefused) {
     WriteMap(Map());
     Launcher launcher;
