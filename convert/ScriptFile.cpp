@@ -391,8 +391,18 @@ namespace {
 // The script's attributes, for its new text; `exists` tells whether there is
 // a script to replace at all.
 std::uint32_t ScriptAttributes(FileServices& files, const std::string& path, bool& exists) {
-    exists = files.FileExists(path);
-    return exists ? files.FileAttributes(path) : file_attr::Normal;
+    // One question: the attributes, or that nothing is there.
+    constexpr std::uint32_t kPathNotFound = 3;
+    try {
+        const std::uint32_t attributes = files.FileAttributes(path);
+        exists = true;
+        return attributes;
+    } catch (const PlatformError& e) {
+        if (e.Code() != win_error::FileNotFound && e.Code() != kPathNotFound)
+            throw;
+        exists = false;
+        return file_attr::Normal;
+    }
 }
 
 // Windows refuses to replace a read-only file, and a POSIX rename would

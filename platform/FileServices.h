@@ -184,8 +184,9 @@ class FileServices {
 
     // ---- writing. Nothing written is durable until flushed: FlushFiles makes
     // file contents durable; names (new files, links, renames, removals) become
-    // durable through SyncDirectories, or on Windows with the next rename, which
-    // is written through.
+    // durable through SyncDirectories. (On Windows, where the file system logs
+    // its changes of names in order, one flush after the renames of a round
+    // makes them and every name made before them durable together.)
     //
     // Creates a file that must not exist yet (never through a link found at the
     // name), writes all the source's bytes and gives it the attributes. On

@@ -7,6 +7,9 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace velmo {
 
@@ -50,6 +53,8 @@ class Win32Files final : public FileServices, public DirectoryServices {
     std::vector<DirectoryEntry> ListMatching(const std::string& directory, const std::string& mask);
     // The handle held for a file WriteNewFile made, or null.
     HANDLE HeldHandle(const std::string& path);
+    // A file of ours has just been renamed to `to` through its handle.
+    void Renamed(AutoFile file, const std::string& to);
 
     // Files created by WriteNewFile, held open without delete sharing until
     // they are moved or deleted: nobody can remove or rename them meanwhile.
@@ -57,6 +62,11 @@ class Win32Files final : public FileServices, public DirectoryServices {
     // thread's files are its own, the list of them is shared.
     std::mutex heldLock_;
     std::map<std::string, AutoFile> held_;
+
+    // The names each thread gave by rename on each volume (by serial number)
+    // since its last SyncDirectories, which makes them durable.
+    std::mutex renamedLock_;
+    std::map<std::pair<std::thread::id, DWORD>, std::vector<std::string>> renamed_;
 };
 
 } // namespace velmo

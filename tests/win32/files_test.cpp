@@ -119,6 +119,53 @@ TEST(Win32FilesFlush, FailureNamesTheFile) {
     EXPECT_EQ(ReadRaw(locked), "alt");
 }
 
+// The renames of a round are made durable by one flush after them, of the file
+// renamed last; one gone or held by another program meanwhile hands the flush
+// on to the one before it, and only where none is left to flush and one of
+// them could not be opened is that an error.
+TEST(Win32FilesFlush, RenamesDurableWithTheRoundsLastFile) {
+    TempDir dir("round");
+    const std::string scripts[] = {dir / "a.lua", dir / "b.lua", dir / "c.lua"};
+    const struct {
+        const char* name;
+        std::vector<int> gone, locked; // of the three, after their renames
+        std::optional<std::uint32_t> code;
+    } cases[] = {
+        {"all there", {}, {}, std::nullopt},
+        {"the last one gone", {2}, {}, std::nullopt},
+        {"the last one held by another program", {}, {2}, std::nullopt},
+        {"all gone", {0, 1, 2}, {}, std::nullopt},
+        {"gone or held", {0, 2}, {1}, win_error::SharingViolation},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Win32Files files;
+        for (const std::string& script : scripts) {
+            WriteRaw(script, "alt");
+            files.WriteNewFile(script + ".neu", "neu", file_attr::Normal);
+            files.FlushFiles({script + ".neu"});
+            files.MoveFile(script + ".neu", script, true);
+            EXPECT_EQ(ReadRaw(script), "neu");
+        }
+        for (const int i : c.gone)
+            ASSERT_TRUE(DeleteFileW(Widen(scripts[i]).c_str()));
+        std::vector<AutoFile> holders;
+        for (const int i : c.locked)
+            holders.emplace_back(CreateFileW(Widen(scripts[i]).c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        if (c.code) {
+            EXPECT_EQ(ErrorOf([&] { files.SyncDirectories({dir.Path()}); }).Code(), *c.code);
+        } else {
+            files.SyncDirectories({dir.Path()});
+        }
+        // Once made durable, the names are not flushed again.
+        holders.clear();
+        for (const std::string& script : scripts)
+            DeleteFileW(Widen(script).c_str());
+        files.SyncDirectories({dir.Path()});
+    }
+}
+
 // =====================================================================
 // LinkFile: the backup as a second name for the script's file
 
