@@ -192,16 +192,24 @@ stop_display() {
 }
 
 # Creates the prefix once and keeps a wineserver running until stop_wine.
+# `start_wine PREFIX with32`: the prefix must have Wine's 32-bit half too
+# (syswow64), which a prefix made while the host could not run 32-bit programs
+# lacks; such a prefix is made again.
 start_wine() {
   export WINEPREFIX="$1"
+  if [[ ${2:-} == with32 && -f $WINEPREFIX/.velmo-ready &&
+        -z $(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null) ]]; then
+    say "the Wine prefix $WINEPREFIX was made without 32-bit support: making it again"
+    rm -f "$WINEPREFIX/.velmo-ready"
+  fi
   if [[ ! -f $WINEPREFIX/.velmo-ready ]]; then
     say "creating Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     # Without a display: on a virtual one the first set-up can hang in its
     # installer step, and it needs no window anyway.
-    (unset DISPLAY; timeout 300 "$VELMO_WINE" wineboot --init >/dev/null 2>&1 &&
-       timeout 120 "$WINESERVER" -w) || die "wineboot failed for $WINEPREFIX"
+    (unset DISPLAY; timeout 900 "$VELMO_WINE" wineboot --init >/dev/null 2>&1 &&
+       timeout 900 "$WINESERVER" -w) || die "wineboot failed for $WINEPREFIX"
     touch "$WINEPREFIX/.velmo-ready"
     "$WINESERVER" -w
   fi
