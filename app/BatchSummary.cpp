@@ -1,10 +1,18 @@
 #include "app/BatchSummary.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
 namespace velmo {
 namespace {
+
+// A name in the details takes a line, a long one more.
+std::size_t LinesOf(const NamedScript& script, std::size_t charactersALine) {
+    const std::size_t characters = script.path.size() + script.why.size() + 3;
+    return std::max<std::size_t>(1, (characters + charactersALine - 1) /
+                                        std::max<std::size_t>(charactersALine, 1));
+}
 
 // "1 Skript" or "<n> Skripte"; `dative` gives "<n> Skripten".
 std::string Scripts(std::size_t n, bool dative = false) {
@@ -22,13 +30,65 @@ std::string FirstNames(const std::vector<std::string>& paths, const std::string&
     return text;
 }
 
-std::string Section(const char* title, const std::vector<NamedScript>& scripts) {
+// A section of the details: its title and its scripts, each with why where
+// there is a why; within `lines` lines, else the first names and how many more.
+std::string Section(const char* title, const std::vector<NamedScript>& scripts, std::size_t lines,
+                    std::size_t charactersALine) {
     if (scripts.empty())
         return {};
     std::string text = std::string(title) + "\n";
-    for (const NamedScript& script : scripts)
-        text += script.path + " \xE2\x80\x93 " + script.why + "\n";
+    std::size_t used = 1, shown = 0;
+    for (const NamedScript& script : scripts) {
+        const bool last = shown + 1 == scripts.size();
+        // Room for this one, and for the line that names the rest after it.
+        const std::size_t takes = LinesOf(script, charactersALine);
+        if (used + takes + (last ? 0 : 1) > lines && shown > 0)
+            break;
+        text += script.path + (script.why.empty() ? "" : " \xE2\x80\x93 " + script.why) + "\n";
+        used += takes;
+        ++shown;
+    }
+    if (shown < scripts.size())
+        text += "\xE2\x80\xA6 und " + Number(scripts.size() - shown) + " weitere\n";
     return text;
+}
+
+// The lines each section of the details may take: the sections that need
+// little get it all, the others share what is left alike.
+std::vector<std::size_t> Share(const std::vector<const std::vector<NamedScript>*>& sections,
+                               const DetailsRoom& room) {
+    const std::size_t lines = room.lines;
+    std::vector<std::size_t> need(sections.size()), share(sections.size(), 0);
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i]->empty())
+            continue;
+        need[i] = 2; // the title, and the line between sections
+        for (const NamedScript& script : *sections[i])
+            need[i] += LinesOf(script, room.charactersALine);
+        ++open;
+    }
+    std::vector<bool> done(sections.size(), false);
+    std::size_t left = lines;
+    while (open > 0) {
+        const std::size_t even = left / open;
+        bool gave = false;
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            if (need[i] > 0 && !done[i] && need[i] <= even) {
+                share[i] = need[i];
+                left -= need[i];
+                done[i] = true;
+                --open;
+                gave = true;
+            }
+        if (gave)
+            continue;
+        for (std::size_t i = 0; i < sections.size(); ++i)
+            if (need[i] > 0 && !done[i])
+                share[i] = std::max<std::size_t>(even, 4) - 1; // less the line between
+        break;
+    }
+    return share;
 }
 
 } // namespace
@@ -44,8 +104,9 @@ void BatchRecorder::Keep(std::vector<NamedScript>& list, const std::string& path
     }
 }
 
-void BatchRecorder::Converted(const std::string&, std::size_t) {
+void BatchRecorder::Converted(const std::string& path, std::size_t) {
     ++converted;
+    Keep(convertedNames, path, {});
 }
 
 void BatchRecorder::Unchanged(const std::string&) {
@@ -74,6 +135,14 @@ void BatchRecorder::KeptAsUtf8(const std::string& path, const std::string& sente
     Keep(keptAsUtf8, path, sentence);
 }
 
+void BatchRecorder::BackedUp(const std::string& path, const std::string& backup) {
+    try {
+        backups.push_back({path, backup});
+    } catch (const std::bad_alloc&) {
+        listsIncomplete = true;
+    }
+}
+
 std::string SkipReasonText(const batch::Skip& why) {
     switch (why.reason) {
     case batch::SkipReason::Link:
@@ -97,7 +166,24 @@ std::string FailureText(const PlatformError& error) {
     return "Fehler " + std::to_string(error.Code()) + ": " + error.Text();
 }
 
-SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped) {
+std::string Number(std::size_t n) {
+    return std::to_string(n);
+}
+
+ProgressView ViewOf(const batch::BatchProgress& where) {
+    ProgressView view;
+    view.count = Number(where.decided) + " von " + Number(where.total) +
+                 (where.total == 1 ? " Skript" : " Skripten") + " umgewandelt";
+    if (where.converted > 0)
+        view.count +=
+            ", " + Number(where.saved) + " von " + Number(where.converted) + " gespeichert";
+    view.range = 2 * where.total;
+    view.position = 2 * where.decided - where.converted + where.saved;
+    return view;
+}
+
+SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopped,
+                      DetailsRoom room) {
     SummaryText summary;
     const std::size_t failed = record.failedCount, skipped = record.skippedCount;
     summary.error = failed > 0;
@@ -108,7 +194,12 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
                                     : "Fertig";
 
     std::string& counts = summary.counts;
-    counts += Scripts(record.converted) + " umgewandelt\n";
+    // After a stop, what was done and saved before it.
+    if (stopped)
+        counts +=
+            "Bis zum Abbrechen:\n" + Scripts(record.converted) + " umgewandelt und gespeichert\n";
+    else
+        counts += Scripts(record.converted) + " umgewandelt\n";
     counts += std::to_string(record.unchanged) + " unver\xC3\xA4ndert (nichts umzuwandeln)\n";
     if (skipped > 0)
         counts += std::to_string(skipped) + " \xC3\xBC"
@@ -129,11 +220,19 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
         counts.pop_back();
 
     std::string& details = summary.details;
-    for (const std::string& section : {Section("Fehlgeschlagen:", record.failed),
-                                       Section("\xC3\x9C"
-                                               "bersprungen:",
-                                               record.skipped),
-                                       Section("Zeichen in UTF-8 belassen:", record.keptAsUtf8)}) {
+    // After a stop, which scripts were converted comes first: they are what
+    // the user cannot tell from the folder.
+    static const std::vector<NamedScript> none;
+    const std::vector<NamedScript>& converted = stopped ? record.convertedNames : none;
+    const char* const titles[] = {"Umgewandelt und gespeichert:", "Fehlgeschlagen:",
+                                  "\xC3\x9C"
+                                  "bersprungen:",
+                                  "Zeichen in UTF-8 belassen:"};
+    const std::vector<const std::vector<NamedScript>*> lists = {
+        &converted, &record.failed, &record.skipped, &record.keptAsUtf8};
+    const std::vector<std::size_t> share = Share(lists, room);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        const std::string section = Section(titles[i], *lists[i], share[i], room.charactersALine);
         if (section.empty())
             continue;
         if (!details.empty())
@@ -157,6 +256,101 @@ std::string GuardQuestion(const std::vector<std::string>& scripts) {
            (one ? "es" : "sie alle") + " trotzdem umwandeln?\n" +
            "\xE2\x80\x9ENein\xE2\x80\x9C l\xC3\xA4sst " +
            (one ? "es, wie es ist." : "sie alle, wie sie sind.");
+}
+
+namespace {
+
+void KeepNamed(std::vector<NamedScript>& list, bool& incomplete, const std::string& path,
+               std::string why) noexcept {
+    try {
+        list.push_back({path, std::move(why)});
+    } catch (const std::bad_alloc&) {
+        incomplete = true;
+    }
+}
+
+} // namespace
+
+void UndoRecorder::PutBack(const std::string&) {
+    ++putBack;
+}
+
+void UndoRecorder::Left(const std::string& script, batch::UndoLeft why) {
+    ++leftCount;
+    try {
+        KeepNamed(left, listsIncomplete, script, std::string(batch::UndoLeftText(why)));
+    } catch (const std::bad_alloc&) {
+        listsIncomplete = true;
+    }
+}
+
+void UndoRecorder::Failed(const std::string& script, const PlatformError& error) {
+    ++failedCount;
+    try {
+        KeepNamed(failed, listsIncomplete, script, FailureText(error));
+    } catch (const std::bad_alloc&) {
+        listsIncomplete = true;
+    }
+}
+
+ProgressView UndoViewOf(std::size_t done, std::size_t total, std::size_t putBack) {
+    ProgressView view;
+    view.count = Number(done) + " von " + Number(total) + (total == 1 ? " Skript" : " Skripten") +
+                 " gepr\xC3\xBC"
+                 "ft, " +
+                 Number(putBack) +
+                 " zur\xC3\xBC"
+                 "ckgeholt";
+    view.range = total;
+    view.position = done;
+    return view;
+}
+
+SummaryText SummarizeUndo(const UndoRecorder& record, std::size_t total, bool stopped,
+                          DetailsRoom room) {
+    SummaryText summary;
+    summary.error = record.failedCount > 0;
+    summary.alwaysShown = true; // asked for by a click: always answered
+    summary.headline = stopped                ? "R\xC3\xBC"
+                                                "ckg\xC3\xA4ngig machen abgebrochen"
+                       : record.failedCount   ? "Zur\xC3\xBC"
+                                                "ckgeholt, mit Fehlern"
+                       : record.leftCount > 0 ? "Zur\xC3\xBC"
+                                                "ckgeholt, nicht alle"
+                                              : "Umwandlung r\xC3\xBC"
+                                                "ckg\xC3\xA4ngig gemacht";
+    std::string& counts = summary.counts;
+    counts += Scripts(record.putBack) + " aus der Sicherung zur\xC3\xBC"
+                                        "ckgeholt\n";
+    if (record.leftCount > 0)
+        counts += Scripts(record.leftCount) +
+                  (record.leftCount == 1 ? " bleibt, wie es ist\n" : " bleiben, wie sie sind\n");
+    if (record.failedCount > 0)
+        counts += std::to_string(record.failedCount) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
+    if (stopped)
+        counts += "Die \xC3\xBC"
+                  "brigen " +
+                  std::to_string(total - record.putBack - record.leftCount - record.failedCount) +
+                  " sind umgewandelt geblieben, mit ihren Sicherungen.\n";
+    while (!counts.empty() && counts.back() == '\n')
+        counts.pop_back();
+    std::string& details = summary.details;
+    const char* const titles[] = {"Fehlgeschlagen:", "Geblieben:"};
+    const std::vector<const std::vector<NamedScript>*> lists = {&record.failed, &record.left};
+    const std::vector<std::size_t> share = Share(lists, room);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        const std::string section = Section(titles[i], *lists[i], share[i], room.charactersALine);
+        if (section.empty())
+            continue;
+        if (!details.empty())
+            details += "\n";
+        details += section;
+    }
+    if (record.listsIncomplete)
+        details += "\n(Nicht alle Namen konnten behalten werden: zu wenig Speicher.)\n";
+    while (!details.empty() && details.back() == '\n')
+        details.pop_back();
+    return summary;
 }
 
 } // namespace velmo

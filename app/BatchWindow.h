@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/VelmoStarter.h"
+#include "batch/Batch.h"
 #include "platform/WinApi.h"
 
 namespace velmo {
@@ -18,10 +19,12 @@ class BatchWindow final : public BatchRunner {
     // input while a batch runs.
     void SetOwner(HWND owner) { owner_ = owner; }
     // Runs the batch; returns when it has ended and its summary was shown. A
-    // second batch asked for meanwhile (a drop) is not started.
+    // second batch asked for meanwhile (a drop) is not started. An error that
+    // ends the batch is reported here, in a box over the launcher's window.
     void RunBatch(const BatchOrder& order) override;
 
   private:
+    void Run(const BatchOrder& order, const batch::BatchRequest& request);
     HINSTANCE instance_;
     HWND owner_ = nullptr;
     bool running_ = false;

@@ -30,7 +30,9 @@ struct BatchOrder {
 };
 
 // Who runs such a batch: the window with its progress window and its summary.
-// Errors it cannot tell in its summary it throws, as a procedure does.
+// Errors it cannot tell in its summary it throws, as a procedure does, or
+// reports itself as the launcher reports a procedure's (the window does, so
+// that the box comes up over the launcher's window as the batch's others do).
 class BatchRunner {
   public:
     virtual ~BatchRunner() = default;

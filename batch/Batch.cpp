@@ -107,15 +107,19 @@ class Engine {
     Engine(FileServices& files, DirectoryServices& directories, const BatchRequest& request,
            BatchEvents& events)
         : files_(files), directories_(directories), request_(request), events_(events),
-          rounds_(
-              files,
-              [this](const StagedScript& script, std::size_t characters) {
-                  Replaced(script, characters);
-              },
-              [this](const PlatformError& error, const std::string& path) {
-                  ++tally_.failed;
-                  events_.Failed(path, error);
-              }) {}
+          rounds_(files, {[this](const StagedScript& script, std::size_t characters) {
+                              Replaced(script, characters);
+                          },
+                          [this](const PlatformError& error, const std::string& path) {
+                              ++tally_.failed;
+                              ++progress_.saved;
+                              events_.Failed(path, error);
+                          },
+                          [this](const std::string& next) {
+                              progress_.saving = next;
+                              events_.Advanced(progress_);
+                          },
+                          [this] { return events_.StopRequested(); }}) {}
 
     BatchResult Run() {
         try {
@@ -140,9 +144,20 @@ class Engine {
                                     [this](const PlatformError& error, const std::string& path) {
                                         ++tally_.failed;
                                         events_.Failed(path, error);
-                                    }};
+                                    },
+                                    [this] { return events_.StopRequested(); }};
+        // Every backup of the batch carries the moment it began: what tells its run.
+        // (A clock that fails leaves each backup to ask it, and to fail on its own.)
+        if (request_.backup && !request_.check) {
+            try {
+                runStarted_ = files_.Now();
+            } catch (const PlatformError&) {
+                runStarted_.reset();
+            }
+        }
         scripts_ = FindScripts(files_, directories_, request_.paths, walkEvents);
         const std::size_t total = scripts_.size();
+        progress_.total = total;
         events_.Found(total);
         // Scripts are read, decided on and staged on the threads; what became
         // of each is told and goes to the rounds here, in walk order. After
@@ -171,8 +186,13 @@ class Engine {
                     Process(i, Slot(i), request_.guardWord == GuardWord::Convert, true);
                 },
                 [&](std::size_t i) {
+                    const std::size_t held = guarded_.size();
                     Tell(i, Slot(i));
                     events_.Progress(i + 1, total);
+                    if (guarded_.size() == held)
+                        Decided();
+                    if (rounds_.Stopped())
+                        return !(stop = true);
                     if (i + 1 < total)
                         events_.Started(i + 1, scripts_[i + 1]);
                     return !(stop = events_.StopRequested());
@@ -184,20 +204,26 @@ class Engine {
         }
         if (!stop && !guarded_.empty())
             stop = AskAboutGuarded();
-        if (!stop)
-            stop = events_.StopRequested();
-        BatchResult result;
-        result.scripts = total;
-        result.stopped = stop;
+        // The last round: its parts are safe points too.
         if (stop)
             rounds_.Discard();
         else
             rounds_.Commit();
+        BatchResult result;
+        result.scripts = total;
+        result.stopped = stop || rounds_.Stopped();
         result.tally = tally_;
         return result;
     }
 
     Outcome& Slot(std::size_t script) { return outcomes_[script % ahead_]; }
+
+    // One more script is decided on (one held for the guard-word question
+    // once it is answered).
+    void Decided() {
+        ++progress_.decided;
+        events_.Advanced(progress_);
+    }
 
     // The scripts holding the guard word, asked about once: converted now, on
     // this thread, or all left. False when the batch goes on.
@@ -210,6 +236,7 @@ class Engine {
             if (!convert) {
                 ++tally_.skipped;
                 events_.Skipped(scripts_[index], Skip{SkipReason::GuardWord, ScriptKind::Text, {}});
+                Decided();
                 continue;
             }
             if (events_.StopRequested())
@@ -218,6 +245,9 @@ class Engine {
             Outcome outcome;
             Process(index, outcome, true, false);
             Tell(index, outcome);
+            Decided();
+            if (rounds_.Stopped())
+                return true;
         }
         return false;
     }
@@ -227,7 +257,10 @@ class Engine {
     // come back as a new file's, which is then no other name of this one.
     void Replaced(const StagedScript& script, std::size_t characters) {
         ++tally_.changed;
+        ++progress_.saved;
         events_.Converted(script.path, characters);
+        if (!script.backup.empty())
+            events_.BackedUp(script.path, script.backup);
         if (!script.expected || script.expected->links > 1 || script.backupShared)
             return;
         const FileKey key = KeyOf(*script.expected);
@@ -305,6 +338,7 @@ class Engine {
         if (outcome.guarded)
             guarded_.push_back(index);
         if (auto& staged = outcome.staged) {
+            ++progress_.converted;
             rounds_.Add(std::move(staged->script), staged->characters, staged->bytes);
             staged.reset();
         }
@@ -399,7 +433,7 @@ class Engine {
         std::optional<ContentDecision> onePass;
         if (!text.Held())
             onePass = StageInOnePass(files_, path, text, request_.direction, evenWithGuardWord,
-                                     request_.backup, staged);
+                                     request_.backup, staged, runStarted_);
         const auto tellLeftovers = [&] {
             if (staged.leftoversRemoved > 0)
                 out.Tell(Told::Kind::Leftovers, staged.leftoversRemoved);
@@ -419,7 +453,7 @@ class Engine {
         }
         if (!onePass) {
             staged = StageScript(files_, path, text.Source(files_), decision.text.Source(files_),
-                                 request_.backup, BackupBy::LinkOrCopy, stamp);
+                                 request_.backup, BackupBy::LinkOrCopy, stamp, runStarted_);
             tellLeftovers();
         }
         // Names of the file besides its own backups (a backup by link is one).
@@ -474,6 +508,7 @@ class Engine {
     CommitRounds rounds_;
     std::vector<std::string> scripts_;
     Tally tally_;
+    BatchProgress progress_;
     std::map<FileKey, Seen> seen_; // file -> its first script, in walk order
     Claims claims_;
     std::vector<std::size_t> guarded_; // GuardWord::AskOnce: the scripts to ask about
@@ -481,7 +516,8 @@ class Engine {
     std::size_t ahead_ = 1;
     std::vector<Outcome> outcomes_;
     std::vector<std::atomic<bool>> processed_;
-    std::mutex bigScript_; // held while a big script is worked on
+    std::mutex bigScript_;                    // held while a big script is worked on
+    std::optional<DateTimeTexts> runStarted_; // what the batch's backups are named for
 };
 
 } // namespace

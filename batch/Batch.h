@@ -72,6 +72,18 @@ struct BatchResult {
     bool stopped = false;    // StopRequested said yes: what is told is what was done
 };
 
+// Where a batch stands, for a progress window. A script is done with once it
+// is decided on and, when it converts, saved; the two steps are counted apart.
+struct BatchProgress {
+    std::size_t total = 0;     // the scripts the walk found
+    std::size_t decided = 0;   // of them: decided on and told (one held for the
+                               // guard-word question once it is answered)
+    std::size_t converted = 0; // of those: converted, waiting for their save or saved
+    std::size_t saved = 0;     // of those: done with saving (replaced, or failed and as they were)
+    std::string saving;        // the first script of the part of a commit round
+                               // being saved now; empty while none is
+};
+
 // What the engine tells as it goes. Every call comes on the thread that called
 // RunBatch, one at a time, in the walk's order for what concerns one script
 // (a conversion's Converted comes when its commit round replaces it, later
@@ -90,10 +102,16 @@ class BatchEvents {
     virtual void Started(std::size_t /*index*/, const std::string& /*path*/) {}
     // `done` of `total` scripts decided on.
     virtual void Progress(std::size_t /*done*/, std::size_t /*total*/) {}
+    // The batch has moved on: after each script decided on, and before and
+    // after each part of a commit round is saved.
+    virtual void Advanced(const BatchProgress& /*where*/) {}
 
     // A script replaced by its converted text (with check: one that would
     // change), with the characters converted.
     virtual void Converted(const std::string& /*path*/, std::size_t /*characters*/) {}
+    // The backup a script replaced has kept its old text under (after its
+    // Converted): what taking the run back puts in its place again.
+    virtual void BackedUp(const std::string& /*path*/, const std::string& /*backup*/) {}
     // Nothing to convert: the script is not touched.
     virtual void Unchanged(const std::string& /*path*/) {}
     virtual void Skipped(const std::string& /*path*/, const Skip& /*why*/) {}
@@ -116,11 +134,13 @@ class BatchEvents {
     // Not asked when there are none, nor after a stop.
     virtual bool ConvertGuarded(const std::vector<std::string>& /*scripts*/) { return false; }
 
-    // Asked at every safe point (after the walk, after each script is told,
-    // before each script converted after the guard-word question, and before
-    // the last commit round): true stops the batch there. The scripts of rounds already
-    // committed stay replaced; the round being staged is taken back (no
-    // temporary file, no backup of a script not replaced).
+    // Asked at every safe point: while the walk goes from one entry to the
+    // next, after each script is told, before each script converted after the
+    // guard-word question, and before each part of a commit round, the last
+    // one included (a part is sized to take a fraction of a second). True
+    // stops the batch there: the scripts already replaced stay replaced, every
+    // other keeps its old bytes, with no temporary file and no backup made for
+    // it, and is told nothing more (neither converted nor failed).
     virtual bool StopRequested() { return false; }
 };
 

@@ -23,8 +23,17 @@ class Walk {
 
     std::vector<std::string> Found() && { return std::move(scripts_); }
 
+    // Whether the walk is to end here; once it said so, it stays so.
+    bool Stopped() {
+        if (!stopped_ && events_.stop)
+            stopped_ = events_.stop();
+        return stopped_;
+    }
+
     // A path from the command line: a file is taken whatever its name.
     void Collect(const std::string& path) {
+        if (Stopped())
+            return;
         try {
             switch (directories_.KindOf(path)) {
             case PathKind::Missing:
@@ -77,6 +86,8 @@ class Walk {
         std::sort(entries.begin(), entries.end(),
                   [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
         for (const DirectoryEntry& entry : entries) {
+            if (Stopped())
+                return;
             const std::string& name = entry.name;
             const std::string path = Join(directory, name);
             try {
@@ -109,6 +120,7 @@ class Walk {
     const WalkEvents& events_;
     std::vector<std::string> scripts_;
     std::set<std::string> taken_;
+    bool stopped_ = false;
 };
 
 } // namespace

@@ -8,7 +8,7 @@
 namespace velmo::cli {
 namespace {
 
-enum class FlagAction { Check, NoBackup, Anyway, Quiet, Help, Version, EndOfOptions };
+enum class FlagAction { Check, RunStamp, NoBackup, Anyway, Quiet, Help, Version, EndOfOptions };
 
 struct Flag {
     FlagAction action;
@@ -27,11 +27,13 @@ struct Command {
     Direction direction;
     std::string_view name;
     std::string_view also;
+    bool undo = false;
 };
 
 constexpr Command kCommands[] = {
     {Direction::ToTwoCharacterForm, "fuer-velmo", "für-velmo"},
     {Direction::ToSingleCharacter, "fuer-mich", "für-mich"},
+    {Direction::ToTwoCharacterForm, "rueckgaengig", "rückgängig", true},
 };
 
 // Calls `each` with every spelling of a row ("-q|--leise" and its further one).
@@ -46,11 +48,17 @@ void ForEachSpelling(std::string_view shown, std::string_view also, Each each) {
         each(also);
 }
 
+// A spelling without what --help shows of its value ("--lauf STEMPEL").
+std::string_view Bare(std::string_view spelling) {
+    return spelling.substr(0, spelling.find(' '));
+}
+
 const Flag* FlagNamed(std::string_view argument) {
     for (const Flag& flag : kFlags) {
         bool named = false;
-        ForEachSpelling(flag.shown, flag.also,
-                        [&](std::string_view spelling) { named = named || spelling == argument; });
+        ForEachSpelling(flag.shown, flag.also, [&](std::string_view spelling) {
+            named = named || Bare(spelling) == argument;
+        });
         if (named)
             return &flag;
     }
@@ -108,21 +116,36 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
         result.error = std::move(error);
         return result;
     };
-    bool haveCommand = false, optionsEnded = false;
-    for (const std::string& argument : arguments) {
+    bool haveCommand = false, optionsEnded = false, haveRun = false, conversionOnly = false;
+    for (std::size_t at = 0; at < arguments.size(); ++at) {
+        const std::string& argument = arguments[at];
         if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            const Flag* flag = FlagNamed(argument);
-            if (!flag)
+            // "--lauf=STEMPEL" as well as "--lauf STEMPEL".
+            const std::size_t equals =
+                argument.starts_with("--") ? argument.find('=') : argument.npos;
+            const Flag* flag = FlagNamed(std::string_view(argument).substr(0, equals));
+            if (!flag || (equals != argument.npos && flag->action != FlagAction::RunStamp))
                 return usage("unbekannte Option " + Quoted(argument));
             switch (flag->action) {
             case FlagAction::Check:
                 result.options.check = true;
                 break;
+            case FlagAction::RunStamp:
+                if (equals != argument.npos)
+                    result.options.run = argument.substr(equals + 1);
+                else if (at + 1 < arguments.size())
+                    result.options.run = arguments[++at];
+                if (result.options.run.empty())
+                    return usage(Quoted("--lauf") + " ohne Stempel");
+                haveRun = true;
+                break;
             case FlagAction::NoBackup:
                 result.options.backup = false;
+                conversionOnly = true;
                 break;
             case FlagAction::Anyway:
                 result.options.anyway = true;
+                conversionOnly = true;
                 break;
             case FlagAction::Quiet:
                 result.options.quiet = true;
@@ -142,18 +165,25 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
             const Command* command = CommandNamed(argument);
             if (!command)
                 return usage("unbekannter Befehl " + Quoted(argument) +
-                             " (fuer-velmo oder fuer-mich)");
+                             " (fuer-velmo, fuer-mich oder rueckgaengig)");
             result.options.direction = command->direction;
+            result.options.undo = command->undo;
         } else {
             result.options.paths.push_back(argument);
         }
     }
     if (!haveCommand)
-        return usage("Befehl fehlt (fuer-velmo oder fuer-mich)");
+        return usage("Befehl fehlt (fuer-velmo, fuer-mich oder rueckgaengig)");
+    if (haveRun && !result.options.undo)
+        return usage(Quoted("--lauf") + " geht nur mit rueckgaengig");
+    if (conversionOnly && result.options.undo)
+        return usage("--ohne-sicherung und --trotzdem gehen nicht mit rueckgaengig");
     if (result.options.paths.empty())
         return usage("keine Datei und kein Ordner angegeben");
     const bool filter = std::find(result.options.paths.begin(), result.options.paths.end(), "-") !=
                         result.options.paths.end();
+    if (filter && result.options.undo)
+        return usage(Quoted("-") + " (Standardeingabe) geht nicht mit rueckgaengig");
     if (filter && result.options.paths.size() > 1)
         return usage(Quoted("-") + " (Standardeingabe) geht nur allein");
     result.action = Arguments::Action::Run;
@@ -161,7 +191,8 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageHint() {
-    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich [OPTIONEN] PFAD... (Hilfe mit --help)";
+    return "Aufruf: velmo-umlaute fuer-velmo|fuer-mich|rueckgaengig [OPTIONEN] PFAD... (Hilfe mit "
+           "--help)";
 }
 
 std::string HelpText() {
@@ -170,13 +201,17 @@ std::string HelpText() {
 
 Aufruf: velmo-umlaute fuer-velmo [OPTIONEN] PFAD...
         velmo-umlaute fuer-mich  [OPTIONEN] PFAD...
+        velmo-umlaute rueckgaengig [--lauf STEMPEL] [OPTIONEN] PFAD...
 
   fuer-velmo   ä ö ü ß Ä Ö Ü werden zu ihrer Zwei-Zeichen-Form (UTF-8),
                wie „Umlaute für Velmo umwandeln“ im Velmo-Starter.
   fuer-mich    die Zwei-Zeichen-Formen werden wieder zu einzelnen Zeichen
                (Windows-1252), wie „Umlaute für mich umwandeln“.
+  rueckgaengig nimmt einen Lauf zurück: jedes Skript bekommt seinen alten
+               Inhalt aus seiner Sicherung wieder.
   Auch )" + Quoted(kCommands[0].also) +
-           " und " + Quoted(kCommands[1].also) + R"( werden verstanden.
+           ", " + Quoted(kCommands[1].also) + " und " + Quoted(kCommands[2].also) +
+           R"( werden verstanden.
 
 PFAD ist eine Datei oder ein Ordner. Ordner werden samt Unterordnern nach
 *.lua durchsucht; versteckte Ordner wie .git bleiben außen vor. Eine
@@ -201,6 +236,15 @@ unberührt. Schreibgeschützte Dateien werden abgelehnt; kompilierte
 Lua-Skripte (Bytecode von luac oder LuaJIT), Dateien in UTF-16 oder UTF-32,
 symbolische Verknüpfungen und (ohne --trotzdem) Dateien mit dem Wort
 „UMLAUTE“ werden mit einem Hinweis übersprungen.
+
+Alle Sicherungen eines Laufs tragen denselben Stempel: Datum und Uhrzeit,
+als der Lauf begann. rueckgaengig holt jedes Skript dieses Laufs aus seiner
+Sicherung zurück, in einem Schritt je Skript, und die Sicherung ist danach
+wieder das Skript. Ein Skript, das seit der Umwandlung geändert wurde, oder
+eines ohne seine Sicherung bleibt, wie es ist, und wird genannt. Liegen
+Sicherungen mehrerer Läufe in den Pfaden, nennt rueckgaengig jeden Lauf mit
+Stempel und Zahl der Sicherungen und ändert nichts (Rückgabewert 2); --lauf
+wählt einen.
 
 Auf ext4, tmpfs, NTFS (ntfs-3g), exFAT, FAT32 und Netzlaufwerken gilt das
 Gleiche: wo es keine harten Verknüpfungen gibt, ist die Sicherung eine Kopie;
@@ -232,6 +276,7 @@ Rückgabewert:
 Beispiele:
   velmo-umlaute fuer-velmo karten/
   velmo-umlaute fuer-velmo --pruefen karten/
+  velmo-umlaute rueckgaengig karten/
   git config filter.velmo.clean "velmo-umlaute fuer-velmo --trotzdem -"
 )";
 }

@@ -9,7 +9,8 @@
 
 namespace velmo::cli {
 
-// "fuer-velmo" and "fuer-mich": the window's two conversions.
+// "fuer-velmo" and "fuer-mich": the window's two conversions; "rueckgaengig"
+// takes a run back.
 using velmo::Direction;
 
 struct Options {
@@ -18,6 +19,8 @@ struct Options {
     bool backup = true;             // off with --ohne-sicherung
     bool anyway = false;            // --trotzdem: also files holding the word "UMLAUTE"
     bool quiet = false;             // -q, --leise: errors only
+    bool undo = false;              // rueckgaengig: a run put back from its backups
+    std::string run;                // --lauf: the run's stamp as in its backups' names
     std::vector<std::string> paths; // "-" alone: standard input to standard output
 };
 

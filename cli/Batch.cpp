@@ -1,6 +1,7 @@
 #include "cli/Batch.h"
 
 #include "batch/Batch.h"
+#include "batch/Undo.h"
 
 #include <string>
 
@@ -65,6 +66,33 @@ class ConsoleWords final : public batch::BatchEvents {
     int signal_ = 0;
 };
 
+// What the undo finds, in the companion's lines.
+class UndoWords final : public batch::UndoEvents {
+  public:
+    UndoWords(Reporter& reporter, bool check) : reporter_(reporter), check_(check) {}
+
+    void Progress(std::size_t done, std::size_t total) override { reporter_.Progress(done, total); }
+    void PutBack(const std::string& script) override {
+        reporter_.Changed(PutBackLine(script, check_));
+    }
+    void Left(const std::string& script, batch::UndoLeft why) override {
+        reporter_.Notice(SkippedLine(script, batch::UndoLeftText(why)));
+    }
+    void Failed(const std::string& script, const PlatformError& error) override {
+        reporter_.Failure(ErrorLine(error, script));
+    }
+    bool StopRequested() override {
+        signal_ = reporter_.Interruption();
+        return signal_ != 0;
+    }
+    int Signal() const { return signal_; }
+
+  private:
+    Reporter& reporter_;
+    bool check_;
+    int signal_ = 0;
+};
+
 } // namespace
 
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
@@ -88,6 +116,60 @@ int RunBatch(FileServices& files, DirectoryServices& directories, const Options&
     if (result.tally.failed > 0 || reporter.LinesLost())
         return kFailed;
     return options.check && result.tally.changed > 0 ? kWouldChange : kDone;
+}
+
+} // namespace velmo::cli
+
+namespace velmo::cli {
+
+int RunUndo(FileServices& files, DirectoryServices& directories, const Options& options,
+            Reporter& reporter) {
+    bool walkFailed = false;
+    const batch::WalkEvents walkEvents{
+        [&](const std::string& path, PathKind kind) {
+            reporter.Notice(
+                SkippedLine(path, kind == PathKind::Link ? kLinkNotice : kNotAFileNotice));
+        },
+        [&](const PlatformError& error, const std::string& path) {
+            walkFailed = true;
+            reporter.Failure(ErrorLine(error, path));
+        },
+        [&] { return reporter.Interruption() != 0; }};
+    batch::FoundRuns found =
+        batch::FindRuns(files, directories, options.paths, options.run, walkEvents);
+    // Stopped while the folders were searched: nothing was changed.
+    if (const int signal = reporter.Interruption()) {
+        reporter.Summary(UndoInterruptedLine({}, 0, options.check));
+        return kInterrupted + signal;
+    }
+    if (found.runs.size() > 1) {
+        for (const batch::FoundRun& run : found.runs)
+            reporter.Changed(RunLine(run.stamp, run.backups.size()));
+        reporter.Failure("Sicherungen von " + std::to_string(found.runs.size()) +
+                         " Läufen gefunden, nichts geändert; wähle einen mit --lauf STEMPEL");
+        return kFailed;
+    }
+    std::vector<batch::RunBackup> backups;
+    if (!found.runs.empty())
+        backups = std::move(found.runs.front().backups);
+    for (std::string& script : found.missing)
+        backups.push_back({std::move(script), {}});
+    if (backups.empty()) {
+        reporter.Failure(options.run.empty()
+                             ? std::string("keine Sicherung eines Laufs gefunden")
+                             : "keine Sicherung des Laufs " + options.run + " gefunden");
+        return kFailed;
+    }
+    UndoWords words(reporter, options.check);
+    const batch::UndoResult result = batch::UndoRun(files, backups, options.check, words);
+    if (result.stopped) {
+        reporter.Summary(UndoInterruptedLine(result.tally, result.scripts, options.check));
+        return kInterrupted + words.Signal();
+    }
+    reporter.Summary(UndoSummaryLine(result.tally, options.check));
+    if (result.tally.failed > 0 || walkFailed || reporter.LinesLost())
+        return kFailed;
+    return options.check && result.tally.putBack > 0 ? kWouldChange : kDone;
 }
 
 } // namespace velmo::cli

@@ -23,4 +23,10 @@ namespace velmo::cli {
 int RunBatch(FileServices& files, DirectoryServices& directories, const Options& options,
              Reporter& reporter, const ScriptLimits& limits = {}, std::size_t threads = 1);
 
+// rueckgaengig: puts back every script of one run found below options.paths
+// (options.run, or the one run whose backups lie there; several are listed
+// and nothing changes). Statuses as for a conversion.
+int RunUndo(FileServices& files, DirectoryServices& directories, const Options& options,
+            Reporter& reporter);
+
 } // namespace velmo::cli

@@ -111,6 +111,37 @@ std::string InterruptedLine(const Tally& tally, std::size_t total, bool check) {
            ", die übrigen unverändert (" + std::to_string(tally.failed) + " Fehler)";
 }
 
+std::string PutBackLine(const std::string& path, bool check) {
+    return path +
+           (check ? ": würde aus der Sicherung zurückgeholt" : ": aus der Sicherung zurückgeholt");
+}
+
+namespace {
+
+std::string PutBackCount(std::size_t count, bool check) {
+    return std::to_string(count) + (count == 1 ? " Datei" : " Dateien") +
+           (check ? (count == 1 ? " würde" : " würden") : "") + " zurückgeholt";
+}
+
+} // namespace
+
+std::string UndoSummaryLine(const batch::UndoTally& tally, bool check) {
+    return PutBackCount(tally.putBack, check) + ", " + std::to_string(tally.left) +
+           " übersprungen, " + std::to_string(tally.failed) + " Fehler";
+}
+
+std::string UndoInterruptedLine(const batch::UndoTally& tally, std::size_t total, bool check) {
+    return "abgebrochen: " + std::to_string(tally.putBack) + " von " + std::to_string(total) +
+           (total == 1 ? " Datei " : " Dateien ") +
+           (check ? (tally.putBack == 1 ? "würde zurückgeholt" : "würden zurückgeholt")
+                  : "zurückgeholt") +
+           ", die übrigen unverändert (" + std::to_string(tally.failed) + " Fehler)";
+}
+
+std::string RunLine(const std::string& stamp, std::size_t backups) {
+    return stamp + ": " + std::to_string(backups) + (backups == 1 ? " Sicherung" : " Sicherungen");
+}
+
 std::string SummaryLine(const Tally& tally, bool check) {
     return std::to_string(tally.changed) + (tally.changed == 1 ? " Datei" : " Dateien") +
            (check ? (tally.changed == 1 ? " würde" : " würden") : "") + " umgewandelt, " +

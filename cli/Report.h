@@ -4,6 +4,7 @@
 #pragma once
 
 #include "batch/Batch.h"
+#include "batch/Undo.h"
 #include "platform/FileServices.h"
 
 #include <cstddef>
@@ -55,6 +56,16 @@ std::string SummaryLine(const Tally& tally, bool check);
 // The closing line of a run asked to stop after `done` of `total` files:
 // "abgebrochen: 37 von 100 Dateien umgewandelt, die übrigen unverändert".
 std::string InterruptedLine(const Tally& tally, std::size_t total, bool check);
+
+// Taking a run back (rueckgaengig): "karte.lua: aus der Sicherung
+// zurückgeholt", with --pruefen "… würde … zurückgeholt"; what it closes with,
+// "3 Dateien zurückgeholt, 1 übersprungen, 0 Fehler", or after a stop
+// "abgebrochen: 2 von 5 Dateien zurückgeholt, die übrigen unverändert (0 Fehler)";
+// and one line per run where the paths hold several, "<stamp>: 3 Sicherungen".
+std::string PutBackLine(const std::string& path, bool check);
+std::string UndoSummaryLine(const batch::UndoTally& tally, bool check);
+std::string UndoInterruptedLine(const batch::UndoTally& tally, std::size_t total, bool check);
+std::string RunLine(const std::string& stamp, std::size_t backups);
 
 // "karte.lua: 2 Zwischendateien abgebrochener Läufe entfernt".
 std::string LeftoversLine(const std::string& path, std::size_t removed);

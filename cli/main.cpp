@@ -70,7 +70,9 @@ int Run(const Options& options) {
         // file, ends at once as any filter does.
         console::CatchInterruptions();
         SystemFiles files;
-        const int status = RunBatch(files, files, options, reporter, {}, BatchThreads());
+        const int status = options.undo
+                               ? RunUndo(files, files, options, reporter)
+                               : RunBatch(files, files, options, reporter, {}, BatchThreads());
         console::Stopped();
         return status;
     } catch (const PlatformError& error) {

@@ -110,8 +110,8 @@ bool Discard(FileServices& files, const std::string& temporary) {
 // A copy gets the script's permissions, so it is as private as the script it
 // keeps, and is written through one of the script's temporary files.
 std::string MakeBackup(FileServices& files, const std::string& path, const ByteSource& oldText,
-                       BackupBy method, bool& shared) {
-    const DateTimeTexts now = files.Now();
+                       BackupBy method, bool& shared, const std::optional<DateTimeTexts>& at) {
+    const DateTimeTexts now = at ? *at : files.Now();
     for (int counter = 1;; ++counter) {
         if (counter > kMaxNameTries)
             throw files.Error(win_error::FileExists, BackupName(path, now));
@@ -209,6 +209,53 @@ std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, 
     return scriptPath.substr(0, nameStart).append(name).append(".bak");
 }
 
+std::string BackupStamp(const DateTimeTexts& now) {
+    std::string stamp = now.date + "_" + now.time;
+    for (char& c : stamp)
+        if (!FitsInFileName(c))
+            c = '_';
+    return stamp;
+}
+
+std::size_t StampParts(std::string_view stamp) {
+    return static_cast<std::size_t>(std::count(stamp.begin(), stamp.end(), '_')) + 1;
+}
+
+std::optional<BackupNameParts> ParseBackupName(const std::string& scriptPath,
+                                               std::string_view fileName, std::size_t stampParts) {
+    // The script's own part, as BackupName cleans it.
+    std::string script = scriptPath.substr(FileNameStart(scriptPath)) + "_";
+    for (char& c : script)
+        if (!FitsInFileName(c))
+            c = '_';
+    constexpr std::string_view kEnd = ".bak";
+    if (fileName.size() <= script.size() + kEnd.size() || !fileName.starts_with(script) ||
+        !fileName.ends_with(kEnd))
+        return std::nullopt;
+    const std::string_view rest =
+        fileName.substr(script.size(), fileName.size() - script.size() - kEnd.size());
+    if (rest.find_first_of(".\\/:") != std::string_view::npos)
+        return std::nullopt;
+    BackupNameParts parts;
+    if (stampParts == 0 || StampParts(rest) == stampParts) {
+        parts.stamp = rest;
+        return parts;
+    }
+    // One part more: a counter, 2 to the most names tried.
+    const std::size_t last = rest.rfind('_');
+    if (StampParts(rest) != stampParts + 1)
+        return std::nullopt;
+    const std::string_view counter = rest.substr(last + 1);
+    if (counter.empty() || counter.size() > 4 || counter.front() == '0' ||
+        counter.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    parts.counter = std::stoi(std::string(counter));
+    if (parts.counter < 2 || parts.counter > kMaxNameTries)
+        return std::nullopt;
+    parts.stamp = rest.substr(0, last);
+    return parts;
+}
+
 std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
                            std::uint32_t attributes, std::size_t* leftoversRemoved) {
     const std::string stem = TemporaryStem(target);
@@ -296,9 +343,10 @@ void RefuseReadOnly(FileServices& files, const std::string& path, std::uint32_t 
 
 // Makes the staged script's backup; on failure none is left.
 void AttachBackup(FileServices& files, StagedScript& staged, const ByteSource& oldText,
-                  BackupBy method, const std::optional<FileStamp>& asRead) {
+                  BackupBy method, const std::optional<FileStamp>& asRead,
+                  const std::optional<DateTimeTexts>& at) {
     const std::string& path = staged.path;
-    staged.backup = MakeBackup(files, path, oldText, method, staged.backupShared);
+    staged.backup = MakeBackup(files, path, oldText, method, staged.backupShared, at);
     if (!staged.backupShared || !asRead)
         return;
     // A link keeps whatever the script holds now, which must still be the
@@ -342,7 +390,8 @@ void KeepScriptPermissions(FileServices& files, const StagedScript& staged) {
 
 StagedScript StageScript(FileServices& files, const std::string& path, const ByteSource& oldText,
                          const ByteSource& newText, bool backup, BackupBy method,
-                         const std::optional<FileStamp>& asRead) {
+                         const std::optional<FileStamp>& asRead,
+                         const std::optional<DateTimeTexts>& runStarted) {
     bool exists = false;
     const std::uint32_t attributes = ScriptAttributes(files, path, exists);
     RefuseReadOnly(files, path, attributes);
@@ -350,7 +399,7 @@ StagedScript StageScript(FileServices& files, const std::string& path, const Byt
     staged.path = path;
     staged.expected = asRead;
     if (backup)
-        AttachBackup(files, staged, oldText, method, asRead);
+        AttachBackup(files, staged, oldText, method, asRead, runStarted);
     try {
         staged.temporary =
             WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
@@ -368,7 +417,8 @@ StagedScript StageScript(FileServices& files, const std::string& path, const Byt
 StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
                                         const ByteSource& oldText, const ByteSource& newText,
                                         const std::function<bool()>& converts, bool backup,
-                                        BackupBy method, const std::optional<FileStamp>& asRead) {
+                                        BackupBy method, const std::optional<FileStamp>& asRead,
+                                        const std::optional<DateTimeTexts>& runStarted) {
     // What the script is decides first (a refused one is told as refused,
     // also where it is read-only); the read-only refusal then comes before
     // the backup, as in StageScript.
@@ -386,7 +436,7 @@ StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& 
         }
         RefuseReadOnly(files, path, attributes);
         if (backup)
-            AttachBackup(files, staged, oldText, method, asRead);
+            AttachBackup(files, staged, oldText, method, asRead, runStarted);
     } catch (...) {
         TakeBack(files, staged);
         throw;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo {
@@ -72,15 +73,20 @@ struct StagedScript {
 // attributes and permissions. `asRead` is the script's stamp when `oldText` was
 // read: a script changed since then is refused (ErrorCause::ChangedMeanwhile),
 // now or when it is committed. The script itself is not touched. On failure no
-// temporary file is left, and no backup made by this call.
+// temporary file is left, and no backup made by this call. The backup is named
+// for `runStarted` where given (every backup of one batch carries the moment
+// the batch began, which tells its run), else for the time of the call.
 StagedScript StageScript(FileServices& files, const std::string& path, const ByteSource& oldText,
                          const ByteSource& newText, bool backup, BackupBy method,
-                         const std::optional<FileStamp>& asRead = std::nullopt);
+                         const std::optional<FileStamp>& asRead = std::nullopt,
+                         const std::optional<DateTimeTexts>& runStarted = std::nullopt);
 inline StagedScript StageScript(FileServices& files, const std::string& path,
                                 const std::string& oldText, const std::string& newText, bool backup,
                                 BackupBy method,
-                                const std::optional<FileStamp>& asRead = std::nullopt) {
-    return StageScript(files, path, SourceOf(oldText), SourceOf(newText), backup, method, asRead);
+                                const std::optional<FileStamp>& asRead = std::nullopt,
+                                const std::optional<DateTimeTexts>& runStarted = std::nullopt) {
+    return StageScript(files, path, SourceOf(oldText), SourceOf(newText), backup, method, asRead,
+                       runStarted);
 }
 
 // As StageScript, for a new text that is decided on while it is written: the
@@ -88,11 +94,12 @@ inline StagedScript StageScript(FileServices& files, const std::string& path,
 // new text is taken back and nothing is staged (the result's temporary is
 // empty); otherwise a read-only script is refused, and the backup is made
 // after the new text.
-StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& path,
-                                        const ByteSource& oldText, const ByteSource& newText,
-                                        const std::function<bool()>& converts, bool backup,
-                                        BackupBy method,
-                                        const std::optional<FileStamp>& asRead = std::nullopt);
+StagedScript
+StageScriptDecidedOnTheWay(FileServices& files, const std::string& path, const ByteSource& oldText,
+                           const ByteSource& newText, const std::function<bool()>& converts,
+                           bool backup, BackupBy method,
+                           const std::optional<FileStamp>& asRead = std::nullopt,
+                           const std::optional<DateTimeTexts>& runStarted = std::nullopt);
 
 // Takes back a staged script that will not be committed (the run was asked to
 // stop): its temporary file and the backup made for it go; the script itself
@@ -117,6 +124,29 @@ std::vector<CommitFailure> CommitScripts(FileServices& files,
 // other character a file name cannot hold turned into "_", ending in ".bak".
 // `counter` > 1 goes before ".bak" as "_<counter>" to avoid an existing backup.
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter = 1);
+
+// The stamp a run's backups share, as it stands in their names: the date and
+// time texts joined by "_" and cleaned as BackupName cleans them
+// ("08_12_2026_21_59_53").
+std::string BackupStamp(const DateTimeTexts& now);
+// How many parts, separated by "_", a stamp has ("08_12_2026_21_59_53": 6).
+// Backups made under the same regional settings have stamps of the same count,
+// which is what tells a counter after the stamp from the stamp's last part.
+std::size_t StampParts(std::string_view stamp);
+
+// What a backup's file name was made from.
+struct BackupNameParts {
+    std::string stamp; // as BackupStamp gives it
+    int counter = 1;   // BackupName's `counter`
+};
+// Recognises `fileName` (a name without its folder) as one BackupName makes
+// for the script at `scriptPath`, and gives its stamp and counter: the
+// script's file name as cleaned, "_", a stamp of `stampParts` parts (see
+// StampParts), an optional "_<counter>" (2-1000), ".bak". With `stampParts` 0
+// every part between the script's name and ".bak" is the stamp, a counter
+// included. Nothing where the name is no backup of that script.
+std::optional<BackupNameParts> ParseBackupName(const std::string& scriptPath,
+                                               std::string_view fileName, std::size_t stampParts);
 
 // How many names the script's file has beyond `path` that are not its own
 // backups (hard links a backup by link made, this run's or an earlier one's

@@ -7,7 +7,8 @@ namespace velmo {
 std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::string& path,
                                               const ScriptContent& content, Direction direction,
                                               bool evenWithGuardWord, bool backup,
-                                              StagedScript& staged) {
+                                              StagedScript& staged,
+                                              const std::optional<DateTimeTexts>& runStarted) {
     const ScriptContent::InItsFile* file = content.File();
     std::unique_ptr<UmlautStream> stream;
     std::uint64_t size = 0;
@@ -24,7 +25,7 @@ std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::st
                stream->Verdict().Action(evenWithGuardWord) == ScriptAction::Convert;
     };
     staged = StageScriptDecidedOnTheWay(files, path, content.Source(files), newText, converts,
-                                        backup, BackupBy::LinkOrCopy, file->stamp);
+                                        backup, BackupBy::LinkOrCopy, file->stamp, runStarted);
     if (!stream->MatchesWholeText())
         return std::nullopt;
     ContentDecision decided;

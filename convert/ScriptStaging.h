@@ -21,6 +21,7 @@ namespace velmo {
 std::optional<ContentDecision> StageInOnePass(FileServices& files, const std::string& path,
                                               const ScriptContent& content, Direction direction,
                                               bool evenWithGuardWord, bool backup,
-                                              StagedScript& staged);
+                                              StagedScript& staged,
+                                              const std::optional<DateTimeTexts>& runStarted = {});
 
 } // namespace velmo

@@ -18,6 +18,7 @@
     X(L"kernel32.dll", SetDefaultDllDirectories) /* Windows 7 has it only with an update */        \
     X(L"user32.dll", GetDpiForWindow)            /* Windows 10 1607 */                             \
     X(L"user32.dll", AdjustWindowRectExForDpi)   /* Windows 10 1607 */                             \
+    X(L"user32.dll", SystemParametersInfoForDpi) /* Windows 10 1607 */                             \
     X(L"comctl32.dll", InitCommonControlsEx)     /* version 6, as the manifest asks */             \
     X(L"comctl32.dll", TaskDialogIndirect)       /* version 6 only */                              \
     X(L"shell32.dll", DragQueryFileW)                                                              \

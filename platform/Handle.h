@@ -70,6 +70,12 @@ struct WindowTraits {
     static void Close(Type h) noexcept { ::DestroyWindow(h); }
 };
 
+struct HookTraits {
+    using Type = HHOOK;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::UnhookWindowsHookEx(h); }
+};
+
 using AutoFind = UniqueHandle<FindHandleTraits>;     // FindFirstFile searches
 using AutoFile = UniqueHandle<FileHandleTraits>;     // CreateFile results
 using AutoHandle = UniqueHandle<KernelHandleTraits>; // processes, threads, events
@@ -78,6 +84,7 @@ using AutoBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using AutoBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using AutoAccelerators = UniqueHandle<AcceleratorTraits>; // CreateAcceleratorTable results
 using AutoWindow = UniqueHandle<WindowTraits>;            // windows this thread made and ends
+using AutoHook = UniqueHandle<HookTraits>;                // SetWindowsHookEx results
 
 // ---- device contexts, which are given back rather than closed
 

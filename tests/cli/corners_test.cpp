@@ -184,6 +184,35 @@ TEST_F(FileSystems, EveryScriptConvertedWithOneCompleteBackup) {
         std::cout << "[ SKIPPED  ] " << why << "\n";
 }
 
+// On each, a run is taken back: every script holds its old bytes again and
+// no backup or temporary file stays (where there are no links, from copies).
+TEST_F(FileSystems, RunTakenBackFromItsBackups) {
+    int n = 0;
+    for (const Mount& how : kMounts) {
+        SCOPED_TRACE(how.name);
+        if (const std::string why = Make(how, ++n); !why.empty()) {
+            std::cout << "[ SKIPPED  ] " << how.name << ": " << why << "\n";
+            continue;
+        }
+        const fs::path map = root_ / std::to_string(n) / "karte";
+        const std::string other = "-- anderer Text \xE4\r\n";
+        Write(map / "a.lua", kSingle);
+        Write(map / "sub" / "b.lua", other);
+        ASSERT_EQ(Umlaute({"fuer-velmo", map}, root_).status, 0);
+        ASSERT_EQ(Read(map / "a.lua"), kPairs);
+        const Result back = Umlaute({"rueckgaengig", map}, root_);
+        EXPECT_EQ(back.status, 0) << back.err;
+        EXPECT_NE(back.err.find("2 Dateien zurückgeholt, 0 übersprungen, 0 Fehler"),
+                  std::string::npos)
+            << back.err;
+        EXPECT_EQ(Read(map / "a.lua"), kSingle);
+        EXPECT_EQ(Read(map / "sub" / "b.lua"), other);
+        EXPECT_TRUE(Backups(map).empty());
+        EXPECT_TRUE(Backups(map / "sub").empty());
+        EXPECT_TRUE(Temporaries(map).empty());
+    }
+}
+
 // The file services' own steps on each: a new file moved to a name that is
 // taken fails and changes neither file (where there is neither a rename that
 // refuses to replace nor a link, the name is claimed first: a claim that finds

@@ -141,6 +141,149 @@ TEST_F(Folder, ExitStatuses) {
               std::string::npos);
 }
 
+// rueckgaengig over real folders: --pruefen first, then a run put back with
+// one script edited since (left and named, with its backup); each script put
+// back is its very file again (its number and times), its backup gone. Two
+// runs in one folder are listed and nothing changes until --lauf picks one.
+// No run at all is an error.
+TEST_F(Folder, TakesARunBack) {
+    const fs::path map = root_ / "karte";
+    const std::string other = "-- anderes \xE4\xF6\n";
+    Write(map / "a.lua", kSingle);
+    Write(map / "b.lua", other);
+    Write(map / "leer.lua", "print(1)\n");
+    Write(map / "sub" / "d.lua", kSingle);
+    struct stat a {};
+    ASSERT_EQ(stat((map / "a.lua").c_str(), &a), 0);
+    ASSERT_EQ(Umlaute({"fuer-velmo", "karte"}, root_).status, 0);
+    ASSERT_EQ(Backups(map).size(), 2u);
+
+    struct Step {
+        const char* name;
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> out, err; // found in the output
+    };
+    const Step steps[] = {
+        {"checked",
+         {"rueckgaengig", "--pruefen", "karte"},
+         1,
+         {"karte/a.lua: würde aus der Sicherung zurückgeholt",
+          "karte/sub/d.lua: würde aus der Sicherung zurückgeholt"},
+         {"3 Dateien würden zurückgeholt, 0 übersprungen, 0 Fehler"}},
+        {"put back, b.lua edited since",
+         {"rückgängig", "karte"},
+         0,
+         {"karte/a.lua: aus der Sicherung zurückgeholt",
+          "karte/sub/d.lua: aus der Sicherung zurückgeholt"},
+         {"karte/b.lua: übersprungen, seit der Umwandlung geändert",
+          "2 Dateien zurückgeholt, 1 übersprungen, 0 Fehler"}},
+        {"nothing left to take back but b.lua",
+         {"rueckgaengig", "karte/a.lua"},
+         2,
+         {},
+         {"keine Sicherung eines Laufs gefunden"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (std::string(step.name).find("edited") != std::string::npos) {
+            EXPECT_EQ(Read(map / "a.lua"), kPairs) << "the check changed nothing";
+            Write(map / "b.lua", "-- von Hand\n");
+        }
+        const Result r = Umlaute(step.arguments, root_);
+        EXPECT_EQ(r.status, step.status) << r.out << r.err;
+        for (const std::string& line : step.out)
+            EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+        for (const std::string& line : step.err)
+            EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Read(map / "a.lua"), kSingle);
+    EXPECT_EQ(Read(map / "sub" / "d.lua"), kSingle);
+    EXPECT_EQ(Read(map / "b.lua"), "-- von Hand\n");
+    EXPECT_EQ(Backups(map).size(), 1u) << "b.lua's backup stays";
+    EXPECT_TRUE(Backups(map / "sub").empty());
+    EXPECT_TRUE(Temporaries(map).empty());
+    struct stat back {};
+    ASSERT_EQ(stat((map / "a.lua").c_str(), &back), 0);
+    EXPECT_EQ(back.st_ino, a.st_ino);
+    EXPECT_EQ(back.st_mtim.tv_sec, a.st_mtim.tv_sec);
+    EXPECT_EQ(back.st_mtim.tv_nsec, a.st_mtim.tv_nsec);
+
+    // Two runs: the first one's backup renamed to an earlier stamp.
+    const fs::path two = root_ / "zwei";
+    Write(two / "x.lua", kSingle);
+    Write(two / "y.lua", other);
+    ASSERT_EQ(Umlaute({"fuer-velmo", "zwei/x.lua"}, root_).status, 0);
+    const std::string earlier = "01_01_2020_10_00_00";
+    fs::rename(two / Backups(two).at(0), two / ("x_lua_" + earlier + ".bak"));
+    ASSERT_EQ(Umlaute({"fuer-velmo", "zwei"}, root_).status, 0);
+    const std::string made = Backups(two).at(1);                   // y.lua's
+    const std::string stamp = made.substr(6, made.size() - 6 - 4); // "y_lua_" … ".bak"
+    const Result listed = Umlaute({"rueckgaengig", "zwei"}, root_);
+    EXPECT_EQ(listed.status, 2);
+    EXPECT_EQ(listed.out, earlier + ": 1 Sicherung\n" + stamp + ": 1 Sicherung\n") << listed.err;
+    EXPECT_NE(listed.err.find("--lauf"), std::string::npos) << listed.err;
+    EXPECT_EQ(Read(two / "x.lua"), kPairs);
+    EXPECT_EQ(Backups(two).size(), 2u);
+    const Result picked = Umlaute({"rueckgaengig", "--lauf", earlier, "zwei"}, root_);
+    EXPECT_EQ(picked.status, 0) << picked.err;
+    EXPECT_EQ(Read(two / "x.lua"), kSingle);
+    EXPECT_EQ(Read(two / "y.lua"), UmlauteToTwoCharacterForm(other));
+    EXPECT_EQ(Umlaute({"rueckgaengig", "--lauf=" + stamp, "zwei"}, root_).status, 0);
+    EXPECT_EQ(Read(two / "y.lua"), other);
+    EXPECT_TRUE(Backups(two).empty());
+
+    const Result usage = Umlaute({"fuer-velmo", "--lauf", stamp, "zwei"}, root_);
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("geht nur mit rueckgaengig"), std::string::npos) << usage.err;
+    const Result help = Umlaute({"--help"}, root_);
+    EXPECT_NE(help.out.find("velmo-umlaute rueckgaengig [--lauf STEMPEL]"), std::string::npos);
+    EXPECT_NE(help.out.find("  --lauf STEMPEL"), std::string::npos) << help.out;
+}
+
+// An undo stopped by a signal, or killed, in the middle: every script holds
+// its old bytes without its backup or the run's with it, and nothing else is
+// left in the folder.
+TEST_F(Folder, UndoStoppedOrKilledInTheMiddleLeavesEveryScriptWhole) {
+    std::string big;
+    while (big.size() < (1u << 20))
+        big += "-- Gr\xFC\xDF"
+               "e und mehr Text, damit das Skript gro\xDF wird\r\n";
+    const std::string pairs = UmlauteToTwoCharacterForm(big);
+    for (const char* how : {"VELMO_INTERRUPT_AFTER=12:2 velmo-umlaute rueckgaengig karte",
+                            "velmo-umlaute rueckgaengig karte & sleep 0.3; kill -9 $!; wait"}) {
+        SCOPED_TRACE(how);
+        const fs::path map = root_ / "karte";
+        fs::remove_all(map);
+        for (int i = 0; i < 30; ++i)
+            Write(map / ("s" + std::to_string(100 + i) + ".lua"), big);
+        ASSERT_EQ(Umlaute({"fuer-velmo", "karte"}, root_).status, 0);
+        const bool stopped = std::string(how).starts_with("VELMO");
+        const Result r = Shell(how, root_);
+        if (stopped) {
+            EXPECT_EQ(r.status, 130) << r.err;
+        }
+        std::size_t putBack = 0, names = 0;
+        for (const auto& entry : fs::directory_iterator(map)) {
+            ++names;
+            if (entry.path().extension() != ".lua")
+                continue;
+            const std::string bytes = Read(entry.path());
+            EXPECT_TRUE(bytes == big || bytes == pairs) << entry.path();
+            putBack += bytes == big;
+        }
+        EXPECT_EQ(Backups(map).size(), 30 - putBack);
+        EXPECT_EQ(names, 30 + Backups(map).size()) << "no other name";
+        for (const std::string& backup : Backups(map))
+            EXPECT_EQ(Read(map / backup), big);
+        if (stopped) {
+            EXPECT_NE(r.err.find("abgebrochen: " + std::to_string(putBack) + " von 30 Dateien zur"),
+                      std::string::npos)
+                << r.err;
+        }
+    }
+}
+
 // Text already in UTF-8 is left byte for byte and not even rewritten; beside
 // Windows-1252 umlauts only those convert. A notice names what stayed where
 // both forms meet; a script that is UTF-8 throughout is merely unchanged, with

@@ -385,6 +385,130 @@ TEST(PowerLoss, Batch) {
     }
 }
 
+// Taking a batch back: at every point of the undo each script holds the run's
+// bytes with its backup whole beside it, or its old bytes without that backup
+// (the rename moves the one into the other's place); a script edited since
+// keeps its edit and its backup; nothing else appears or changes.
+TEST(PowerLoss, Undo) {
+    struct Variant {
+        const char* name;
+        bool linksWork;
+        ScriptLimits limits = {};
+    };
+    const Variant variants[] = {{"backups as links", true},
+                                {"backups as copies (no links)", false},
+                                {"backups as links, in pieces", true, {32, 50}}};
+    for (Model model : {Model::Linux, Model::Windows}) {
+        Tally total;
+        for (cli::Direction direction :
+             {cli::Direction::ToTwoCharacterForm, cli::Direction::ToSingleCharacter})
+            for (const Variant& variant : variants) {
+                const std::string top = model == Model::Windows ? "C:\\Karten" : "/home/kim/karten";
+                const std::string sub = Join(model, top, "gebiet");
+                const std::vector<std::string> paths = {Join(model, top, "a.lua"),
+                                                        Join(model, top, "b.lua"),
+                                                        Join(model, sub, "c.lua")};
+                const std::string edited = paths[1];
+                const Contents others = {{Join(model, top, "notizen.txt"), "\xE4\r\n"}};
+                // The run to take back, on a disk of its own.
+                SimulatedDisk converting(model);
+                converting.linksWork = variant.linksWork;
+                converting.AddDirectory(top);
+                converting.AddDirectory(sub);
+                Contents old;
+                for (std::size_t i = 0; i < paths.size(); ++i) {
+                    old[paths[i]] = MixedScript(3 + 4 * static_cast<int>(i), "s");
+                    converting.AddFile(paths[i], old[paths[i]]);
+                }
+                cli::Options options;
+                options.direction = direction;
+                options.paths = {top};
+                CollectingReporter reporter;
+                ASSERT_EQ(cli::RunBatch(converting, converting, options, reporter, variant.limits),
+                          cli::kDone);
+
+                // What the run left, durable, and one script edited since.
+                SimulatedDisk disk(model);
+                disk.AddDirectory(top);
+                disk.AddDirectory(sub);
+                Contents converted, backups;
+                for (const auto& [path, bytes] : converting.VisibleFiles()) {
+                    disk.AddFile(path, path == edited ? "-- von Hand\r\n" : bytes);
+                    if (old.count(path))
+                        converted[path] = path == edited ? "-- von Hand\r\n" : bytes;
+                    else
+                        for (const std::string& script : paths)
+                            if (path.starts_with(BackupName(script, {})
+                                                     .substr(0, BackupName(script, {}).size() - 5)))
+                                backups[script] = path;
+                }
+                ASSERT_EQ(backups.size(), paths.size());
+                for (const auto& [path, bytes] : others)
+                    disk.AddFile(path, bytes);
+
+                cli::Options undo;
+                undo.undo = true;
+                undo.paths = {top};
+                const std::string run =
+                    std::string(direction == cli::Direction::ToTwoCharacterForm ? "fuer-velmo"
+                                                                                : "fuer-mich") +
+                    ", " + variant.name;
+                ASSERT_EQ(cli::RunUndo(disk, disk, undo, reporter), cli::kDone) << run;
+                const Contents visible = disk.VisibleFiles();
+                for (const std::string& path : paths)
+                    ASSERT_EQ(visible.at(path), path == edited ? converted[path] : old[path])
+                        << run;
+
+                Tally tally;
+                std::mt19937_64 random(RandomStart());
+                const std::vector<SimulatedDisk::CrashPoint> points = disk.CrashPoints();
+                for (const SimulatedDisk::CrashPoint& point : points) {
+                    const std::string where = run + ", power lost " +
+                                              (point.nextCall.empty() ? "after the last call"
+                                                                      : "before " + point.nextCall);
+                    auto fault = [&](std::size_t& counter, const std::string& what) {
+                        ++counter;
+                        if (tally.examples.size() < 5)
+                            tally.examples.push_back(where + ": " + what);
+                    };
+                    const PowerLoss loss(point.disk, model);
+                    if (loss.Count() > StatesPerPoint())
+                        ++tally.sampledPoints;
+                    tally.states += loss.ForEach(StatesPerPoint(), random, [&](const Files& files) {
+                        std::set<std::string_view> known;
+                        for (const std::string& path : paths) {
+                            const auto script = files.find(path);
+                            const auto backup = files.find(backups[path]);
+                            known.insert(path);
+                            known.insert(backups[path]);
+                            const bool isOld = script != files.end() && script->second == old[path];
+                            const bool isRuns =
+                                script != files.end() && script->second == converted[path];
+                            if (!isOld && !isRuns)
+                                fault(tally.broken,
+                                      path + " holds neither its old nor the run's bytes");
+                            else if (isRuns &&
+                                     (backup == files.end() || backup->second != old[path]))
+                                fault(tally.missingBackups, path + " holds the run's bytes without "
+                                                                   "its whole backup");
+                            else if (isOld && path != edited && backup != files.end())
+                                fault(tally.strayNames,
+                                      backups[path] + " stays beside " + path + " put back");
+                        }
+                        for (const auto& [name, bytes] : files)
+                            if (!known.count(name) && (!others.count(std::string(name)) ||
+                                                       others.at(std::string(name)) != bytes))
+                                fault(tally.strayNames, std::string(name) + " should not be there");
+                    });
+                }
+                tally.points = points.size();
+                total.Add(tally);
+            }
+        Report("undo", model, total);
+        EXPECT_EQ(total.Faults(), 0u) << total.Line();
+    }
+}
+
 // The disk itself: what each model may lose is lost in some state, and what it
 // keeps is kept in all.
 TEST(SimulatedDisk, LosesWhatTheModelAllows) {

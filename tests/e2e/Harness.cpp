@@ -1,5 +1,7 @@
 #include "Harness.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cwctype>
@@ -852,6 +854,60 @@ void Launcher::Terminate() {
         return;
     TerminateProcess(process_, 1);
     WaitForSingleObject(process_, 5000);
+}
+
+// ---- the system's DPI
+
+namespace {
+constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+constexpr wchar_t kLogPixels[] = L"LogPixels";
+} // namespace
+
+SystemDpi::SystemDpi(int dpi) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS)
+        throw HarnessError("cannot open HKCU\\Control Panel\\Desktop");
+    DWORD size = sizeof previous_, type = 0;
+    hadValue_ = RegQueryValueExW(key_, kLogPixels, nullptr, &type,
+                                 reinterpret_cast<BYTE*>(&previous_), &size) == ERROR_SUCCESS &&
+                type == REG_DWORD;
+    Set(static_cast<DWORD>(dpi));
+}
+
+SystemDpi::~SystemDpi() {
+    if (hadValue_)
+        Set(previous_);
+    else
+        RegDeleteValueW(key_, kLogPixels);
+    RegCloseKey(key_);
+}
+
+void SystemDpi::Set(DWORD dpi) {
+    RegSetValueExW(key_, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    // Wine's desktop takes the setting again when told that it changed.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>(L"WindowMetrics"), SMTO_ABORTIFHUNG, 3000,
+                        &ignored);
+}
+
+SIZE IdealSize(const Launcher& launcher, HWND button) {
+    HANDLE process = launcher.Process();
+    void* remote =
+        VirtualAllocEx(process, nullptr, sizeof(SIZE), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote)
+        throw HarnessError("VirtualAllocEx: Windows error " + std::to_string(GetLastError()));
+    SIZE size{};
+    DWORD_PTR answered = 0;
+    const bool asked =
+        WriteProcessMemory(process, remote, &size, sizeof size, nullptr) &&
+        SendMessageTimeoutW(button, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(remote),
+                            SMTO_ABORTIFHUNG, 5000, &answered) &&
+        ReadProcessMemory(process, remote, &size, sizeof size, nullptr);
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (!asked || !answered)
+        throw HarnessError("BCM_GETIDEALSIZE was not answered");
+    return size;
 }
 
 } // namespace velmo::e2e

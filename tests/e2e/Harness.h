@@ -356,6 +356,30 @@ class Launcher {
 // A window's text, asked for with a timeout, so a hung window cannot hang the test.
 std::wstring TextOf(HWND window);
 
+// ---- the system's DPI
+
+// The system's DPI for programs started from now on, as Wine takes it from the
+// user's settings when a program starts; the old setting comes back afterwards.
+class SystemDpi {
+  public:
+    explicit SystemDpi(int dpi);
+    ~SystemDpi();
+    SystemDpi(const SystemDpi&) = delete;
+    SystemDpi& operator=(const SystemDpi&) = delete;
+
+  private:
+    void Set(DWORD dpi);
+    HKEY key_ = nullptr;
+    DWORD previous_ = 0;
+    bool hadValue_ = false;
+};
+
+// What a check box or button of the launcher says its caption needs, with the box
+// or the frame and margins it draws beside it (BCM_GETIDEALSIZE). The message
+// carries a pointer, so the answer is written into memory lent in the launcher's
+// own process and read back from there.
+SIZE IdealSize(const Launcher& launcher, HWND button);
+
 // Waits until `condition` holds, polling every 25 ms; false when `limit` passed.
 template <class Condition> bool WaitUntil(Condition condition, Duration limit = kDefaultWait) {
     const auto end = std::chrono::steady_clock::now() + limit;

@@ -362,6 +362,89 @@ TEST_F(BatchE2E, BatchesFromTheDialogAndFromDropsConvertWhatTheyShould) {
     }
 }
 
+// "Rückgängig machen" in the summary of a batch that made backups puts the
+// batch back, behind its own progress and summary: each script its old bytes
+// and its backup gone, one edited since left with its backup and named.
+// Screenshots of both summaries go to the build directory.
+TEST_F(BatchE2E, RueckgaengigMachenPutsTheBatchBack) {
+    struct Case {
+        const char* name;
+        const wchar_t* edited; // written anew before the button is pressed
+        std::vector<std::wstring> undoSummary;
+    };
+    const Case cases[] = {
+        {"all put back",
+         nullptr,
+         {L"Umwandlung r\u00fcckg\u00e4ngig gemacht",
+          L"4 Skripte aus der Sicherung zur\u00fcckgeholt"}},
+        {"one edited since",
+         L"eins.lua",
+         {L"Zur\u00fcckgeholt, nicht alle", L"3 Skripte aus der Sicherung zur\u00fcckgeholt",
+          L"1 Skript bleibt, wie es ist", L"eins.lua \u2013 seit der Umwandlung ge\u00e4ndert"}},
+    };
+    const std::string edit = "-- von Hand\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(Map());
+        WriteMap(Map());
+        Launcher launcher(LauncherExe(), Map());
+        launcher.StartAndWaitForWindow();
+        SetCheck(launcher, Sicherung, true);
+        SetCheck(launcher, Meldung, true);
+        ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+        std::optional<Box> box = NextBox(launcher);
+        ASSERT_TRUE(box);
+        Answer(box->window, IDNO); // the guard word: wache.lua stays
+        box = NextBox(launcher);
+        ASSERT_TRUE(box) << "no summary";
+        EXPECT_TRUE(Says(*box, L"4 Skripte umgewandelt")) << Narrow(box->words);
+        EXPECT_TRUE(Says(*box, L"R\u00fcckg\u00e4ngig machen")) << Narrow(box->words);
+        const auto shoot = [&](HWND window, const wchar_t* name) {
+            RECT area{};
+            GetWindowRect(window, &area);
+            SaveBmp(CaptureScreen(area), WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\" + name);
+        };
+        if (!c.edited)
+            shoot(box->window, L"e2e-batch-summary-undo.bmp");
+        if (c.edited)
+            WriteFileBytes(Map() + L"\\" + c.edited, edit);
+        Answer(box->window, 1001);
+
+        // The undo's summary always comes; between the two boxes the window
+        // may for a moment take input, which NextBox would take for the end.
+        ASSERT_TRUE(WaitUntil([&] { return !launcher.Dialogs().empty(); }, 120s));
+        box = NextBox(launcher, 120s);
+        ASSERT_TRUE(box) << "no summary of the undo";
+        for (const std::wstring& words : c.undoSummary)
+            EXPECT_TRUE(Says(*box, words)) << Narrow(words) << " not in " << Narrow(box->words);
+        EXPECT_FALSE(Says(*box, L"R\u00fcckg\u00e4ngig machen\n")) << "offered twice";
+        if (c.edited) {
+            // With its details shown, as a user reads why a script stayed.
+            HWND details = FindWindowExW(box->window, nullptr, L"Button", nullptr);
+            while (details && TextOf(details).rfind(L"Einzelheiten", 0) != 0)
+                details = FindWindowExW(box->window, details, L"Button", nullptr);
+            if (details) {
+                SendMessageW(details, BM_CLICK, 0, 0);
+                Sleep(300);
+            }
+            shoot(box->window, L"e2e-undo-summary.bmp");
+        }
+        Answer(box->window, IDOK);
+        EXPECT_FALSE(NextBox(launcher));
+
+        for (const MapScript& s : kMap) {
+            const bool edited = c.edited && std::wstring(c.edited) == s.name;
+            EXPECT_EQ(
+                FirstDifference(edited ? edit : s.before, ReadFileBytes(Map() + L"\\" + s.name)),
+                "same")
+                << Narrow(s.name);
+        }
+        EXPECT_EQ(FilesEndingIn(Map(), L".bak").size(), c.edited ? 1u : 0u);
+        EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+        EXPECT_TRUE(IsWindowEnabled(launcher.MainWindow()));
+    }
+}
+
 TEST_F(BatchE2E, ADropAnywhereButOnAConversionButtonIsRefused) {
     WriteMap(Map());
     Launcher launcher;
@@ -399,16 +482,16 @@ std::wstring ManyName(int i) {
     return L"s" + std::to_wstring(i) + L".lua";
 }
 
-void WriteMany(const std::wstring& root) {
+void WriteMany(const std::wstring& root, int count = kManyScripts) {
     CreateDirectories(root);
-    for (int i = 0; i < kManyScripts; ++i)
+    for (int i = 0; i < count; ++i)
         WriteFileBytes(root + L"\\" + ManyName(i), ManyScriptBytes(i));
 }
 
 // Each script holds its old or its new bytes; returns how many the new.
-int CountConverted(const std::wstring& root) {
+int CountConverted(const std::wstring& root, int count = kManyScripts) {
     int converted = 0;
-    for (int i = 0; i < kManyScripts; ++i) {
+    for (int i = 0; i < count; ++i) {
         const std::string before = ManyScriptBytes(i);
         const std::string now = ReadFileBytes(root + L"\\" + ManyName(i));
         if (now == WithUmlautPairs(before))
@@ -484,6 +567,261 @@ TEST_F(BatchE2E, KilledInTheMiddleEveryScriptIsOldOrNewAndTheNextBatchSweepsTheL
     EXPECT_EQ(CountConverted(Map()), kManyScripts);
     EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
 }
+
+// ---- where the boxes come up, and the progress window at every DPI
+
+BOOL CALLBACK FindChildWithText(HWND child, LPARAM data) {
+    auto& search = *reinterpret_cast<std::pair<std::wstring, HWND>*>(data);
+    if (TextOf(child) == search.first) {
+        search.second = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND ChildWithText(HWND parent, const std::wstring& text) {
+    std::pair<std::wstring, HWND> search{text, nullptr};
+    EnumChildWindows(parent, FindChildWithText, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+RECT WorkAreaOf(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
+}
+
+// A box in the middle of the launcher's window, as far as the screen lets it.
+void ExpectCentredOn(HWND box, HWND over, const char* what) {
+    RECT b{}, o{};
+    GetWindowRect(box, &b);
+    GetWindowRect(over, &o);
+    const RECT work = WorkAreaOf(over);
+    const long width = b.right - b.left, height = b.bottom - b.top;
+    const long left = std::clamp((o.left + o.right - width) / 2, work.left, work.right - width);
+    const long top = std::clamp((o.top + o.bottom - height) / 2, work.top, work.bottom - height);
+    EXPECT_NEAR(b.left, left, 2) << what;
+    EXPECT_NEAR(b.top, top, 2) << what;
+}
+
+// After a first batch's summary, a long batch over a map folder away from the
+// middle of the screen: its guard-word question and its summary come up in
+// the middle of the launcher's window. "Abbrechen" while the question is
+// asked, answered "Ja": the scripts of the round already saved stay, none of
+// the rest is touched; the summary says what was saved and lists the
+// converted scripts, and with them expanded it stays on the screen.
+TEST_F(BatchE2E, TheBoxesOfALongBatchComeUpOverTheWindowAndAStopKeepsWhatWasSaved) {
+    constexpr int kScripts = 1100; // a round saved, and more
+    WriteMany(Map(), kScripts);
+    WriteFileBytes(Map() + L"\\wache.lua", "-- \xE4 UMLAUTE\r\n");
+    const std::wstring shortMap = temp / std::wstring_view(L"kurz");
+    CreateDirectories(shortMap);
+    WriteFileBytes(shortMap + L"\\a.lua", "-- \xE4\r\n");
+    WriteFileBytes(shortMap + L"\\b.lua", "-- \xF6\r\n");
+    Launcher launcher;
+    HWND main = launcher.StartAndWaitForWindow();
+    SetCheck(launcher, Sicherung, true);
+    SetCheck(launcher, Meldung, true);
+    // Away from the middle of the screen, where a box centred on it would be anyway.
+    SetWindowPos(main, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {shortMap}, temp));
+    std::optional<Box> box = NextBox(launcher);
+    ASSERT_TRUE(box && Says(*box, L"Fertig")) << (box ? Narrow(box->words) : "no summary");
+    ExpectCentredOn(box->window, main, "the first summary");
+    Answer(box->window, IDOK);
+
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+    HWND progress = WaitForProgressWindow(launcher);
+    try {
+        box = NextBox(launcher, 300s);
+    } catch (const HarnessError&) {
+        FAIL() << "no question; the progress window says "
+               << Narrow(TextOf(GetDlgItem(progress, 102)));
+    }
+    ASSERT_TRUE(box && Says(*box, L"UMLAUTE")) << (box ? Narrow(box->words) : "no question");
+    ExpectCentredOn(box->window, main, "the guard-word question");
+    // Pressed while the question is open: the batch stops where it would go on.
+    SendMessageW(progress, WM_COMMAND, IDCANCEL, 0);
+    Answer(box->window, IDYES);
+
+    box = NextBox(launcher, 120s);
+    ASSERT_TRUE(box) << "no summary after Abbrechen";
+    ExpectCentredOn(box->window, main, "the summary of the long batch");
+    const int converted = CountConverted(Map(), kScripts);
+    EXPECT_EQ(converted, 1024); // the first round, saved before the question
+    EXPECT_EQ(ReadFileBytes(Map() + L"\\wache.lua"), "-- \xE4 UMLAUTE\r\n");
+    EXPECT_TRUE(Says(*box, L"Abgebrochen")) << Narrow(box->words);
+    EXPECT_TRUE(Says(*box, L"Bis zum Abbrechen:\n" + std::to_wstring(converted) +
+                               L" Skripte umgewandelt und gespeichert"))
+        << Narrow(box->words);
+    EXPECT_TRUE(Says(*box, L"Die \u00fcbrigen Skripte sind, wie sie waren.")) << Narrow(box->words);
+    EXPECT_TRUE(Says(*box, L"Umgewandelt und gespeichert:\n" + Map() + L"\\s0.lua\n"))
+        << Narrow(box->words);
+    EXPECT_TRUE(Says(*box, L" weitere")) << Narrow(box->words);
+    EXPECT_EQ(FilesEndingIn(Map(), L".bak").size(), static_cast<std::size_t>(converted));
+    EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+
+    // The details shown: the box grows, and stays on the screen with its button.
+    HWND expander = ChildWithText(box->window, L"Einzelheiten anzeigen");
+    ASSERT_NE(expander, nullptr) << Narrow(box->words);
+    RECT collapsed{};
+    GetWindowRect(box->window, &collapsed);
+    PostMessageW(expander, BM_CLICK, 0, 0);
+    RECT expanded{};
+    EXPECT_TRUE(WaitUntil([&] {
+        GetWindowRect(box->window, &expanded);
+        return expanded.bottom - expanded.top > collapsed.bottom - collapsed.top;
+    }));
+    const RECT work = WorkAreaOf(main);
+    RECT ok{};
+    GetWindowRect(GetDlgItem(box->window, IDOK), &ok);
+    for (const RECT& r : {expanded, ok}) {
+        EXPECT_GE(r.top, work.top);
+        EXPECT_LE(r.bottom, work.bottom);
+    }
+    SaveBmp(CaptureScreen(expanded),
+            WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\e2e-batch-summary.bmp");
+    Answer(box->window, IDOK);
+    EXPECT_FALSE(NextBox(launcher));
+}
+
+class ProgressLayoutE2E : public BatchE2E, public ::testing::WithParamInterface<int> {};
+
+bool IsDark(std::uint32_t p) {
+    return ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 96;
+}
+
+// The rows and columns of a part of the picture where dark pixels are: first
+// and last of each, or -1 where there is none.
+struct Ink {
+    long top = -1, bottom = -1, left = -1, right = -1;
+};
+
+Ink InkIn(const Pixels& pixels, const RECT& r) {
+    Ink ink;
+    for (long y = std::max(0L, r.top); y < std::min<long>(r.bottom, pixels.height); ++y)
+        for (long x = std::max(0L, r.left); x < std::min<long>(r.right, pixels.width); ++x)
+            if (IsDark(pixels.At(x, y))) {
+                if (ink.top < 0)
+                    ink.top = y;
+                ink.bottom = y;
+                ink.left = ink.left < 0 ? x : std::min(ink.left, x);
+                ink.right = std::max(ink.right, x);
+            }
+    return ink;
+}
+
+// The progress window at 96, 120, 144 and 192 DPI, held open by the
+// guard-word question: every line's letters (the underscore and descenders of
+// the script's name included) inside their control and clear of its edges,
+// the lines apart, "Abbrechen" inside its frame with room for the focus
+// rectangle, nothing outside the window.
+TEST_P(ProgressLayoutE2E, EveryLineAndTheButtonFitAtEveryDpi) {
+    const int dpi = GetParam();
+    const SystemDpi systemDpi(dpi);
+    const std::wstring map = temp / std::wstring_view(L"Insel des Nebels");
+    CreateDirectories(map);
+    WriteFileBytes(map + L"\\a_wache.lua", "-- \xE4 UMLAUTE\r\n");
+    WriteFileBytes(map + L"\\skript_0058.lua", "-- Gr\xFC\xDF"
+                                               "e\r\n");
+    Launcher launcher;
+    HWND main = launcher.StartAndWaitForWindow();
+    // The launcher's DPI as its window shows it: its client area is the
+    // table's at that DPI.
+    RECT mainClient{};
+    GetClientRect(main, &mainClient);
+    if (mainClient.right != TwipsToPixels(kClientWidthTwips, dpi))
+        GTEST_SKIP() << "the launcher's client area is " << mainClient.right
+                     << " wide, not that at " << dpi
+                     << " DPI: here the system's DPI changes only with a new session";
+    SetCheck(launcher, Meldung, false);
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {map}, temp));
+    std::optional<Box> question = NextBox(launcher);
+    ASSERT_TRUE(question && Says(*question, L"UMLAUTE"));
+    HWND progress = WaitForProgressWindow(launcher);
+    // The question aside, so that the whole progress window shows.
+    RECT p{};
+    GetWindowRect(progress, &p);
+    SetWindowPos(question->window, nullptr, p.right + 20, p.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(WaitUntil([&] {
+        return TextOf(GetDlgItem(progress, 101)).find(L"skript_0058.lua") != std::wstring::npos;
+    }));
+    Pixels pixels, last;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            pixels = CaptureClient(progress);
+            const bool same = pixels.data == last.data;
+            last = pixels;
+            return same;
+        },
+        5s));
+    RECT outline{};
+    GetWindowRect(progress, &outline);
+    SaveBmp(CaptureScreen(outline), WindowsPath(VELMO_SCREENSHOT_DIR) + L"\\e2e-batch-progress-" +
+                                        std::to_wstring(dpi) + L".bmp");
+
+    auto rectOf = [&](int id) {
+        RECT r{};
+        GetWindowRect(GetDlgItem(progress, id), &r);
+        MapWindowPoints(HWND_DESKTOP, progress, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    RECT client{};
+    GetClientRect(progress, &client);
+    const long clear = MulDiv(1, dpi, 96);
+    long above = -1; // the last row of the line above
+    for (const int id : {100, 101, 102}) {
+        SCOPED_TRACE(id);
+        const RECT r = rectOf(id);
+        const Ink ink = InkIn(pixels, r);
+        ASSERT_GE(ink.top, 0) << "no text";
+        // A glyph cut by its control reaches its first or last row.
+        EXPECT_GE(ink.top, r.top + clear) << dpi << " DPI";
+        EXPECT_LE(ink.bottom, r.bottom - 1 - clear) << dpi << " DPI";
+        EXPECT_LE(ink.right, r.right - 1) << dpi << " DPI";
+        EXPECT_GE(r.left, MulDiv(8, dpi, 96));
+        EXPECT_LE(r.right, client.right - MulDiv(8, dpi, 96));
+        if (above >= 0) {
+            EXPECT_GE(ink.top - above, MulDiv(4, dpi, 96))
+                << "the lines touch at " << dpi << " DPI";
+        }
+        above = id == 101 ? -1 : ink.bottom; // the bar lies between the script and the count
+    }
+    const RECT script = rectOf(101);
+    const RECT bar = rectOf(103), count = rectOf(102), button = rectOf(IDCANCEL);
+    EXPECT_GE(bar.top, script.bottom);
+    EXPECT_GE(count.top, bar.bottom);
+    EXPECT_GE(button.top, bar.bottom + MulDiv(6, dpi, 96));
+    EXPECT_LE(count.right, button.left);
+    EXPECT_LE(button.bottom, client.bottom - MulDiv(8, dpi, 96));
+    EXPECT_LE(button.right, client.right - MulDiv(8, dpi, 96));
+
+    // The caption with room for the focus rectangle drawn inside the frame.
+    const SIZE ideal = IdealSize(launcher, GetDlgItem(progress, IDCANCEL));
+    EXPECT_LE(ideal.cx + MulDiv(8, dpi, 96), button.right - button.left) << dpi << " DPI";
+    EXPECT_LE(ideal.cy, button.bottom - button.top) << dpi << " DPI";
+    const long frame = MulDiv(3, dpi, 96);
+    const Ink caption = InkIn(pixels, RECT{button.left + frame, button.top + frame,
+                                           button.right - frame, button.bottom - frame});
+    ASSERT_GE(caption.top, 0) << "no caption";
+    const long room = MulDiv(6, dpi, 96); // the frame, the focus rectangle and a pixel apart
+    EXPECT_GE(caption.left, button.left + room) << dpi << " DPI";
+    EXPECT_LE(caption.right, button.right - 1 - room) << dpi << " DPI";
+    EXPECT_GE(caption.top, button.top + frame + 1) << dpi << " DPI";
+    EXPECT_LE(caption.bottom, button.bottom - 1 - frame - 1) << dpi << " DPI";
+
+    Answer(question->window, IDNO);
+    EXPECT_FALSE(NextBox(launcher, 30s));
+    EXPECT_TRUE(IsWindowEnabled(main));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, ProgressLayoutE2E, ::testing::Values(96, 120, 144, 192),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param);
+                         });
 
 } // namespace
 } // namespace velmo::e2e

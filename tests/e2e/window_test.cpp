@@ -306,69 +306,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, WindowClickE2E, ::testing::Values(kLayouts[0],
 
 // ---- captions at every DPI
 
-// The system's DPI for programs started from now on, as Wine takes it from the
-// user's settings when a program starts; the old setting comes back afterwards.
-class SystemDpi {
-  public:
-    explicit SystemDpi(int dpi) {
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                            nullptr, &key_, nullptr) != ERROR_SUCCESS)
-            throw std::runtime_error("cannot open HKCU\\Control Panel\\Desktop");
-        DWORD size = sizeof previous_, type = 0;
-        hadValue_ = RegQueryValueExW(key_, kValue, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(&previous_), &size) == ERROR_SUCCESS &&
-                    type == REG_DWORD;
-        Set(static_cast<DWORD>(dpi));
-    }
-    ~SystemDpi() {
-        if (hadValue_)
-            Set(previous_);
-        else
-            RegDeleteValueW(key_, kValue);
-        RegCloseKey(key_);
-    }
-    SystemDpi(const SystemDpi&) = delete;
-    SystemDpi& operator=(const SystemDpi&) = delete;
-
-  private:
-    static constexpr wchar_t kKey[] = L"Control Panel\\Desktop";
-    static constexpr wchar_t kValue[] = L"LogPixels";
-    void Set(DWORD dpi) {
-        RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-        // Wine's desktop takes the setting again when told that it changed.
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                            reinterpret_cast<LPARAM>(L"WindowMetrics"), SMTO_ABORTIFHUNG, 3000,
-                            &ignored);
-    }
-    HKEY key_ = nullptr;
-    DWORD previous_ = 0;
-    bool hadValue_ = false;
-};
-
-// What a check box or button of the launcher says its caption needs, with the box
-// or the frame and margins it draws beside it (BCM_GETIDEALSIZE). The message
-// carries a pointer, so the answer is written into memory lent in the launcher's
-// own process and read back from there.
-SIZE IdealSize(const Launcher& launcher, HWND button) {
-    HANDLE process = launcher.Process();
-    void* remote =
-        VirtualAllocEx(process, nullptr, sizeof(SIZE), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!remote)
-        throw std::runtime_error("VirtualAllocEx: Windows error " + std::to_string(GetLastError()));
-    SIZE size{};
-    DWORD_PTR answered = 0;
-    const bool asked =
-        WriteProcessMemory(process, remote, &size, sizeof size, nullptr) &&
-        SendMessageTimeoutW(button, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(remote),
-                            SMTO_ABORTIFHUNG, 5000, &answered) &&
-        ReadProcessMemory(process, remote, &size, sizeof size, nullptr);
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    if (!asked || !answered)
-        throw std::runtime_error("BCM_GETIDEALSIZE was not answered");
-    return size;
-}
-
 class CaptionsE2E : public WindowE2E, public ::testing::WithParamInterface<int> {};
 
 // Whatever face stands in for the one the layout was made for: the check boxes'

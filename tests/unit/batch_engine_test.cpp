@@ -36,6 +36,7 @@ const std::string kChunk = "\x1BLua\x54\0\x19\x93\xE4"s;
 class Heard final : public batch::BatchEvents {
   public:
     void Found(std::size_t total) override { found = total; }
+    void Started(std::size_t, const std::string&) override { ++started; }
     void Progress(std::size_t done, std::size_t) override { progressed = done; }
     void Converted(const std::string& path, std::size_t) override { Outcome(path, "converted"); }
     void Unchanged(const std::string& path) override { Outcome(path, "unchanged"); }
@@ -65,7 +66,7 @@ class Heard final : public batch::BatchEvents {
     std::map<std::string, std::string> outcomes; // path -> what became of it
     std::vector<std::vector<std::string>> asked;
     bool answer = false;
-    std::size_t found = 0, progressed = 0;
+    std::size_t found = 0, progressed = 0, started = 0;
     std::function<bool(std::size_t progressed)> stopWhen;
 };
 
@@ -178,24 +179,41 @@ TEST(BatchEngine, GuardWordAskedOnceForTheWholeBatch) {
     }
 }
 
-// "Abbrechen" at each kind of safe point: every script keeps its old bytes or
-// has its new ones, a backup exactly for each one replaced, no temporary file;
-// what was told converted is what was replaced. Past a full commit round the
-// scripts of that round stay converted.
-TEST(BatchEngine, AStopLeavesEveryScriptOldOrNew) {
+// "Abbrechen" in each phase of a batch: walking, staging, at the guard-word
+// question, converting the scripts agreed to, and saving a round, the last one
+// included. Every script keeps its old bytes or has its new ones, a backup
+// exactly for each one replaced, no temporary file; what was told converted
+// (and counted) is what was replaced, and nothing else is told converted.
+TEST(BatchEngine, AStopInEveryPhaseLeavesEveryScriptOldOrNew) {
+    struct State {
+        std::size_t found, progressed, started, stopAsked, moves;
+        bool asked;
+    };
     struct Case {
         const char* name;
         std::size_t scripts;
         GuardWord policy;
-        std::size_t stopAfter; // scripts told before the stop
         std::size_t threads;
-        std::size_t converted; // scripts replaced
+        std::function<bool(const State&)> stopWhen;
+        std::size_t fewest, most; // scripts replaced
     };
     const Case cases[] = {
-        {"before the first", 5, GuardWord::Skip, 0, 1, 0},
-        {"in the middle", 5, GuardWord::Skip, 3, 1, 0},
-        {"at the guard word question", 5, GuardWord::AskOnce, 5, 1, 0},
-        {"after a commit round", 1100, GuardWord::Skip, 1030, 1, 1024},
+        {"walking", 5, GuardWord::Skip, 1, [](const State& s) { return s.stopAsked >= 3; }, 0, 0},
+        {"before the first", 5, GuardWord::Skip, 1, [](const State& s) { return s.found > 0; }, 0,
+         0},
+        {"staging", 5, GuardWord::Skip, 1, [](const State& s) { return s.progressed >= 3; }, 0, 0},
+        {"staging, scripts read ahead", 200, GuardWord::Skip, 1,
+         [](const State& s) { return s.progressed >= 150; }, 0, 0},
+        {"at the guard word question", 5, GuardWord::AskOnce, 1,
+         [](const State& s) { return s.asked; }, 0, 0},
+        {"converting the scripts agreed to", 9, GuardWord::AskOnce, 1,
+         [](const State& s) { return s.asked && s.started >= 11; }, 0, 0}, // two of four done
+        {"after a commit round", 1100, GuardWord::Skip, 1,
+         [](const State& s) { return s.progressed >= 1030; }, 1024, 1024},
+        {"saving a round", 1100, GuardWord::Skip, 1, [](const State& s) { return s.moves >= 40; },
+         40, 1023},
+        {"saving the last round", 100, GuardWord::Skip, 1,
+         [](const State& s) { return s.moves >= 10; }, 10, 99},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -211,20 +229,26 @@ TEST(BatchEngine, AStopLeavesEveryScriptOldOrNew) {
             paths.push_back(name);
             fake.AddFile(name, Before(i));
         }
+        State state{};
+        fake.beforeCall = [&](const std::string& call) {
+            state.moves += call.rfind("MoveFile ", 0) == 0 && call.ends_with(" | replace");
+        };
         BatchRequest request;
         request.paths = {"C:\\karte"};
         request.guardWord = c.policy;
         request.threads = c.threads;
         Heard heard;
         heard.answer = true;
-        bool asked = false;
-        heard.stopWhen = [&](std::size_t told) {
-            // At the question: after it is answered, before the first guarded script.
-            if (c.policy == GuardWord::AskOnce && !heard.asked.empty())
-                asked = true;
-            return told >= c.stopAfter && (c.policy != GuardWord::AskOnce || asked);
+        heard.stopWhen = [&](std::size_t) {
+            ++state.stopAsked;
+            state.found = heard.found;
+            state.progressed = heard.progressed;
+            state.started = heard.started;
+            state.asked = !heard.asked.empty();
+            return c.stopWhen(state);
         };
         const batch::BatchResult result = batch::RunBatch(fake, dirs, request, heard);
+        fake.beforeCall = nullptr;
         EXPECT_TRUE(result.stopped);
         std::size_t replaced = 0, told = 0;
         for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -235,13 +259,71 @@ TEST(BatchEngine, AStopLeavesEveryScriptOldOrNew) {
             replaced += isNew;
             const auto outcome = heard.outcomes.find(paths[i]);
             told += outcome != heard.outcomes.end() && outcome->second == "converted";
+            if (outcome != heard.outcomes.end()) {
+                EXPECT_EQ(outcome->second, "converted") << paths[i];
+            }
         }
-        EXPECT_EQ(replaced, c.converted);
+        EXPECT_GE(replaced, c.fewest);
+        EXPECT_LE(replaced, c.most);
         EXPECT_EQ(told, replaced);
         EXPECT_EQ(result.tally.changed, replaced);
+        EXPECT_EQ(result.tally.failed, 0u);
         EXPECT_EQ(NamesEndingIn(fake, ".bak").size(), replaced);
         EXPECT_TRUE(NamesEndingIn(fake, ".velmo-tmp").empty());
+        if (std::string(c.name) == "walking") {
+            EXPECT_LT(result.scripts, c.scripts); // the walk ended early
+        }
     }
+}
+
+// What a progress window hears: the scripts decided on and the converted ones
+// saved move on to the end, the last round's save told a part at a time, the
+// scripts held for the guard-word question counted once they are answered.
+TEST(BatchEngine, ProgressCountsDecidedAndSavedScriptsToTheEnd) {
+    struct Watcher final : batch::BatchEvents {
+        std::vector<batch::BatchProgress> heard;
+        void Advanced(const batch::BatchProgress& where) override { heard.push_back(where); }
+        bool ConvertGuarded(const std::vector<std::string>&) override {
+            atQuestion = heard.back();
+            return true;
+        }
+        batch::BatchProgress atQuestion;
+    };
+    FakePlatform fake;
+    FakeDirectories dirs(fake);
+    constexpr std::size_t kScripts = 1500; // a full round and a last one
+    for (std::size_t i = 0; i < kScripts; ++i)
+        fake.AddFile(ScriptName(i), i % 100 == 7 ? kGuarded : i % 10 == 3 ? kPairs : kSingle);
+    BatchRequest request;
+    request.paths = {"C:\\karte"};
+    request.guardWord = GuardWord::AskOnce;
+    Watcher watcher;
+    const batch::BatchResult result = batch::RunBatch(fake, dirs, request, watcher);
+    ASSERT_FALSE(result.stopped);
+    ASSERT_FALSE(watcher.heard.empty());
+    // Held for the question: 15 scripts; decided on before it: the rest.
+    EXPECT_EQ(watcher.atQuestion.decided, kScripts - 15);
+    std::size_t namedWhileSaving = 0, afterLastDecided = 0;
+    for (std::size_t i = 0; i < watcher.heard.size(); ++i) {
+        const batch::BatchProgress& now = watcher.heard[i];
+        EXPECT_EQ(now.total, kScripts);
+        EXPECT_LE(now.saved, now.converted);
+        EXPECT_LE(now.converted, now.decided);
+        if (i > 0) {
+            const batch::BatchProgress& before = watcher.heard[i - 1];
+            EXPECT_GE(now.decided, before.decided);
+            EXPECT_GE(now.saved, before.saved);
+        }
+        namedWhileSaving += !now.saving.empty();
+        afterLastDecided += now.decided == kScripts && !now.saving.empty();
+    }
+    const batch::BatchProgress& last = watcher.heard.back();
+    EXPECT_EQ(last.decided, kScripts);
+    EXPECT_EQ(last.converted, result.tally.changed);
+    EXPECT_EQ(last.saved, result.tally.changed);
+    EXPECT_TRUE(last.saving.empty());
+    EXPECT_GE(namedWhileSaving, 2u);
+    EXPECT_GE(afterLastDecided, 1u); // the last round is told while it is saved
 }
 
 // A file is "the same" as an earlier script's only while that identity cannot

@@ -9,6 +9,7 @@
 // was, whichever call fails.
 #include "app/VelmoStarter.h"
 #include "batch/Batch.h"
+#include "batch/Undo.h"
 #include "convert/Umlaute.h"
 #include "platform/FakePlatform.h"
 
@@ -493,11 +494,12 @@ TEST(FaultSweep, BatchWithEachPlatformCallFailing) {
             // In a batch these answer too: a backup is copied where no link can
             // be made, files flushed together are flushed one by one when that
             // fails, and a temporary file that cannot be removed stays for the
-            // next conversion of its script to remove.
+            // next conversion of its script to remove. The clock, read once
+            // for the batch's stamp, is asked again by each backup where it failed.
             const std::string operation = OperationOf(steps[k]);
             const bool leftBehind = operation == "DeleteFile";
             const bool answers =
-                operation == "LinkFile" || leftBehind ||
+                operation == "LinkFile" || leftBehind || operation == "Now" ||
                 (operation == "FlushFiles" && steps[k].find(" | ") != std::string::npos);
             if (Raises(steps[k]) && !answers) {
                 EXPECT_GE(heard.failures, 1u);
@@ -540,6 +542,114 @@ TEST(FaultSweep, BatchWithEachPlatformCallFailing) {
     std::cout << "[ FAULTS   ] " << pairs << " (batch, failed step) pairs\n";
     RecordProperty("batch_step_pairs", static_cast<int>(pairs));
     EXPECT_GT(pairs, 40u);
+}
+
+// Taking a batch back with each of its platform calls failing in turn, the
+// scripts held whole and in pieces: the undo never throws, each script is told
+// once, a call that raises is told as a failure (the flush of all backups
+// together is retried one by one), and every script holds the
+// run's bytes with its backup holding the old, or its old bytes with that
+// backup gone; no other name appears. The same undo again puts back the rest.
+TEST(FaultSweep, UndoWithEachPlatformCallFailing) {
+    class Heard final : public batch::UndoEvents {
+      public:
+        void PutBack(const std::string& path) override { Told(path); }
+        void Left(const std::string& path, batch::UndoLeft) override { Told(path); }
+        void Failed(const std::string& path, const PlatformError&) override {
+            Told(path);
+            ++failures;
+        }
+        void Told(const std::string& path) { EXPECT_TRUE(told.insert(path).second) << path; }
+        std::set<std::string> told;
+        std::size_t failures = 0;
+    };
+    class Made final : public batch::BatchEvents {
+      public:
+        void BackedUp(const std::string& path, const std::string& backup) override {
+            backups.push_back({path, backup});
+        }
+        std::vector<batch::RunBackup> backups;
+    };
+    const std::map<std::string, std::string> before = {{"C:\\karte\\a.lua", kSingle},
+                                                       {"C:\\karte\\sub\\c.lua", kSingle + "--"}};
+    std::size_t pairs = 0;
+    for (const ScriptLimits& limits : {ScriptLimits(), ScriptLimits{16, 8}}) {
+        SCOPED_TRACE(limits.whole);
+        std::vector<batch::RunBackup> backups;
+        const auto world = [&] {
+            auto fake = std::make_unique<FakePlatform>();
+            for (const auto& [path, bytes] : before)
+                fake->AddFile(path, bytes);
+            FakeDirectories dirs(*fake);
+            batch::BatchRequest request;
+            request.paths = {"C:\\karte"};
+            Made made;
+            batch::RunBatch(*fake, dirs, request, made);
+            backups = made.backups;
+            fake->calls.clear();
+            return fake;
+        };
+        std::vector<std::string> steps;
+        {
+            const auto clean = world();
+            Heard heard;
+            batch::UndoRun(*clean, backups, false, heard, limits);
+            EXPECT_EQ(heard.failures, 0u);
+            EXPECT_EQ(heard.told.size(), before.size());
+            steps = clean->calls;
+        }
+        for (std::size_t k = 0; k < steps.size(); ++k) {
+            SCOPED_TRACE("failing call " + std::to_string(k) + ": " + steps[k]);
+            ++pairs;
+            const auto fake = world();
+            ASSERT_EQ(backups.size(), before.size());
+            const std::set<std::string> namesBefore = [&] {
+                std::set<std::string> names;
+                for (const auto& [key, name] : fake->displayNames)
+                    names.insert(name);
+                return names;
+            }();
+            fake->failCallIndex = k;
+            Heard heard;
+            EXPECT_NO_THROW(batch::UndoRun(*fake, backups, false, heard, limits));
+            ASSERT_GT(fake->calls.size(), k);
+            ASSERT_EQ(fake->calls[k], steps[k]) << "the undo took another path";
+            EXPECT_EQ(heard.told.size(), before.size());
+            // The backups flushed together are flushed one by one where that fails.
+            const bool groupFlush =
+                OperationOf(steps[k]) == "FlushFiles" && steps[k].find(" | ") != std::string::npos;
+            if (Raises(steps[k]) && !groupFlush) {
+                EXPECT_GE(heard.failures, 1u);
+            }
+            std::set<std::string> expectedNames = namesBefore;
+            for (const batch::RunBackup& made : backups) {
+                const std::string& old = before.at(made.script);
+                const std::string& bytes = fake->FindFile(made.script)->bytes;
+                if (bytes == old) {
+                    EXPECT_EQ(fake->FindFile(made.backup), nullptr) << made.backup;
+                    expectedNames.erase(made.backup);
+                } else {
+                    EXPECT_EQ(bytes, UmlauteToTwoCharacterForm(old)) << made.script;
+                    ASSERT_NE(fake->FindFile(made.backup), nullptr) << made.backup;
+                    EXPECT_EQ(fake->FindFile(made.backup)->bytes, old);
+                }
+            }
+            std::set<std::string> names;
+            for (const auto& [key, name] : fake->displayNames)
+                names.insert(name);
+            EXPECT_EQ(names, expectedNames);
+            // The same undo again puts back what is left.
+            fake->failCallIndex.reset();
+            Heard again;
+            batch::UndoRun(*fake, backups, false, again, limits);
+            EXPECT_EQ(again.failures, 0u);
+            for (const auto& [path, old] : before)
+                EXPECT_EQ(fake->FindFile(path)->bytes, old) << path;
+        }
+    }
+    std::cout << "[ FAULTS   ] " << pairs << " (undo, failed step) pairs\n";
+    RecordProperty("undo_step_pairs", static_cast<int>(pairs));
+    EXPECT_GT(pairs, 10u);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,139 @@ TEST(WindowBatch, TheGuardQuestionSaysHowManyAndNamesTheFirstFew) {
               std::string::npos);
     const std::string one = GuardQuestion({"C:\\a.lua"});
     EXPECT_EQ(one.rfind("1 Skript enth\xC3\xA4lt das Wort", 0), 0u) << one;
+}
+
+// The progress window's count line and bar: what is converted and what saved
+// in words, and a bar that moves by half a script for each step of the two.
+TEST(WindowBatch, TheProgressSaysWhatIsConvertedAndWhatIsSaved) {
+    struct Case {
+        batch::BatchProgress where;
+        const char* count;
+        std::size_t position, range;
+    };
+    const Case cases[] = {
+        {{3000, 224, 0, 0, ""}, "224 von 3000 Skripten umgewandelt", 448, 6000},
+        {{3000, 1100, 1050, 0, ""},
+         "1100 von 3000 Skripten umgewandelt, 0 von 1050 gespeichert",
+         1150,
+         6000},
+        {{3000, 3000, 2000, 1024, "C:\\karte\\s_294.lua"},
+         "3000 von 3000 Skripten umgewandelt, 1024 von 2000 gespeichert",
+         5024,
+         6000},
+        {{1, 1, 1, 1, ""}, "1 von 1 Skript umgewandelt, 1 von 1 gespeichert", 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        const ProgressView view = ViewOf(c.where);
+        EXPECT_EQ(view.count, c.count);
+        EXPECT_EQ(view.position, c.position);
+        EXPECT_EQ(view.range, c.range);
+    }
+
+    // Over a whole batch of the engine: the bar never goes back, moves while
+    // the last round is saved, and ends full.
+    struct Bar final : BatchRecorder {
+        std::vector<ProgressView> views;
+        void Advanced(const batch::BatchProgress& where) override {
+            views.push_back(ViewOf(where));
+        }
+    };
+    FakePlatform fake;
+    FakeDirectories dirs(fake);
+    for (int i = 0; i < 1200; ++i)
+        fake.AddFile("C:\\karte\\s" + std::to_string(1000 + i) + ".lua",
+                     i % 3 ? "-- \xE4\r\n" : "-- nichts\r\n");
+    batch::BatchRequest request;
+    request.paths = {"C:\\karte"};
+    Bar bar;
+    batch::RunBatch(fake, dirs, request, bar);
+    ASSERT_FALSE(bar.views.empty());
+    std::size_t atLastDecided = 0;
+    for (std::size_t i = 1; i < bar.views.size(); ++i) {
+        EXPECT_GE(bar.views[i].position, bar.views[i - 1].position) << i;
+        if (bar.views[i].count.rfind("1200 von 1200", 0) == 0)
+            ++atLastDecided;
+    }
+    EXPECT_GE(atLastDecided, 2u); // the last round's save told as it goes
+    EXPECT_EQ(bar.views.back().position, bar.views.back().range);
+    EXPECT_EQ(bar.views.back().count,
+              "1200 von 1200 Skripten umgewandelt, 800 von 800 gespeichert");
+}
+
+// After "Abbrechen" the summary says what was saved before it and lists the
+// converted scripts; lists of thousands keep the details within the lines the
+// screen has, the first names shown and the rest counted.
+TEST(WindowBatch, AfterAStopTheSummaryListsWhatWasSavedWithinTheScreen) {
+    struct Case {
+        const char* name;
+        std::size_t converted, failed;
+        bool stopped;
+        std::size_t lines;
+    };
+    const Case cases[] = {
+        {"stopped, few", 3, 0, true, kEveryDetail},
+        {"stopped, thousands", 3000, 5, true, 40},
+        {"stopped, thousands, and thousands failed", 3000, 1500, true, 40},
+        {"done, thousands failed", 0, 1500, false, 30},
+        {"done, nothing listed", 5, 0, false, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BatchRecorder record;
+        for (std::size_t i = 0; i < c.converted; ++i)
+            record.Converted("C:\\karte\\s" + std::to_string(i) + ".lua", 1);
+        for (std::size_t i = 0; i < c.failed; ++i)
+            record.Failed("C:\\karte\\f" + std::to_string(i) + ".lua",
+                          PlatformError(5, "Zugriff verweigert.", ""));
+        const SummaryText summary =
+            Summarize(record, c.converted + c.failed + 10, c.stopped, {c.lines, 40});
+        if (c.stopped) {
+            EXPECT_EQ(summary.counts.rfind("Bis zum Abbrechen:\n" + std::to_string(c.converted) +
+                                               (c.converted == 1 ? " Skript" : " Skripte") +
+                                               " umgewandelt und gespeichert\n",
+                                           0),
+                      0u)
+                << summary.counts;
+        } else {
+            EXPECT_EQ(summary.counts.find("Bis zum Abbrechen"), std::string::npos);
+        }
+        const std::string& details = summary.details;
+        // Lines as the box shows them, a long one wrapped after 40 characters.
+        std::size_t lines = 0;
+        for (std::size_t at = 0; at <= details.size();) {
+            const std::size_t end = std::min(details.find('\n', at), details.size());
+            lines += std::max<std::size_t>(1, (end - at + 39) / 40);
+            at = end + 1;
+        }
+        if (c.lines != kEveryDetail) {
+            EXPECT_LE(lines, c.lines) << details;
+        }
+        // Every script of a list is named or counted among the rest.
+        const auto section = [&](const std::string& title) -> std::string {
+            const std::size_t at = details.find(title + "\n");
+            if (at == std::string::npos)
+                return {};
+            const std::size_t end = details.find("\n\n", at);
+            return details.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        };
+        const auto namedAndCounted = [](const std::string& text, const std::string& stem) {
+            std::size_t named = 0, rest = 0;
+            for (std::size_t at = text.find(stem); at != std::string::npos;
+                 at = text.find(stem, at + 1))
+                ++named;
+            const std::size_t more = text.find("\xE2\x80\xA6 und ");
+            if (more != std::string::npos)
+                rest = std::stoul(text.substr(more + 8));
+            return named + rest;
+        };
+        const std::string converted = section("Umgewandelt und gespeichert:");
+        EXPECT_EQ(namedAndCounted(converted, "C:\\karte\\s"), c.stopped ? c.converted : 0u);
+        if (c.stopped) {
+            EXPECT_NE(converted.find("\nC:\\karte\\s0.lua\n"), std::string::npos) << converted;
+        }
+        EXPECT_EQ(namedAndCounted(section("Fehlgeschlagen:"), "C:\\karte\\f"), c.failed);
+    }
 }
 
 } // namespace

@@ -327,6 +327,18 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
                 return name.rfind(script + "_", 0) == 0;
             })) << name;
         }
+        if (!c.backup)
+            continue;
+        // rueckgaengig puts the run back: every script its old bytes, no backup left.
+        const Outcome undo = RunUmlaute({"r\xC3\xBC"
+                                         "ckg\xC3\xA4ngig",
+                                         dir.Path()});
+        EXPECT_EQ(undo.status, 0u) << undo.err;
+        EXPECT_EQ(FilesBelow(dir.Path()), tree);
+        EXPECT_TRUE(EndsWith(undo.err, "3 Dateien zur\xC3\xBC"
+                                       "ckgeholt, 0 \xC3\xBC"
+                                       "bersprungen, 0 Fehler\n"))
+            << undo.err;
     }
 }
 
