@@ -144,6 +144,10 @@ void BatchRecorder::BackedUp(const std::string& path, const std::string& backup)
     }
 }
 
+void BatchRecorder::StrayBackupsRemoved(const std::string&, std::size_t count) {
+    strayBackups += count;
+}
+
 std::string SkipReasonText(const batch::Skip& why) {
     switch (why.reason) {
     case batch::SkipReason::Link:
@@ -207,6 +211,10 @@ SummaryText Summarize(const BatchRecorder& record, std::size_t found, bool stopp
                                                "bersprungen\n";
     if (failed > 0)
         counts += Number(failed, thousands) + " fehlgeschlagen, unver\xC3\xA4ndert\n";
+    if (record.strayBackups > 0)
+        counts += Number(record.strayBackups, thousands) +
+                  (record.strayBackups == 1 ? " Sicherung eines abgebrochenen Laufs entfernt\n"
+                                            : " Sicherungen abgebrochener L\xC3\xA4ufe entfernt\n");
     if (stopped)
         counts += "Die \xC3\xBC"
                   "brigen Skripte sind, wie sie waren.\n";

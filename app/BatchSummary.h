@@ -30,11 +30,14 @@ class BatchRecorder : public batch::BatchEvents {
     void Failed(const std::string& path, const PlatformError& error) override;
     void KeptAsUtf8(const std::string& path, const std::string& sentence) override;
     void BackedUp(const std::string& path, const std::string& backup) override;
+    void StrayBackupsRemoved(const std::string& path, std::size_t count) override;
 
     std::size_t converted = 0;
     std::size_t unchanged = 0;
     std::size_t skippedCount = 0;
     std::size_t failedCount = 0;
+    // Backups that killed runs left of scripts they never replaced, removed.
+    std::size_t strayBackups = 0;
     std::vector<NamedScript> skipped;
     std::vector<NamedScript> failed;
     std::vector<NamedScript> keptAsUtf8;

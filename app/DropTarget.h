@@ -15,8 +15,11 @@ namespace velmo {
 using DropHandler = std::function<void(std::vector<std::string> paths)>;
 
 // From now on `window` takes drops and `onDrop` gets their paths, on the
-// window's thread. Exceptions that escape `onDrop` are reported there. The
-// handler lives until the window is destroyed. Throws PlatformError.
+// window's thread. While its top-level window takes no input (a batch, a box
+// or a dialog is open) it refuses drops with the no-drop pointer; a drop the
+// protocol took just before is kept and handed on once the window takes input
+// again. Exceptions that escape `onDrop` are reported there. The handler
+// lives until the window is destroyed. Throws PlatformError.
 void AcceptDrops(HWND window, DropHandler onDrop);
 
 } // namespace velmo

@@ -60,9 +60,18 @@ class Claims {
 
 // One thing to tell of a script, kept until its turn comes.
 struct Told {
-    enum class Kind { Skipped, Failed, Kept, Leftovers, OtherNames, WouldChange, Unchanged };
+    enum class Kind {
+        Skipped,
+        Failed,
+        Kept,
+        Leftovers,
+        StrayBackups,
+        OtherNames,
+        WouldChange,
+        Unchanged
+    };
     Kind kind;
-    std::size_t count = 0;              // Leftovers, OtherNames, WouldChange
+    std::size_t count = 0;              // Leftovers, StrayBackups, OtherNames, WouldChange
     std::string sentence;               // Kept
     Skip skip;                          // Skipped
     std::optional<PlatformError> error; // Failed
@@ -322,6 +331,9 @@ class Engine {
             case Told::Kind::Leftovers:
                 events_.LeftoversRemoved(path, told.count);
                 break;
+            case Told::Kind::StrayBackups:
+                events_.StrayBackupsRemoved(path, told.count);
+                break;
             case Told::Kind::OtherNames:
                 events_.OtherNames(path, told.count);
                 break;
@@ -456,6 +468,10 @@ class Engine {
                                  request_.backup, BackupBy::LinkOrCopy, stamp, runStarted_);
             tellLeftovers();
         }
+        // Backups by link of killed runs that never replaced it go, so that
+        // the script keeps one backup of its old text, this run's.
+        if (const std::size_t strays = RemoveStrayBackups(files_, directories_, staged))
+            out.Tell(Told::Kind::StrayBackups, strays);
         // Names of the file besides its own backups (a backup by link is one).
         if (const std::size_t others = NamesBesidesBackups(files_, directories_, path, stamp))
             out.Tell(Told::Kind::OtherNames, others);

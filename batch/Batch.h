@@ -127,6 +127,10 @@ class BatchEvents {
     virtual void LeftoversRemoved(const std::string& /*path*/, std::size_t /*count*/) {}
     // ... and further names (hard links) that keep the old text.
     virtual void OtherNames(const std::string& /*path*/, std::size_t /*others*/) {}
+    // Backups by link that killed runs left of a script they never replaced
+    // (names of the file the script still is), removed while it was staged:
+    // this run's backup keeps the same bytes.
+    virtual void StrayBackupsRemoved(const std::string& /*path*/, std::size_t /*count*/) {}
 
     // With GuardWord::AskOnce: the scripts holding the guard word that would
     // change, asked once for the batch before any of them is converted. True

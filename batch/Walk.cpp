@@ -1,7 +1,7 @@
 #include "batch/Walk.h"
 
 #include <algorithm>
-#include <set>
+#include <map>
 
 namespace velmo::batch {
 namespace {
@@ -67,9 +67,22 @@ class Walk {
     void Take(const std::string& path) {
         // The same file named twice (or inside a folder also named), in the same
         // spelling up to letter case and slashes where the system ignores them,
-        // is done once.
-        if (taken_.insert(directories_.Canonical(path)).second)
+        // is done once. A folder can still hold two names that differ only in
+        // letter case (Linux files seen through Wine, a folder Windows keeps
+        // case-sensitive): two scripts, unless both names lead to one file.
+        const auto [first, isNew] = taken_.try_emplace(directories_.Canonical(path), path);
+        if (isNew || (first->second != path && !SameFile(first->second, path)))
             scripts_.push_back(path);
+    }
+
+    // Whether two names lead to one file; where either cannot be looked at,
+    // they are taken as two, and the batch tells what it finds.
+    bool SameFile(const std::string& a, const std::string& b) {
+        try {
+            return files_.StampOf(a).SameFile(files_.StampOf(b));
+        } catch (const PlatformError&) {
+            return false;
+        }
     }
 
     // A folder: every *.lua below it, in name order, hidden folders left out.
@@ -119,7 +132,7 @@ class Walk {
     DirectoryServices& directories_;
     const WalkEvents& events_;
     std::vector<std::string> scripts_;
-    std::set<std::string> taken_;
+    std::map<std::string, std::string> taken_; // canonical spelling -> first name taken
     bool stopped_ = false;
 };
 

@@ -22,7 +22,9 @@ struct WalkEvents {
 // folder gives every *.lua below it (any letter case), in name order, hidden
 // folders left out. Symbolic links and what is no regular file are skipped.
 // A file reached twice (also in another spelling the system takes as the same)
-// is taken once. A walk stopped returns what it found until then.
+// is taken once; two names differing only in letter case that are two files
+// (a case-sensitive folder) are two scripts. A walk stopped returns what it
+// found until then.
 std::vector<std::string> FindScripts(FileServices& files, DirectoryServices& directories,
                                      const std::vector<std::string>& paths,
                                      const WalkEvents& events);

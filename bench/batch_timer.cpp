@@ -1,17 +1,19 @@
 // A map folder converted from the launcher's window against the Windows
-// companion on the same folder, taking turns in one run under Wine.
+// companion and the durable copy on the same folder, taking turns in one run
+// under Wine.
 //
-//   batch_timer RUNS LAUNCHER COMPANION SOURCE WORK DRAG-SOURCE
+//   batch_timer RUNS LAUNCHER COMPANION ANCHOR SOURCE WORK DRAG-SOURCE
 //
 // Each timed run gets its own fresh copy of SOURCE below WORK. The companion
-// runs as `velmo-umlaute fuer-velmo -q COPY` until it ends. The launcher is
+// runs as `velmo-umlaute fuer-velmo -q COPY` until it ends; the anchor
+// (bench/durable_copy.cpp) as `durable_copy COPY`. The launcher is
 // started, its window waited for, and then the copy is dropped onto "Umlaute
 // für Velmo umwandeln" by DRAG-SOURCE (tests/e2e/xdnd_drop.py, an XDND source
 // on the X screen, as a file manager drops): the time runs from starting the
 // drag source until the summary box appears, so the drag itself is counted
 // against the window. Both make backups; a guard-word question is answered
 // "Nein", as the companion skips those scripts. Prints one line per run:
-// "run=N window=SECONDS companion=SECONDS".
+// "run=N window=SECONDS companion=SECONDS copy=SECONDS".
 #include "app/Controls.h"
 #include "platform/WinApi.h"
 
@@ -124,6 +126,27 @@ double TimeCompanion(const std::wstring& companion, const std::wstring& folder) 
     return took;
 }
 
+// The copy's bytes written out before the clock starts (`sync`, under Wine),
+// so that none of the three waits for the disk on the copy's behalf.
+void SyncEverything() {
+    PROCESS_INFORMATION run = Start(L"Z:\\bin\\sync", L"sync", {});
+    WaitForSingleObject(run.hProcess, INFINITE);
+    CloseHandle(run.hProcess);
+}
+
+double TimeAnchor(const std::wstring& anchor, const std::wstring& folder) {
+    const double began = Seconds();
+    PROCESS_INFORMATION run = Start(anchor, L"\"" + anchor + L"\" \"" + folder + L"\"", {});
+    WaitForSingleObject(run.hProcess, INFINITE);
+    const double took = Seconds() - began;
+    DWORD status = 1;
+    GetExitCodeProcess(run.hProcess, &status);
+    CloseHandle(run.hProcess);
+    if (status != 0)
+        Fail("the durable copy failed");
+    return took;
+}
+
 double TimeWindow(const std::wstring& launcher, const std::wstring& folder,
                   const std::wstring& work, const std::wstring& dragSource) {
     PROCESS_INFORMATION run = Start(launcher, L"\"" + launcher + L"\"", work);
@@ -182,34 +205,38 @@ double TimeWindow(const std::wstring& launcher, const std::wstring& folder,
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 7) {
-        std::fprintf(stderr,
-                     "usage: batch_timer RUNS LAUNCHER COMPANION SOURCE WORK DRAG-SOURCE\n");
+    if (argc != 8) {
+        std::fprintf(stderr, "usage: batch_timer RUNS LAUNCHER COMPANION ANCHOR SOURCE WORK "
+                             "DRAG-SOURCE\n");
         return 2;
     }
     const int runs = _wtoi(argv[1]);
-    const std::wstring launcher = argv[2], companion = argv[3], source = argv[4], work = argv[5],
-                       dragSource = argv[6];
+    const std::wstring launcher = argv[2], companion = argv[3], anchor = argv[4], source = argv[5],
+                       work = argv[6], dragSource = argv[7];
     // Wine waits for the window manager whenever a managed window is hidden;
     // the launcher's windows are left to Wine, as in the end-to-end tests.
     const std::wstring key = L"Software\\Wine\\AppDefaults\\" +
                              launcher.substr(launcher.find_last_of(L"\\/") + 1) + L"\\X11 Driver";
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", REG_SZ, L"N", 4);
     CreateDirectoryW(work.c_str(), nullptr);
+    const wchar_t* const names[] = {L"-fenster", L"-kommandozeile", L"-kopie"};
     for (int run = 1; run <= runs; ++run) {
-        double window = 0, companionTime = 0;
-        // Taking turns: odd runs start with the companion, even ones with the window.
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool windowTurn = (turn == 0) == (run % 2 == 0);
-            const std::wstring copy = work + L"\\lauf-" + std::to_wstring(run) +
-                                      (windowTurn ? L"-fenster" : L"-kommandozeile");
+        double took[3] = {};
+        // Taking turns: each run starts with the next of the three.
+        for (int turn = 0; turn < 3; ++turn) {
+            const int which = (run + turn) % 3;
+            const std::wstring copy = work + L"\\lauf-" + std::to_wstring(run) + names[which];
             CopyTree(source, copy);
-            if (windowTurn)
-                window = TimeWindow(launcher, copy, work, dragSource);
+            SyncEverything();
+            if (which == 0)
+                took[0] = TimeWindow(launcher, copy, work, dragSource);
+            else if (which == 1)
+                took[1] = TimeCompanion(companion, copy);
             else
-                companionTime = TimeCompanion(companion, copy);
+                took[2] = TimeAnchor(anchor, copy);
         }
-        std::printf("run=%d window=%.3f companion=%.3f\n", run, window, companionTime);
+        std::printf("run=%d window=%.3f companion=%.3f copy=%.3f\n", run, took[0], took[1],
+                    took[2]);
         std::fflush(stdout);
     }
     return 0;

@@ -49,6 +49,9 @@ class ConsoleWords final : public batch::BatchEvents {
     void LeftoversRemoved(const std::string& path, std::size_t count) override {
         reporter_.Notice(LeftoversLine(path, count));
     }
+    void StrayBackupsRemoved(const std::string& path, std::size_t count) override {
+        reporter_.Notice(StrayBackupsLine(path, count));
+    }
     void OtherNames(const std::string& path, std::size_t others) override {
         reporter_.Notice(OtherNamesLine(path, others));
     }

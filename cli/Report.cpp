@@ -18,6 +18,14 @@ std::string LeftoversLine(const std::string& path, std::size_t removed) {
                          : " Zwischendateien abgebrochener Läufe entfernt");
 }
 
+std::string StrayBackupsLine(const std::string& path, std::size_t removed) {
+    // Second names of the script's own file: nothing of its text goes with them.
+    return path + ": " + std::to_string(removed) +
+           (removed == 1 ? " Sicherung eines abgebrochenen Laufs entfernt (ein zweiter Name"
+                         : " Sicherungen abgebrochener Läufe entfernt (zweite Namen") +
+           " des noch nicht umgewandelten Skripts)";
+}
+
 std::string OtherNamesLine(const std::string& path, std::size_t others) {
     // A safe replace gives the script a new file; its other names keep the old one.
     return path + ": hat " +

@@ -69,6 +69,8 @@ std::string RunLine(const std::string& stamp, std::size_t backups);
 
 // "karte.lua: 2 Zwischendateien abgebrochener Läufe entfernt".
 std::string LeftoversLine(const std::string& path, std::size_t removed);
+// "karte.lua: 2 Sicherungen abgebrochener Läufe entfernt (…)".
+std::string StrayBackupsLine(const std::string& path, std::size_t removed);
 // "karte.lua: hat 1 weiteren Namen (harte Verknüpfung), der den alten Text behält".
 std::string OtherNamesLine(const std::string& path, std::size_t others);
 

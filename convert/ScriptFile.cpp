@@ -1,6 +1,7 @@
 #include "convert/ScriptFile.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace velmo {
 namespace {
@@ -163,6 +164,25 @@ void LoadScript(FileServices& files, const std::string& path, ScriptTexts& texts
     texts.Stamp = stamp;
 }
 
+namespace {
+
+// Every character a file name cannot hold (the dots among them, so that only
+// the final ".bak" is one) made "_".
+std::string CleanedForFileName(std::string text) {
+    for (char& c : text)
+        if (!FitsInFileName(c))
+            c = '_';
+    return text;
+}
+
+// How every backup's name of the script begins: the script's name, cleaned,
+// and "_".
+std::string BackupNameStart(const std::string& scriptPath) {
+    return CleanedForFileName(scriptPath.substr(FileNameStart(scriptPath)) + "_");
+}
+
+} // namespace
+
 std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& directories,
                                 const std::string& path, const FileStamp& stamp) {
     if (stamp.links <= 1)
@@ -176,14 +196,12 @@ std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& director
         return others;
     }
     const std::size_t nameStart = FileNameStart(path);
-    // Every backup's name begins as that of a backup made at no time at all.
-    const std::string backup = BackupName(path, {});
-    const std::string begins = backup.substr(nameStart, backup.size() - nameStart - 5);
     try {
-        for (const std::string& name : directories.ListDirectory(DirectoryOf(path))) {
+        for (const std::string& name :
+             directories.ListDirectoryStarting(DirectoryOf(path), BackupNameStart(path))) {
             if (others == 0)
                 break;
-            if (!name.starts_with(begins) || !name.ends_with(".bak"))
+            if (!IsBackupNameOf(path, name))
                 continue;
             try {
                 if (files.StampOf(path.substr(0, nameStart) + name).SameFile(stamp))
@@ -199,22 +217,16 @@ std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& director
 }
 
 std::string BackupName(const std::string& scriptPath, const DateTimeTexts& now, int counter) {
-    const std::size_t nameStart = FileNameStart(scriptPath);
-    std::string name = scriptPath.substr(nameStart) + "_" + now.date + "_" + now.time;
-    for (char& c : name)
-        if (!FitsInFileName(c))
-            c = '_';
+    std::string name = scriptPath.substr(0, FileNameStart(scriptPath))
+                           .append(BackupNameStart(scriptPath))
+                           .append(BackupStamp(now));
     if (counter > 1)
         name.append("_").append(std::to_string(counter));
-    return scriptPath.substr(0, nameStart).append(name).append(".bak");
+    return name.append(".bak");
 }
 
 std::string BackupStamp(const DateTimeTexts& now) {
-    std::string stamp = now.date + "_" + now.time;
-    for (char& c : stamp)
-        if (!FitsInFileName(c))
-            c = '_';
-    return stamp;
+    return CleanedForFileName(now.date + "_" + now.time);
 }
 
 std::size_t StampParts(std::string_view stamp) {
@@ -223,11 +235,7 @@ std::size_t StampParts(std::string_view stamp) {
 
 std::optional<BackupNameParts> ParseBackupName(const std::string& scriptPath,
                                                std::string_view fileName, std::size_t stampParts) {
-    // The script's own part, as BackupName cleans it.
-    std::string script = scriptPath.substr(FileNameStart(scriptPath)) + "_";
-    for (char& c : script)
-        if (!FitsInFileName(c))
-            c = '_';
+    const std::string script = BackupNameStart(scriptPath);
     constexpr std::string_view kEnd = ".bak";
     if (fileName.size() <= script.size() + kEnd.size() || !fileName.starts_with(script) ||
         !fileName.ends_with(kEnd))
@@ -256,11 +264,60 @@ std::optional<BackupNameParts> ParseBackupName(const std::string& scriptPath,
     return parts;
 }
 
+bool IsBackupNameOf(const std::string& scriptPath, const std::string& name) {
+    // Date and time follow the script's name, "_" between them.
+    const auto parts = ParseBackupName(scriptPath, name, 0);
+    return parts && parts->stamp.find('_') != std::string::npos;
+}
+
+std::size_t RemoveStrayBackups(FileServices& files, DirectoryServices& directories,
+                               const StagedScript& staged) {
+    // Only where this run keeps the old bytes in a backup of its own: without
+    // one, a stray name is the only copy of the old text once the script is
+    // replaced, and stays as its backup.
+    if (staged.backup.empty() || staged.otherRunSeen || !staged.expected)
+        return 0;
+    // Its own name and this run's backup by link are names it has anyway: a
+    // file with no more (as good as every script) is not looked at again.
+    if (staged.expected->links <= (staged.backupShared ? 2u : 1u))
+        return 0;
+    const std::string& path = staged.path;
+    const std::size_t nameStart = FileNameStart(path);
+    const std::string own = staged.backup.substr(FileNameStart(staged.backup));
+    std::size_t removed = 0;
+    try {
+        // Still the file staged: the names of a file another program has
+        // put in its place meanwhile may be the only ones of its old text.
+        const FileStamp script = files.StampOf(path);
+        if (!script.SameFile(*staged.expected))
+            return 0;
+        for (const std::string& name :
+             directories.ListDirectoryStarting(DirectoryOf(path), BackupNameStart(path))) {
+            if (name == own || !IsBackupNameOf(path, name))
+                continue;
+            const std::string backup = path.substr(0, nameStart) + name;
+            try {
+                if (!files.StampOf(backup).SameFile(script))
+                    continue; // a backup of an earlier text: a file of its own
+                files.DeleteFile(backup);
+                ++removed;
+            } catch (const PlatformError&) {
+                // gone meanwhile, or not removable: it stays
+            }
+        }
+    } catch (const PlatformError&) {
+        // the script or its folder cannot be looked at: nothing more goes
+    }
+    return removed;
+}
+
 std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
-                           std::uint32_t attributes, std::size_t* leftoversRemoved) {
+                           std::uint32_t attributes, std::size_t* leftoversRemoved,
+                           bool* inUseSeen) {
     const std::string stem = TemporaryStem(target);
     auto nameOf = [&stem](int n) { return stem + "." + std::to_string(n) + ".velmo-tmp"; };
     std::size_t removed = 0;
+    bool inUse = false;
     int n = 1;
     std::string temporary;
     for (int tries = 1;; ++tries) {
@@ -284,6 +341,7 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
             break;
         case Leftover::InUse:
             ++n;
+            inUse = true;
             break;
         }
     }
@@ -294,9 +352,12 @@ std::string WriteTemporary(FileServices& files, const std::string& target, const
         if (found == Leftover::None)
             break;
         removed += found == Leftover::Removed;
+        inUse = inUse || found == Leftover::InUse;
     }
     if (leftoversRemoved)
         *leftoversRemoved = removed;
+    if (inUseSeen)
+        *inUseSeen = inUse;
     return temporary;
 }
 
@@ -330,8 +391,18 @@ namespace {
 // The script's attributes, for its new text; `exists` tells whether there is
 // a script to replace at all.
 std::uint32_t ScriptAttributes(FileServices& files, const std::string& path, bool& exists) {
-    exists = files.FileExists(path);
-    return exists ? files.FileAttributes(path) : file_attr::Normal;
+    // One question: the attributes, or that nothing is there.
+    constexpr std::uint32_t kPathNotFound = 3;
+    try {
+        const std::uint32_t attributes = files.FileAttributes(path);
+        exists = true;
+        return attributes;
+    } catch (const PlatformError& e) {
+        if (e.Code() != win_error::FileNotFound && e.Code() != kPathNotFound)
+            throw;
+        exists = false;
+        return file_attr::Normal;
+    }
 }
 
 // Makes the staged script's backup; on failure none is left.
@@ -408,8 +479,8 @@ StagedScript StageScript(FileServices& files, const std::string& path, const Byt
     if (backup)
         AttachBackup(files, staged, oldText, method, asRead, runStarted);
     try {
-        staged.temporary =
-            WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
+        staged.temporary = WriteTemporary(files, path, newText, attributes,
+                                          &staged.leftoversRemoved, &staged.otherRunSeen);
     } catch (...) {
         // The script stays as it is: the backup made for it only takes room
         // (on a full disk, too), and it holds the same bytes as the script.
@@ -434,7 +505,8 @@ StagedScript StageScriptDecidedOnTheWay(FileServices& files, const std::string& 
     StagedScript staged;
     staged.path = path;
     staged.expected = asRead;
-    staged.temporary = WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved);
+    staged.temporary = WriteTemporary(files, path, newText, attributes, &staged.leftoversRemoved,
+                                      &staged.otherRunSeen);
     try {
         if (!converts()) {
             TakeBack(files, staged);

@@ -65,6 +65,9 @@ struct StagedScript {
     // Temporary files of this script left by runs that ended without cleaning
     // up, removed while staging.
     std::size_t leftoversRemoved = 0;
+    // A temporary file of this script that another running program holds was
+    // met while staging: that program may be converting the script right now.
+    bool otherRunSeen = false;
 };
 
 // Refuses a script the save could not replace, before anything is written
@@ -157,6 +160,22 @@ struct BackupNameParts {
 // included. Nothing where the name is no backup of that script.
 std::optional<BackupNameParts> ParseBackupName(const std::string& scriptPath,
                                                std::string_view fileName, std::size_t stampParts);
+// Whether `name` (a file name in the script's folder, without the folder) has
+// the form BackupName gives the backups of the script at `scriptPath`, at any
+// date, time and counter. The form alone proves nothing: a file of the user's
+// may be named so.
+bool IsBackupNameOf(const std::string& scriptPath, const std::string& name);
+
+// Removes the backups by link that runs which died between making a script's
+// backup and replacing the script have left: names of the backup form that
+// are the very file the script still is (a replaced script is a new file, so
+// a backup of a run that finished never is). `staged` is this run's staging
+// of the script: its own backup stays, and nothing is removed when another
+// running program holds a temporary file of the script (that run's backup
+// may be one of the names). Copy backups (drives without links) are never
+// touched. Returns how many went. Never throws.
+std::size_t RemoveStrayBackups(FileServices& files, DirectoryServices& directories,
+                               const StagedScript& staged);
 
 // How many names the script's file has beyond `path` that are not its own
 // backups (hard links a backup by link made, this run's or an earlier one's
@@ -174,9 +193,11 @@ std::string DirectoryOf(const std::string& path);
 // leave room, with a number reckoned from it), and returns its name. The file
 // is not yet durable. Temporary files of `target` that runs which ended without
 // cleaning up have left are removed on the way (those of running programs
-// stay); `leftoversRemoved`, where given, counts them.
+// stay); `leftoversRemoved`, where given, counts them, and `inUseSeen`, where
+// given, tells whether one of a running program was met.
 std::string WriteTemporary(FileServices& files, const std::string& target, const ByteSource& bytes,
-                           std::uint32_t attributes, std::size_t* leftoversRemoved = nullptr);
+                           std::uint32_t attributes, std::size_t* leftoversRemoved = nullptr,
+                           bool* inUseSeen = nullptr);
 inline std::string WriteTemporary(FileServices& files, const std::string& target,
                                   const std::string& bytes, std::uint32_t attributes,
                                   std::size_t* leftoversRemoved = nullptr) {

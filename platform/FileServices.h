@@ -184,8 +184,9 @@ class FileServices {
 
     // ---- writing. Nothing written is durable until flushed: FlushFiles makes
     // file contents durable; names (new files, links, renames, removals) become
-    // durable through SyncDirectories, or on Windows with the next rename, which
-    // is written through.
+    // durable through SyncDirectories. (On Windows, where the file system logs
+    // its changes of names in order, one flush after the renames of a round
+    // makes them and every name made before them durable together.)
     //
     // Creates a file that must not exist yet (never through a link found at the
     // name), writes all the source's bytes and gives it the attributes. On
@@ -277,6 +278,18 @@ class DirectoryServices {
     virtual PathKind KindOf(const std::string& path) = 0;
     // The names in a directory ("." and ".." left out), in no particular order.
     virtual std::vector<std::string> ListDirectory(const std::string& directory) = 0;
+    // The names in a directory that begin with `prefix` (which holds no
+    // wildcard character); where the system compares names without letter
+    // case, also some that begin so in another case. A system that finds
+    // names by their start (Windows) does so without going through the
+    // whole folder.
+    virtual std::vector<std::string> ListDirectoryStarting(const std::string& directory,
+                                                           const std::string& prefix) {
+        std::vector<std::string> names = ListDirectory(directory);
+        std::erase_if(names,
+                      [&prefix](const std::string& name) { return !name.starts_with(prefix); });
+        return names;
+    }
     // The separator this system puts between a directory and a name.
     virtual char Separator() const = 0;
     // True when the system marks the entry hidden beyond a name that begins with

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace velmo {
@@ -30,17 +32,14 @@ bool LeadsElsewhere(const std::string& path) {
     WIN32_FIND_DATAW found;
     AutoFind search(FindFirstFileExW(FilePath(name).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, 0));
-    return !search || found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
+    return !search || PathKindOf(FILE_ATTRIBUTE_REPARSE_POINT, found.dwReserved0) == PathKind::Link;
 }
 
 std::uint64_t Join(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
-FileStamp StampOfHandle(HANDLE file, const std::string& path) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info))
-        throw LastError(path);
+FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
     FileStamp stamp;
     stamp.device = info.dwVolumeSerialNumber;
     stamp.file = Join(info.nFileIndexHigh, info.nFileIndexLow);
@@ -51,9 +50,17 @@ FileStamp StampOfHandle(HANDLE file, const std::string& path) {
     return stamp;
 }
 
+FileStamp StampOfHandle(HANDLE file, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        throw LastError(path);
+    return StampOf(info);
+}
+
 // Opens a script for reading: never a device (the path's "\\?\" form keeps
 // "con.lua" a file), and never what a symbolic link or junction leads to.
-AutoFile OpenScript(const std::string& path) {
+// `stamp` gets the file's stamp, from the one look that also tells its kind.
+AutoFile OpenScript(const std::string& path, FileStamp& stamp) {
     const std::wstring wide = FilePath(path);
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
     AutoFile file(CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
@@ -66,8 +73,10 @@ AutoFile OpenScript(const std::string& path) {
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         throw PlatformError(ERROR_BAD_FILE_TYPE, "keine gewöhnliche Datei", path,
                             ErrorCause::NotAFile);
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        stamp = StampOf(info);
         return file;
+    }
     if (LeadsElsewhere(path))
         throw PlatformError(ERROR_CANT_ACCESS_FILE, SystemErrorText(ERROR_CANT_ACCESS_FILE), path,
                             ErrorCause::IsALink);
@@ -76,10 +85,22 @@ AutoFile OpenScript(const std::string& path) {
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         throw LastError(path);
+    stamp = StampOfHandle(file.Get(), path);
     return file;
 }
 
 } // namespace
+
+PathKind PathKindOf(DWORD attributes, DWORD reparseTag) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag)))
+        return PathKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE)
+        return PathKind::Other;
+    return PathKind::File;
+}
 
 bool Win32Files::FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
@@ -88,8 +109,8 @@ bool Win32Files::FileExists(const std::string& path) {
 
 FileStamp Win32Files::ReadStampedPiece(const std::string& path, std::uint64_t offset,
                                        std::size_t most, std::string& bytes) {
-    AutoFile file = OpenScript(path);
-    const FileStamp stamp = StampOfHandle(file.Get(), path);
+    FileStamp stamp;
+    AutoFile file = OpenScript(path, stamp);
     const std::uint64_t size = stamp.size;
     const std::uint64_t want = offset >= size ? 0 : std::min<std::uint64_t>(most, size - offset);
     if (want > std::string().max_size() / 2)
@@ -220,13 +241,8 @@ bool RenameHeld(HANDLE file, const std::string& from, const std::string& to, boo
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(info->FileName, target.c_str(), nameBytes + sizeof(wchar_t));
-    if (SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
-        // What MOVEFILE_WRITE_THROUGH does for a rename by name: the file's
-        // metadata, its new name among it, is on the disk before this returns.
-        if (!FlushFileBuffers(file))
-            throw LastError(to);
+    if (SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
         return true;
-    }
     const DWORD error = GetLastError();
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
         error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)
@@ -239,10 +255,9 @@ bool RenameHeld(HANDLE file, const std::string& from, const std::string& to, boo
 void Win32Files::MoveFile(const std::string& from, const std::string& to, bool replaceExisting) {
     // A file of ours is renamed through its handle while it is still held, so
     // that no other program can take its name between its closing and its
-    // rename; where that cannot be, it is let go just before a rename by name
-    // (which needs it not held without delete sharing). Either way it is
-    // checked at its new name afterwards.
-    std::optional<FileStamp> ours;
+    // rename: the file renamed is the one written. Where that cannot be, it is
+    // let go just before a rename by name (which needs it not held without
+    // delete sharing), written through, and checked at its new name afterwards.
     AutoFile file;
     {
         const std::lock_guard lock(heldLock_);
@@ -251,15 +266,13 @@ void Win32Files::MoveFile(const std::string& from, const std::string& to, bool r
             held_.erase(held);
         }
     }
+    std::optional<FileStamp> ours;
     if (file) {
-        ours = StampOfHandle(file.Get(), from);
         if (RenameHeld(file.Get(), from, to, replaceExisting)) {
-            if (!StampOf(to).SameFile(*ours))
-                throw PlatformError(ERROR_ALREADY_EXISTS,
-                                    "wurde beim Ersetzen von einem anderen Programm vertauscht",
-                                    to);
+            Renamed(std::move(file), to);
             return;
         }
+        ours = StampOfHandle(file.Get(), from);
         file.Reset();
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -270,6 +283,27 @@ void Win32Files::MoveFile(const std::string& from, const std::string& to, bool r
                             "wurde beim Ersetzen von einem anderen Programm vertauscht", to);
 }
 
+void Win32Files::Renamed(AutoFile file, const std::string& to) {
+    // NTFS and ReFS log every change of a name in order, and a flush of any
+    // file writes the log up to its end: the renames of a round become
+    // durable together with one flush after the last of them (see
+    // SyncDirectories). Other file systems (FAT32, exFAT) keep no such log:
+    // there each rename is flushed at once, through the file it named.
+    DWORD volume = 0;
+    wchar_t system[MAX_PATH + 1] = {};
+    const bool logged = GetVolumeInformationByHandleW(file.Get(), nullptr, 0, &volume, nullptr,
+                                                      nullptr, system, MAX_PATH + 1) &&
+                        (std::wcscmp(system, L"NTFS") == 0 || std::wcscmp(system, L"ReFS") == 0);
+    if (!logged) {
+        if (!FlushFileBuffers(file.Get()))
+            throw LastError(to);
+        return;
+    }
+    // Only the name is kept: the file is let go now, so that nothing holds
+    // the script once it has its new text.
+    const std::lock_guard lock(renamedLock_);
+    renamed_[{std::this_thread::get_id(), volume}].push_back(to);
+}
 void Win32Files::DeleteFile(const std::string& path) {
     std::unique_lock lock(heldLock_);
     held_.erase(path);
@@ -360,17 +394,25 @@ void Win32Files::KeepPermissions(const std::string& original, const std::string&
 }
 
 void Win32Files::FlushFiles(const std::vector<std::string>& paths) {
+    // The files this program wrote and holds first, then those opened by name
+    // (a backup that is the script's own file by a second name): on a file
+    // system that logs its changes, their flushes then find the log written
+    // and wait for the disk the least.
+    std::vector<const std::string*> byName;
     for (const std::string& path : paths) {
         if (const HANDLE held = HeldHandle(path)) {
             if (!FlushFileBuffers(held))
                 throw LastError(path);
-            continue;
+        } else {
+            byName.push_back(&path);
         }
-        AutoFile file(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE,
+    }
+    for (const std::string* path : byName) {
+        AutoFile file(CreateFileW(FilePath(*path).c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file || !FlushFileBuffers(file.Get()))
-            throw LastError(path);
+            throw LastError(*path);
     }
 }
 
@@ -380,9 +422,46 @@ void Win32Files::LinkFile(const std::string& existing, const std::string& newNam
 }
 
 void Win32Files::SyncDirectories(const std::vector<std::string>&) {
-    // Names need no flush of their own here: every rename is written through,
-    // and NTFS commits its log in order, so the names created before a rename
-    // are durable with it.
+    // Names created or removed need no flush of their own: NTFS logs them in
+    // order, before the renames that follow them. The renames this thread
+    // made since its last call become durable with one flush on each volume,
+    // of the file renamed last there; should that one be gone or locked
+    // meanwhile, of the one before it, and so on. Where all of them are gone,
+    // nothing of theirs is left to make durable.
+    std::vector<std::vector<std::string>> volumes;
+    {
+        const std::lock_guard lock(renamedLock_);
+        const std::thread::id self = std::this_thread::get_id();
+        for (auto it = renamed_.begin(); it != renamed_.end();) {
+            if (it->first.first == self) {
+                volumes.push_back(std::move(it->second));
+                it = renamed_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const std::vector<std::string>& names : volumes) {
+        std::optional<PlatformError> failed;
+        bool flushed = false;
+        for (auto name = names.rbegin(); name != names.rend() && !flushed; ++name) {
+            AutoFile file(CreateFileW(FilePath(*name).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+            if (!file) {
+                const DWORD error = GetLastError();
+                if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && !failed)
+                    failed = MakeError(error, *name);
+                continue;
+            }
+            if (!FlushFileBuffers(file.Get()))
+                throw LastError(*name);
+            flushed = true;
+        }
+        if (!flushed && failed)
+            throw *failed;
+    }
 }
 
 PathKind Win32Files::KindOf(const std::string& path) {
@@ -428,16 +507,33 @@ std::vector<std::string> Win32Files::ListDirectory(const std::string& directory)
 }
 
 std::vector<DirectoryEntry> Win32Files::ListEntries(const std::string& directory) {
+    return ListMatching(directory, "*");
+}
+
+std::vector<std::string> Win32Files::ListDirectoryStarting(const std::string& directory,
+                                                           const std::string& prefix) {
+    std::vector<std::string> names;
+    for (DirectoryEntry& entry : ListMatching(directory, prefix + "*"))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<DirectoryEntry> Win32Files::ListMatching(const std::string& directory,
+                                                     const std::string& mask) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/')
         pattern += '\\';
-    pattern += '*';
+    pattern += mask;
     WIN32_FIND_DATAW found;
     AutoFind search(FindFirstFileExW(FilePath(pattern).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search)
-        throw LastError(directory);
     std::vector<DirectoryEntry> entries;
+    if (!search) {
+        // Every folder holds "." for "*"; another mask may match nothing.
+        if (mask != "*" && GetLastError() == ERROR_FILE_NOT_FOUND)
+            return entries;
+        throw LastError(directory);
+    }
     do {
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..")
@@ -445,15 +541,8 @@ std::vector<DirectoryEntry> Win32Files::ListEntries(const std::string& directory
         // The find data holds what KindOf and IsHidden would ask for: the
         // attributes, and for a reparse point its tag.
         const DWORD attributes = found.dwFileAttributes;
-        PathKind kind = PathKind::File;
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            (found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0)))
-            kind = PathKind::Link;
-        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            kind = PathKind::Directory;
-        else if (attributes & FILE_ATTRIBUTE_DEVICE)
-            kind = PathKind::Other;
-        entries.push_back({Narrow(name), kind, (attributes & FILE_ATTRIBUTE_HIDDEN) != 0});
+        entries.push_back({Narrow(name), PathKindOf(attributes, found.dwReserved0),
+                           (attributes & FILE_ATTRIBUTE_HIDDEN) != 0});
     } while (FindNextFileW(search.Get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         throw LastError(directory);

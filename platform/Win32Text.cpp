@@ -10,19 +10,23 @@ namespace velmo {
 std::wstring Widen(const std::string& text, UINT codePage) {
     if (text.empty())
         return {};
-    const int n =
-        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    // A byte never gives more than one UTF-16 unit: one call into room for
+    // that many, instead of a second call to ask the length first.
+    std::wstring wide(text.size(), L'\0');
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                      wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(n > 0 ? n : 0));
     return wide;
 }
 
 std::string Narrow(const wchar_t* wide, int length, UINT codePage) {
     if (length <= 0)
         return {};
-    const int n = WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(codePage, 0, wide, length, text.data(), n, nullptr, nullptr);
+    // A UTF-16 unit never gives more than three bytes: one call into room for that.
+    std::string text(static_cast<std::size_t>(length) * 3, '\0');
+    const int n = WideCharToMultiByte(codePage, 0, wide, length, text.data(),
+                                      static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(n > 0 ? n : 0));
     return text;
 }
 
@@ -71,6 +75,10 @@ std::wstring FilePath(const std::string& utf8) {
     // console, and there is no limit of 260 characters.
     if (utf8.empty() || utf8.rfind("\\\\?\\", 0) == 0)
         return Widen(utf8);
+    // A whole path ("C:\x", "\\server\share\x") needs no working folder: it
+    // is not asked for.
+    if (std::string whole = ExtendedPath(utf8, {}); whole != utf8)
+        return Widen(whole);
     return Widen(ExtendedPath(utf8, WorkingFolderFor(utf8)));
 }
 

@@ -79,21 +79,94 @@ TEST_F(Folder, KilledRunsLeftoversGoWithTheNextRun) {
         const fs::path map = root_ / c.name;
         for (int i = 0; i < c.scripts; ++i)
             Write(map / ("s" + std::to_string(100 + i) + ".lua"), big);
-        const Result killed = Shell("VELMO_INTERRUPT_AFTER="s + c.killAfter +
-                                        ":9 velmo-umlaute fuer-velmo '" + c.name + "'",
-                                    root_);
-        EXPECT_EQ(killed.status, 128 + SIGKILL);
+        // Killed twice: the second run removes the first one's stray backups
+        // of what it stages and leaves its own.
+        for (int kill = 0; kill < 2; ++kill) {
+            const Result killed = Shell("VELMO_INTERRUPT_AFTER="s + c.killAfter +
+                                            ":9 velmo-umlaute fuer-velmo '" + c.name + "'",
+                                        root_);
+            EXPECT_EQ(killed.status, 128 + SIGKILL);
+        }
         const std::size_t left = Temporaries(map).size();
         EXPECT_GT(left, 0u) << "the kill came too late to show anything";
+        // Backups by link of scripts the killed runs never replaced: names of
+        // the file the script still is.
+        std::size_t strays = 0;
+        for (const std::string& backup : Backups(map)) {
+            const std::string script = backup.substr(0, backup.find('_')) + ".lua";
+            strays += fs::equivalent(map / backup, map / script);
+        }
+        EXPECT_GT(strays, 0u);
 
         const Result next = Umlaute({"fuer-velmo", c.name}, root_);
         EXPECT_EQ(next.status, 0) << next.err;
         EXPECT_TRUE(Temporaries(map).empty());
         EXPECT_EQ(Count(next.err, ": 1 Zwischendatei eines abgebrochenen Laufs entfernt"), left)
             << next.err;
+        EXPECT_EQ(Count(next.err, ": 1 Sicherung eines abgebrochenen Laufs entfernt"), strays)
+            << next.err;
+        // One backup a script, holding its old text.
+        EXPECT_EQ(Backups(map).size(), static_cast<std::size_t>(c.scripts));
+        for (const std::string& backup : Backups(map))
+            EXPECT_TRUE(Read(map / backup) == big) << backup;
         for (int i = 0; i < c.scripts; ++i)
             EXPECT_TRUE(Read(map / ("s" + std::to_string(100 + i) + ".lua")) ==
                         UmlauteToTwoCharacterForm(big));
+    }
+}
+
+// A backup by link that a killed run left (a name of the very file the script
+// still is) goes with the next conversion that makes a backup of its own;
+// what could be anything else stays.
+TEST_F(Folder, StrayBackupsOfKilledRunsGoOnlyWhereProven) {
+    const std::string stray = "a_lua_01_02_2026_03_04_05.bak";
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        bool copy;     // the old backup is a copy: a file of its own
+        bool liveTemp; // another running program holds a temporary file of a.lua
+        bool strayGoes;
+    } cases[] = {
+        {"a link, the next run makes a backup", {}, false, false, true},
+        {"a link, the next run makes none: it is the only old text",
+         {"--ohne-sicherung"},
+         false,
+         false,
+         false},
+        {"a copy", {}, true, false, false},
+        {"a link while another run converts the script", {}, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_ / "k");
+        Write(root_ / "k" / "a.lua", kSingle);
+        if (c.copy)
+            Write(root_ / "k" / stray, kSingle);
+        else
+            fs::create_hard_link(root_ / "k" / "a.lua", root_ / "k" / stray);
+        int live = -1;
+        if (c.liveTemp) {
+            Write(root_ / "k" / "~a.lua.1.velmo-tmp", "lebt");
+            live = open((root_ / "k" / "~a.lua.1.velmo-tmp").c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_EQ(flock(live, LOCK_EX), 0);
+        }
+        std::vector<std::string> arguments = {"fuer-velmo"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back("k");
+        const Result r = Umlaute(arguments, root_);
+        if (live >= 0)
+            close(live);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Read(root_ / "k" / "a.lua"), kPairs);
+        EXPECT_EQ(fs::exists(root_ / "k" / stray), !c.strayGoes);
+        if (!c.strayGoes) {
+            EXPECT_EQ(Read(root_ / "k" / stray), kSingle);
+        }
+        EXPECT_EQ(Count(r.err, "k/a.lua: 1 Sicherung eines abgebrochenen Laufs entfernt"),
+                  c.strayGoes ? 1u : 0u)
+            << r.err;
+        const bool ownBackup = c.options.empty();
+        EXPECT_EQ(Backups(root_ / "k").size(), (ownBackup ? 1u : 0u) + (c.strayGoes ? 0u : 1u));
     }
 }
 
@@ -708,6 +781,86 @@ TEST_F(Folder, AScriptWrittenWhileConvertedKeepsWhatWasWritten) {
         EXPECT_EQ(error->Subject(), script);
         EXPECT_EQ(Read(script), kSingle + "-- von nebenan\n");
         EXPECT_TRUE(Backups(root_).empty());
+    }
+}
+
+// ---- names that differ only in letter case
+
+// A walk that compares names as Windows does (as the Windows programs see
+// Linux folders through Wine), over the real file services.
+class CaseBlindDirectories final : public DirectoryServices {
+  public:
+    explicit CaseBlindDirectories(PosixFiles& files) : files_(files) {}
+    std::vector<DirectoryEntry> ListEntries(const std::string& d) override {
+        return files_.ListEntries(d);
+    }
+    PathKind KindOf(const std::string& p) override { return files_.KindOf(p); }
+    std::vector<std::string> ListDirectory(const std::string& d) override {
+        return files_.ListDirectory(d);
+    }
+    char Separator() const override { return files_.Separator(); }
+    std::string Canonical(const std::string& path) const override {
+        std::string lower = path;
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return lower;
+    }
+
+  private:
+    PosixFiles& files_;
+};
+
+// Karte.lua and karte.lua in one folder are two scripts, both converted, by
+// the Linux build and by a walk that compares names without letter case; two
+// such names of one file are one script whose other name is told.
+TEST_F(Folder, NamesDifferingOnlyInCaseAreTwoScripts) {
+    const struct {
+        const char* name;
+        bool program;  // the real Linux program; else the engine with a case-blind walk
+        bool hardLink; // karte.lua is a second name of Karte.lua
+        std::vector<std::string> expected; // in the output and the notices
+    } cases[] = {
+        {"the Linux build",
+         true,
+         false,
+         {"Karte.lua: 7 Zeichen umgewandelt", "karte.lua: 7 Zeichen umgewandelt"}},
+        {"names compared as Windows does",
+         false,
+         false,
+         {"Karte.lua: 7 Zeichen umgewandelt", "karte.lua: 7 Zeichen umgewandelt"}},
+        {"one file under both names",
+         false,
+         true,
+         {"Karte.lua: 7 Zeichen umgewandelt", "Karte.lua: hat 1 weiteren Namen"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path map = root_ / "zwillinge";
+        fs::remove_all(map);
+        Write(map / "Karte.lua", kSingle);
+        if (c.hardLink)
+            fs::create_hard_link(map / "Karte.lua", map / "karte.lua");
+        else
+            Write(map / "karte.lua", kSingle);
+        std::string said;
+        if (c.program) {
+            const Result r = Umlaute({"fuer-velmo", "."}, map);
+            EXPECT_EQ(r.status, 0) << r.err;
+            said = r.out + r.err;
+        } else {
+            PosixFiles files;
+            CaseBlindDirectories directories(files);
+            Between reporter([](std::size_t) {});
+            cli::Options options;
+            options.paths = {map.string()};
+            EXPECT_EQ(cli::RunBatch(files, directories, options, reporter), cli::kDone)
+                << reporter.err;
+            said = reporter.out + reporter.err;
+        }
+        for (const std::string& words : c.expected)
+            EXPECT_NE(said.find(words), std::string::npos) << words << " not in " << said;
+        EXPECT_EQ(Read(map / "Karte.lua"), kPairs);
+        EXPECT_EQ(Read(map / "karte.lua"), c.hardLink ? kSingle : kPairs);
     }
 }
 

@@ -367,7 +367,7 @@ TEST_F(Folder, LongNamesAreConvertedUpToTheLongestName) {
 
 // A script with a second name hears that the other name keeps the old text,
 // but not when that name is one of its own backups (left by a run that ended
-// before replacing the script).
+// before replacing the script): that one goes, with a notice of its own.
 TEST_F(Folder, OtherNamesAreToldOnlyWhenTheyAreNotBackups) {
     const struct {
         const char* other;
@@ -386,7 +386,18 @@ TEST_F(Folder, OtherNamesAreToldOnlyWhenTheyAreNotBackups) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err.find("harte Verknüpfung") != std::string::npos, c.told) << r.err;
         EXPECT_EQ(Read(root_ / "karte.lua"), kPairs);
-        EXPECT_EQ(Read(root_ / c.other), kSingle);
+        if (c.told) {
+            EXPECT_EQ(Read(root_ / c.other), kSingle);
+        } else {
+            // A backup by link of the very file the script still is: one a
+            // killed run left. It goes, told, and this run's backup keeps
+            // the same bytes.
+            EXPECT_FALSE(fs::exists(root_ / c.other));
+            EXPECT_NE(r.err.find("karte.lua: 1 Sicherung eines abgebrochenen Laufs entfernt"),
+                      std::string::npos)
+                << r.err;
+            EXPECT_EQ(Backups(root_).size(), 1u);
+        }
         fs::remove_all(root_);
         fs::create_directories(root_);
     }

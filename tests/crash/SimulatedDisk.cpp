@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace velmo::crash {
 namespace {
@@ -239,8 +240,7 @@ void SimulatedDisk::MoveFile(const std::string& from, const std::string& to, boo
     }
     Log({DirectoryOf(to), {{to, file}, {from, std::nullopt}}});
     std::erase(live_, file);
-    if (model_ == Model::Windows)
-        WriteThrough();
+    renamedSinceSync_ = true;
 }
 
 void SimulatedDisk::DeleteFile(const std::string& path) {
@@ -260,9 +260,12 @@ void SimulatedDisk::SyncDirectories(const std::vector<std::string>& directories)
     for (const std::string& directory : directories)
         if (KindOf(directory) != PathKind::Directory)
             throw Error(kPathNotFound, directory);
-    // On Windows each rename has already written the log through.
-    if (model_ == Model::Windows)
+    // On Windows the flush after a rename writes the whole log through.
+    if (model_ == Model::Windows) {
+        if (std::exchange(renamedSinceSync_, false))
+            WriteThrough();
         return;
+    }
     std::vector<DiskState::NameOperation> stillPending;
     for (DiskState::NameOperation& operation : state_.pending) {
         if (std::find(directories.begin(), directories.end(), operation.directory) !=

@@ -17,10 +17,13 @@
 //   Operations cross no directory boundary here; the disk refuses such a rename.
 // Windows (NTFS-like):
 // - A file's bytes become durable only through FlushFiles (FlushFileBuffers).
-// - Name operations go to one metadata log in program order. A rename is written
-//   through: when it returns, it and every operation logged before it are
-//   durable. SyncDirectories does nothing. At a power failure a prefix of the
-//   pending log has reached the disk.
+// - Name operations go to one metadata log in program order. A rename is not
+//   durable when it returns: the next SyncDirectories after one writes the log
+//   through (the platform flushes a renamed file then), and with it every
+//   operation logged before. A SyncDirectories with no rename since the last
+//   one does nothing, and neither does FlushFiles for names: the model does not
+//   count on a file's flush writing the log, so it only allows more states. At
+//   a power failure a prefix of the pending log has reached the disk.
 // Both:
 // - Bytes not yet flushed are lost, complete, or torn at a 512-byte sector
 //   boundary: cut short after some sectors, or at full length with the sectors
@@ -131,6 +134,7 @@ class SimulatedDisk : public FileServices, public DirectoryServices {
     std::vector<std::string> directories_;
     std::vector<CrashPoint> points_;
     std::vector<std::size_t> live_; // files made by WriteNewFile, not yet moved or deleted
+    bool renamedSinceSync_ = false; // Windows: a rename waits for SyncDirectories
 };
 
 // The states a disk may be found in when its power fails at one crash point:

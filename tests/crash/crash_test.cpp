@@ -579,12 +579,13 @@ TEST(SimulatedDisk, LosesWhatTheModelAllows) {
          },
          "/d/b",
          {"alt"}},
-        {"Windows: a rename writes earlier names through, not bytes",
+        {"Windows: a rename's sync writes earlier names through, not bytes",
          Model::Windows,
          [](SimulatedDisk& d) {
              d.WriteNewFile("C:\\d\\x", "neu", 0);
              d.WriteNewFile("C:\\d\\t", "neu", 0);
              d.MoveFile("C:\\d\\t", "C:\\d\\u", false);
+             d.SyncDirectories({"C:\\d"});
          },
          "C:\\d\\x",
          {"", kNew, kZeros}},
@@ -598,12 +599,36 @@ TEST(SimulatedDisk, LosesWhatTheModelAllows) {
          },
          "C:\\d\\s",
          {"alt", kMissing, kNew}},
-        {"Windows: a rename is durable when it returns",
+        {"Windows: a rename not yet synced may be undone, a flush of bytes does not help",
          Model::Windows,
          [](SimulatedDisk& d) {
              d.WriteNewFile("C:\\d\\t", "neu", 0);
              d.FlushFiles({"C:\\d\\t"});
              d.MoveFile("C:\\d\\t", "C:\\d\\s", true);
+             d.WriteNewFile("C:\\d\\v", "neu", 0);
+             d.FlushFiles({"C:\\d\\v"});
+         },
+         "C:\\d\\s",
+         {"alt", kNew}},
+        {"Windows: a sync with no rename since the last writes nothing through",
+         Model::Windows,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("C:\\d\\t", "neu", 0);
+             d.FlushFiles({"C:\\d\\t"});
+             d.MoveFile("C:\\d\\t", "C:\\d\\u", false);
+             d.SyncDirectories({"C:\\d"});
+             d.LinkFile("C:\\d\\u", "C:\\d\\x");
+             d.SyncDirectories({"C:\\d"});
+         },
+         "C:\\d\\x",
+         {kMissing, kNew}},
+        {"Windows: a rename is durable after the sync that follows it",
+         Model::Windows,
+         [](SimulatedDisk& d) {
+             d.WriteNewFile("C:\\d\\t", "neu", 0);
+             d.FlushFiles({"C:\\d\\t"});
+             d.MoveFile("C:\\d\\t", "C:\\d\\s", true);
+             d.SyncDirectories({"C:\\d"});
          },
          "C:\\d\\s",
          {kNew}},

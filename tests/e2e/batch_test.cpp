@@ -479,6 +479,28 @@ TEST_F(BatchE2E, ADropAnywhereButOnAConversionButtonIsRefused) {
         EXPECT_EQ(ReadFileBytes(Map() + L"\\" + s.name), s.before) << Narrow(s.name);
 }
 
+// On a case-sensitive folder (a Linux one seen through Wine) Karte.lua and
+// karte.lua are two scripts: the window converts both and says so.
+TEST_F(BatchE2E, NamesDifferingOnlyInCaseAreTwoScripts) {
+    const std::string before = "-- \xE4\r\n", after = "-- \xC3\xA4\r\n";
+    CreateDirectories(Map());
+    WriteFileBytes(Map() + L"\\Karte.lua", before);
+    if (!test::WriteExactName(Narrow(Map() + L"\\karte.lua"), before))
+        GTEST_SKIP() << "no case-sensitive folder here (only under Wine, on a Linux folder)";
+    Launcher launcher;
+    launcher.StartAndWaitForWindow();
+    ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
+    std::optional<Box> box = NextBox(launcher);
+    ASSERT_TRUE(box) << "no summary";
+    for (const wchar_t* words : {L"Fertig", L"2 Skripte umgewandelt"})
+        EXPECT_TRUE(Says(*box, words)) << Narrow(box->words);
+    EXPECT_FALSE(Says(*box, L"\u00fcbersprungen")) << Narrow(box->words);
+    Answer(box->window, IDOK);
+    EXPECT_EQ(ReadFileBytes(Map() + L"\\Karte.lua"), after);
+    EXPECT_EQ(ReadFileBytes(Map() + L"\\karte.lua"), after);
+    EXPECT_EQ(FilesEndingIn(Map(), L".bak").size(), 2u);
+}
+
 // ---- stopping in the middle
 
 // A map of many scripts, each worth converting, so that a batch over it lasts:
@@ -554,6 +576,77 @@ TEST_F(BatchE2E, AbbrechenStopsAtASafePointWithEveryScriptOldOrNew) {
     RecordProperty("converted_before_stop", converted);
 }
 
+// Moves a window of the launcher off the conversion buttons, so that a drop
+// there lands on the launcher's window itself.
+void MoveAside(HWND window) {
+    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// While the launcher is busy (its batch runs, its summary is open) the button
+// refuses a drop with the no-drop pointer; a drop right after another one is
+// either refused or taken and run after the first batch, never lost; once the
+// window is free it takes drops again.
+TEST_F(BatchE2E, ADropWhileBusyIsRefusedOrRunAfterwardsNeverLost) {
+    WriteMany(Map());
+    const std::wstring second = temp / std::wstring_view(L"zweite");
+    const std::string before = "-- \xE4\r\n", after = "-- \xC3\xA4\r\n";
+    WriteFileBytes(second + L"\\noch.lua", before);
+    Launcher launcher;
+    launcher.StartAndWaitForWindow();
+    SetCheck(launcher, Sicherung, false);
+    SetCheck(launcher, Meldung, true);
+    const POINT button = CentreOf(launcher.Control(UmlauteWeg));
+    ASSERT_TRUE(DropAt(button, {Map()}, temp));
+    const bool rightAfter = DropAt(button, {second}, temp);
+
+    HWND progress = WaitForProgressWindow(launcher);
+    MoveAside(progress);
+    EXPECT_FALSE(DropAt(button, {second}, temp)) << "taken while the batch runs";
+    Launcher::PressDialogButton(progress, IDCANCEL);
+    std::optional<Box> box = NextBox(launcher, 120s);
+    ASSERT_TRUE(box) << "no summary after Abbrechen";
+    EXPECT_TRUE(Says(*box, L"Abgebrochen")) << Narrow(box->words);
+    MoveAside(box->window);
+    EXPECT_FALSE(DropAt(button, {second}, temp)) << "taken while the summary is open";
+    Answer(box->window, IDOK);
+
+    // The drop taken right after the first runs now, as a batch of its own.
+    if (rightAfter) {
+        box = NextBox(launcher);
+        ASSERT_TRUE(box) << "the drop taken meanwhile was not run";
+        EXPECT_TRUE(Says(*box, L"1 Skript umgewandelt")) << Narrow(box->words);
+        Answer(box->window, IDOK);
+    }
+    EXPECT_FALSE(NextBox(launcher, 5s));
+    EXPECT_EQ(ReadFileBytes(second + L"\\noch.lua"), rightAfter ? after : before);
+    RecordProperty("taken_right_after_another", rightAfter ? 1 : 0);
+
+    // Free again: the button takes drops.
+    WriteFileBytes(second + L"\\noch.lua", before);
+    ASSERT_TRUE(DropAt(button, {second}, temp));
+    box = NextBox(launcher);
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(Says(*box, L"1 Skript umgewandelt")) << Narrow(box->words);
+    Answer(box->window, IDOK);
+    EXPECT_EQ(ReadFileBytes(second + L"\\noch.lua"), after);
+}
+
+// Which file a path names (volume and file number); none when it cannot be opened.
+std::optional<std::pair<DWORD, ULONGLONG>> FileIdOf(const std::wstring& path) {
+    HANDLE file =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL got = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!got)
+        return std::nullopt;
+    return std::make_pair(info.dwVolumeSerialNumber,
+                          (ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+}
+
 TEST_F(BatchE2E, KilledInTheMiddleEveryScriptIsOldOrNewAndTheNextBatchSweepsTheLeftovers) {
     WriteMany(Map());
     int convertedAtKill = 0;
@@ -574,16 +667,42 @@ TEST_F(BatchE2E, KilledInTheMiddleEveryScriptIsOldOrNewAndTheNextBatchSweepsTheL
     RecordProperty("leftovers_after_kill", static_cast<int>(leftovers));
     RecordProperty("converted_before_kill", convertedAtKill);
 
+    // Backups the killed batch made by a second name of scripts it never
+    // replaced: the very file the script still is.
+    int strays = 0;
+    for (const std::wstring& backup : FilesEndingIn(Map(), L".bak")) {
+        const std::wstring script = backup.substr(0, backup.find(L'_')) + L".lua";
+        const auto id = FileIdOf(Map() + L"\\" + backup);
+        strays += id && id == FileIdOf(Map() + L"\\" + script);
+    }
+    EXPECT_GT(strays, 0);
+    RecordProperty("stray_backups_after_kill", strays);
+
     // The next batch over the same folder finishes the work and removes what
-    // the killed one left.
+    // the killed one left, saying how many backups went; every script ends
+    // with one backup, of its old text.
     Launcher launcher;
     launcher.StartAndWaitForWindow();
-    SetCheck(launcher, Sicherung, false);
-    SetCheck(launcher, Meldung, false);
+    SetCheck(launcher, Sicherung, true);
+    SetCheck(launcher, Meldung, true);
     ASSERT_TRUE(DropAt(CentreOf(launcher.Control(UmlauteWeg)), {Map()}, temp));
-    EXPECT_FALSE(NextBox(launcher, 180s));
+    std::optional<Box> box = NextBox(launcher, 180s);
+    ASSERT_TRUE(box) << "no summary";
+    EXPECT_TRUE(Says(*box, std::to_wstring(strays) +
+                               (strays == 1 ? L" Sicherung eines abgebrochenen Laufs entfernt"
+                                            : L" Sicherungen abgebrochener L\u00e4ufe entfernt")))
+        << Narrow(box->words);
+    Answer(box->window, IDOK);
     EXPECT_EQ(CountConverted(Map()), kManyScripts);
     EXPECT_TRUE(FilesEndingIn(Map(), L".velmo-tmp").empty());
+    const std::vector<std::wstring> backups = FilesEndingIn(Map(), L".bak");
+    EXPECT_EQ(backups.size(), static_cast<std::size_t>(kManyScripts));
+    for (const std::wstring& backup : backups) {
+        const int i = _wtoi(backup.c_str() + 1);
+        EXPECT_EQ(FirstDifference(ManyScriptBytes(i), ReadFileBytes(Map() + L"\\" + backup)),
+                  "same")
+            << Narrow(backup);
+    }
 }
 
 // ---- where the boxes come up, and the progress window at every DPI

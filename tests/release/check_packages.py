@@ -5,7 +5,8 @@
 - each zip (win64, the main download, and win32) holds exactly
   Velmo-Starter.exe, velmo-umlaute.exe and LIESMICH.txt, the programs
   byte-identical to the ones just built and, where the Wine tests ran them
-  (their build folder's tested-programs.sha256), to the ones they ran; the
+  (their build folder's tested-programs.sha256: the whole suite for win64,
+  the 32-bit smoke for win32), to the ones they ran; the
   programs for the zip's machine, with ASLR, DEP and Windows' own libraries
   (tools/lib/pe.py), their version records showing the CMake version, and the
   guide readable in Windows' Notepad (UTF-8 with byte-order mark, CRLF line
@@ -127,7 +128,7 @@ def check_zip(checks, folder, platform, build, version, source_guide):
     tested = tested_hashes(build)
     if tested is None:
         Checks.skip(f"{wanted}: the Wine tests did not run its programs on this host "
-                    "(built and checked only)")
+                    "(built and checked only; tools/test records the programs it ran)")
     companion_built = os.path.isfile(os.path.join(build, "velmo-umlaute.exe"))
     expected = sorted(["LIESMICH.txt", LICENSE_FILE, "Velmo-Starter.exe"]
                       + (["velmo-umlaute.exe"] if companion_built else []))
@@ -146,7 +147,9 @@ def check_zip(checks, folder, platform, build, version, source_guide):
                 checks.check(f"{platform}: {program} in the zip is the one just built",
                              sha256(data) == sha256(built))
                 if tested is not None:
-                    checks.check(f"{platform}: {program} in the zip is the one the Wine tests ran",
+                    checks.check(f"{platform}: {program} in the zip is the one the "
+                                 + ("32-bit smoke" if platform == "win32" else "Wine tests")
+                                 + " ran",
                                  tested.get(program) == sha256(data))
                 path = os.path.join(unpacked, program)
                 open(path, "wb").write(data)

@@ -49,6 +49,31 @@ TEST(BackupName, Cases) {
         EXPECT_EQ(BackupName(c.path, c.now, c.counter), c.expected);
 }
 
+// Every name BackupName gives is recognised as the script's, and nothing of
+// another script (one whose name differs only in letter case included).
+TEST(BackupName, RecognisedForItsScriptOnly) {
+    const struct {
+        const char* name;
+        bool ours;
+    } cases[] = {
+        {"karte_lua_08_12_2026_21_59_53.bak", true},
+        {"karte_lua_08_12_2026_21_59_53_2.bak", true},
+        {"karte_lua_12_8_2026_9_59_53 PM.bak", true},
+        {"Karte_lua_08_12_2026_21_59_53.bak", false},
+        {"karte_lua_08_12_2026_21_59_53.bak.txt", false},
+        {"karte_lua_.bak", false},
+        {"karte.lua", false},
+        {"~karte.lua.1.velmo-tmp", false},
+        {"insel_lua_08_12_2026_21_59_53.bak", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsBackupNameOf(kScript, c.name), c.ours) << c.name;
+    for (int counter : {1, 2, 1000}) {
+        const std::string full = BackupName(kScript, kGerman, counter);
+        EXPECT_TRUE(IsBackupNameOf(kScript, full.substr(full.rfind('\\') + 1))) << full;
+    }
+}
+
 TEST(SaveScript, BackupHoldsTheTextAsReadAndCollisionsGetACounter) {
     FakePlatform fake;
     fake.AddFile(kScript, "alt\r\n");

@@ -205,6 +205,26 @@ void WriteRaw(const std::string& path, const std::string& bytes) {
     }
 }
 
+bool WriteExactName(const std::string& path, const std::string& bytes) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const std::size_t slash = path.find_last_of('\\');
+    if (!toUnix || slash == std::string::npos)
+        return false;
+    char* folder = toUnix(Widen(path.substr(0, slash)).c_str());
+    if (!folder)
+        return false;
+    const std::string unixPath = std::string(folder) + "/" + path.substr(slash + 1);
+    HeapFree(GetProcessHeap(), 0, folder);
+    AutoFile file(CreateFileW(Widen("\\\\?\\unix" + unixPath).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    return file &&
+           WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+           put == bytes.size();
+}
+
 std::optional<std::string> ReadRaw(const std::string& path) {
     AutoFile file(CreateFileW(Raw(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -76,6 +76,11 @@ void RemoveTree(const std::string& path);
 
 // Writes the whole file with plain CreateFileW/WriteFile, replacing it.
 void WriteRaw(const std::string& path, const std::string& bytes);
+// Under Wine, on a Linux folder: writes a new file under exactly this name,
+// also beside one whose name differs only in letter case (Wine looks names up
+// without case; its "\\?\unix" form takes a Linux name as it is). False
+// where that cannot be done (not under Wine).
+bool WriteExactName(const std::string& path, const std::string& bytes);
 // The whole file read with plain CreateFileW/ReadFile; nothing when it cannot be opened.
 std::optional<std::string> ReadRaw(const std::string& path);
 // The file's attributes, INVALID_FILE_ATTRIBUTES when it does not exist.

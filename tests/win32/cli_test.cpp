@@ -345,6 +345,31 @@ TEST(Umlaute, ConvertsAMapFolderInBothDirections) {
 // Scripts bigger than what is held whole go a piece at a time, a converted one
 // in one pass; one of a refused kind or with the guard word is taken back
 // after its pass, leaving no temporary file and no backup.
+// On a case-sensitive folder (a Linux one seen through Wine) Karte.lua and
+// karte.lua are two scripts: both are converted, each with its own backup.
+TEST(Umlaute, NamesDifferingOnlyInCaseAreTwoScripts) {
+    TempDir dir("cli-case");
+    WriteRaw(dir / "Karte.lua", kSingle);
+    if (!test::WriteExactName(dir / "karte.lua", kSingle))
+        GTEST_SKIP() << "no case-sensitive folder here (only under Wine, on a Linux folder)";
+    const Outcome r = RunUmlaute({"fuer-velmo", dir.Path()});
+    EXPECT_EQ(r.status, 0u) << r.err;
+    for (const char* name : {"Karte.lua", "karte.lua"}) {
+        EXPECT_EQ(ReadRaw(dir / name), kPairs) << name;
+        EXPECT_NE(
+            r.out.find(dir / name + ": " + std::to_string(kCharacters) + " Zeichen umgewandelt"),
+            std::string::npos)
+            << r.out;
+    }
+    std::size_t backups = 0;
+    for (const std::string& name : NamesIn(dir.Path()))
+        if (EndsWith(name, ".bak")) {
+            ++backups;
+            EXPECT_EQ(ReadRaw(dir / name), kSingle) << name;
+        }
+    EXPECT_EQ(backups, 2u);
+}
+
 TEST(Umlaute, BigScriptsGoInPieces) {
     std::string single;
     while (single.size() < (3u << 20))

@@ -4,6 +4,7 @@
 // and time. Every test works in its own temporary folder.
 #include "TestSupport.h"
 
+#include "batch/Batch.h"
 #include "convert/ScriptFile.h"
 #include "platform/Handle.h"
 #include "platform/Win32Error.h"
@@ -12,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <winioctl.h>
 
 #include <algorithm>
@@ -114,6 +117,53 @@ TEST(Win32FilesFlush, FailureNamesTheFile) {
     EXPECT_EQ(ReadRaw(written), "neu");
     holder.Reset();
     EXPECT_EQ(ReadRaw(locked), "alt");
+}
+
+// The renames of a round are made durable by one flush after them, of the file
+// renamed last; one gone or held by another program meanwhile hands the flush
+// on to the one before it, and only where none is left to flush and one of
+// them could not be opened is that an error.
+TEST(Win32FilesFlush, RenamesDurableWithTheRoundsLastFile) {
+    TempDir dir("round");
+    const std::string scripts[] = {dir / "a.lua", dir / "b.lua", dir / "c.lua"};
+    const struct {
+        const char* name;
+        std::vector<int> gone, locked; // of the three, after their renames
+        std::optional<std::uint32_t> code;
+    } cases[] = {
+        {"all there", {}, {}, std::nullopt},
+        {"the last one gone", {2}, {}, std::nullopt},
+        {"the last one held by another program", {}, {2}, std::nullopt},
+        {"all gone", {0, 1, 2}, {}, std::nullopt},
+        {"gone or held", {0, 2}, {1}, win_error::SharingViolation},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Win32Files files;
+        for (const std::string& script : scripts) {
+            WriteRaw(script, "alt");
+            files.WriteNewFile(script + ".neu", "neu", file_attr::Normal);
+            files.FlushFiles({script + ".neu"});
+            files.MoveFile(script + ".neu", script, true);
+            EXPECT_EQ(ReadRaw(script), "neu");
+        }
+        for (const int i : c.gone)
+            ASSERT_TRUE(DeleteFileW(Widen(scripts[i]).c_str()));
+        std::vector<AutoFile> holders;
+        for (const int i : c.locked)
+            holders.emplace_back(CreateFileW(Widen(scripts[i]).c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        if (c.code) {
+            EXPECT_EQ(ErrorOf([&] { files.SyncDirectories({dir.Path()}); }).Code(), *c.code);
+        } else {
+            files.SyncDirectories({dir.Path()});
+        }
+        // Once made durable, the names are not flushed again.
+        holders.clear();
+        for (const std::string& script : scripts)
+            DeleteFileW(Widen(script).c_str());
+        files.SyncDirectories({dir.Path()});
+    }
 }
 
 // =====================================================================
@@ -219,6 +269,36 @@ TEST(Win32FilesKind, FilesFoldersAndMissingPaths) {
     Win32Files files;
     for (const auto& c : cases)
         EXPECT_EQ(files.KindOf(c.path), c.kind) << c.path;
+}
+
+// The platform's own check of what a listing entry or a path is, by its
+// attributes and reparse tag: what the batch leaves out as a link, where the
+// system here cannot make the reparse point itself (Wine 8 makes none).
+TEST(Win32FilesKind, ByAttributesAndReparseTag) {
+    constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+    const struct {
+        const char* name;
+        DWORD attributes, tag;
+        PathKind kind;
+    } cases[] = {
+        {"a script", FILE_ATTRIBUTE_ARCHIVE, 0, PathKind::File},
+        {"a folder", kFolder, 0, PathKind::Directory},
+        {"a device", FILE_ATTRIBUTE_DEVICE, 0, PathKind::Other},
+        {"a script that is a symbolic link", kReparse | FILE_ATTRIBUTE_ARCHIVE,
+         IO_REPARSE_TAG_SYMLINK, PathKind::Link},
+        {"a folder that is a symbolic link", kReparse | kFolder, IO_REPARSE_TAG_SYMLINK,
+         PathKind::Link},
+        {"a junction", kReparse | kFolder, IO_REPARSE_TAG_MOUNT_POINT, PathKind::Link},
+        {"a reparse point whose tag is unknown", kReparse, 0, PathKind::Link},
+        {"a OneDrive placeholder", kReparse | FILE_ATTRIBUTE_ARCHIVE, IO_REPARSE_TAG_CLOUD_6,
+         PathKind::File},
+        {"a deduplicated folder", kReparse | kFolder, IO_REPARSE_TAG_DEDUP, PathKind::Directory},
+        {"a tag without its attribute", FILE_ATTRIBUTE_ARCHIVE, IO_REPARSE_TAG_SYMLINK,
+         PathKind::File},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PathKindOf(c.attributes, c.tag), c.kind) << c.name;
 }
 
 // ---- reparse points: each kind is made as Windows makes it; a kind the
@@ -360,6 +440,28 @@ TEST_P(Win32FilesReparsePoint, KindOf) {
     EXPECT_EQ(files.KindOf(target), c.folder ? PathKind::Directory : PathKind::File);
     // The folder holding it lists it by its name.
     EXPECT_EQ(Sorted(files.ListDirectory(dir.Path())).size(), 2u);
+    if (c.kind != PathKind::Link)
+        return;
+    // A batch over the folder leaves the link as it is and converts what it
+    // leads to once, under its own name: a script named as a link is skipped
+    // as one, a folder link is not entered.
+    const std::string script = c.folder ? target + "\\tief.lua" : target;
+    WriteRaw(script, "-- \xE4\r\n");
+    struct Told final : batch::BatchEvents {
+        void Converted(const std::string& path, std::size_t) override { converted.push_back(path); }
+        void Skipped(const std::string& path, const batch::Skip& why) override {
+            if (why.reason == batch::SkipReason::Link)
+                links.push_back(path);
+        }
+        std::vector<std::string> converted, links;
+    } told;
+    batch::BatchRequest request;
+    request.paths = {dir.Path()};
+    batch::RunBatch(files, files, request, told);
+    EXPECT_EQ(told.converted, std::vector<std::string>{script});
+    EXPECT_EQ(told.links, c.folder ? std::vector<std::string>{} : std::vector<std::string>{made});
+    EXPECT_EQ(ReadRaw(script), "-- \xC3\xA4\r\n");
+    EXPECT_TRUE(test::AttributesOf(made) & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Win32FilesReparsePoint, testing::ValuesIn(kReparseCases),
@@ -615,6 +717,72 @@ TEST(Win32FilesThreads, TwoThreadsStageAndTakeBackScriptsAtOnce) {
     }
     EXPECT_EQ(scripts, 2 * kEach);
     EXPECT_EQ(backups, kEach);
+}
+
+// ---- what the batch keeps of a script
+
+// The script's DACL as text (SDDL), empty where it cannot be read.
+std::string DaclOf(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    std::string text;
+    if (GetNamedSecurityInfoW(Widen(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return text;
+    wchar_t* sddl = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+        text = Narrow(sddl);
+        LocalFree(sddl);
+    }
+    LocalFree(descriptor);
+    return text;
+}
+
+// A script given a DACL of its own (protected from its folder's, and one
+// inheriting besides its own entries) has the same DACL after the batch has
+// replaced it, with its backup made by a second name.
+TEST(Win32FilesBatch, AConvertedScriptKeepsItsDacl) {
+    const struct {
+        const char* dacl;
+        const char* entry; // one of its own entries, as read back
+    } kDacls[] = {{"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)", "(A;;FR;;;WD)"},
+                  {"D:(A;;FA;;;SY)(A;;0x1200a9;;;BU)", "(A;;0x1200a9;;;BU)"}};
+    for (const auto& [wanted, entry] : kDacls) {
+        SCOPED_TRACE(wanted);
+        TempDir dir("dacl");
+        const std::string script = dir / "karte.lua";
+        WriteRaw(script, "-- \xE4\r\n");
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            Widen(wanted).c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        const DWORD set = SetNamedSecurityInfoW(Widen(script).data(), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION |
+                                                    ((control & SE_DACL_PROTECTED)
+                                                         ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                         : UNPROTECTED_DACL_SECURITY_INFORMATION),
+                                                nullptr, nullptr, dacl, nullptr);
+        LocalFree(descriptor);
+        const std::string before = DaclOf(script);
+        if (set != ERROR_SUCCESS || before.find(entry) == std::string::npos)
+            GTEST_SKIP() << "this system keeps no ACL entries of a file of its own (Wine makes "
+                            "them from the Unix mode; set "
+                         << set << ", read " << before << ")";
+        Win32Files files;
+        batch::BatchEvents quiet;
+        batch::BatchRequest request;
+        request.paths = {dir.Path()};
+        const batch::BatchResult result = batch::RunBatch(files, files, request, quiet);
+        EXPECT_EQ(result.tally.changed, 1u);
+        EXPECT_EQ(ReadRaw(script), "-- \xC3\xA4\r\n");
+        EXPECT_EQ(DaclOf(script), before);
+    }
 }
 
 } // namespace

@@ -48,6 +48,12 @@ declare -A TEST_NEEDED=(
   [fusefat]=fusefat
   [/sbin/mkfs.vfat]=dosfstools
   [ntfs-3g]=ntfs-3g
+  # The 32-bit programs under Wine's 32-bit half; where the kernel cannot run
+  # 32-bit code itself, through qemu-i386 registered with binfmt_misc
+  # (enable_32bit below).
+  [/usr/lib/wine/wine]="wine32:i386 libwine:i386"
+  [/usr/bin/qemu-i386-static]=qemu-user-static
+  [/usr/sbin/update-binfmts]=binfmt-support
 )
 
 # Runs a command as root: directly when we are root, else through sudo (which
@@ -74,10 +80,6 @@ ensure_packages() {
     else command -v "$key" >/dev/null 2>&1 && continue; fi
     missing+=(${needed[$key]})
   done
-  # The tests need Wine's 32-bit half too, for the 32-bit programs where the
-  # host can run them; starting the launcher takes the 64-bit one.
-  if [[ $what == test ]] && command -v wine >/dev/null 2>&1 && [[ ! -e /usr/lib/wine/wine ]] &&
-     ! dpkg -s wine32:i386 >/dev/null 2>&1; then missing+=(wine32:i386 libwine:i386); fi
   [[ ${#missing[@]} -eq 0 ]] && return 0
   say "installing: ${missing[*]}"
   local release
@@ -94,6 +96,51 @@ ensure_packages() {
     if [[ $key == /* ]]; then [[ -e $key ]] || die "still missing after install: $key"
     else command -v "$key" >/dev/null 2>&1 || die "still missing after install: $key"; fi
   done
+}
+
+# 32-bit programs on a 64-bit host. Many amd64 kernels run them themselves; one
+# built without IA32 emulation (some virtual machines) runs them through
+# qemu-i386, which the kernel calls for 32-bit x86 programs once it is
+# registered with binfmt_misc. Debian's qemu-user-static registers every
+# architecture but the host's own family, so on amd64 i386 stays out: this
+# registers it (F: the kernel opens qemu-i386-static once, now, so it works in
+# every mount namespace), mounting binfmt_misc first where the kernel offers it
+# but nobody mounted it. It says what it does as root. False, after saying why,
+# where 32-bit programs cannot run here.
+BINFMT=/proc/sys/fs/binfmt_misc
+QEMU_I386=/usr/bin/qemu-i386-static
+# The ELF header of a 32-bit x86 program or library, and the bytes that count.
+I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+
+runs_32bit() { [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+enable_32bit() {
+  runs_32bit && return 0
+  [[ -x /usr/lib/wine/wine ]] || { say "32-bit programs: Wine's 32-bit half (wine32:i386) is not installed"; return 1; }
+  [[ -x $QEMU_I386 ]] || { say "32-bit programs: this kernel does not run them and qemu-i386 is missing"; return 1; }
+  if [[ ! -e $BINFMT/register ]]; then
+    if ! grep -qw binfmt_misc /proc/filesystems 2>/dev/null && ! modprobe -n binfmt_misc 2>/dev/null; then
+      say "32-bit programs: this kernel neither runs them nor offers binfmt_misc to hand them to qemu-i386"
+      return 1
+    fi
+    say "32-bit programs: mounting binfmt_misc at $BINFMT, where the kernel hands them to qemu-i386"
+    as_root mount -t binfmt_misc binfmt_misc "$BINFMT" || { say "32-bit programs: binfmt_misc could not be mounted"; return 1; }
+  fi
+  if [[ $(cat "$BINFMT/status" 2>/dev/null) != enabled ]]; then
+    say "32-bit programs: binfmt_misc is switched off on this host ($BINFMT/status)"
+    return 1
+  fi
+  if [[ -e $BINFMT/qemu-i386 ]]; then
+    say "32-bit programs: qemu-i386 is registered with binfmt_misc but 32-bit Wine still does not start ($BINFMT/qemu-i386: $(head -1 "$BINFMT/qemu-i386"))"
+    return 1
+  fi
+  say "32-bit programs: registering $QEMU_I386 with the kernel's binfmt_misc for 32-bit x86 programs (until the next boot)"
+  printf ':qemu-i386:M::%s:%s:%s:F' "$I386_MAGIC" "$I386_MASK" "$QEMU_I386" |
+    as_root tee "$BINFMT/register" >/dev/null || { say "32-bit programs: the registration was refused"; return 1; }
+  runs_32bit && return 0
+  say "32-bit programs: registered, but 32-bit Wine still does not start (/usr/lib/wine/wine --version)"
+  return 1
 }
 
 # ---- Wine in a private prefix, on a private X display with a small window manager.
@@ -145,16 +192,24 @@ stop_display() {
 }
 
 # Creates the prefix once and keeps a wineserver running until stop_wine.
+# `start_wine PREFIX with32`: the prefix must have Wine's 32-bit half too
+# (syswow64), which a prefix made while the host could not run 32-bit programs
+# lacks; such a prefix is made again.
 start_wine() {
   export WINEPREFIX="$1"
+  if [[ ${2:-} == with32 && -f $WINEPREFIX/.velmo-ready &&
+        -z $(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null) ]]; then
+    say "the Wine prefix $WINEPREFIX was made without 32-bit support: making it again"
+    rm -f "$WINEPREFIX/.velmo-ready"
+  fi
   if [[ ! -f $WINEPREFIX/.velmo-ready ]]; then
     say "creating Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     # Without a display: on a virtual one the first set-up can hang in its
     # installer step, and it needs no window anyway.
-    (unset DISPLAY; timeout 300 "$VELMO_WINE" wineboot --init >/dev/null 2>&1 &&
-       timeout 120 "$WINESERVER" -w) || die "wineboot failed for $WINEPREFIX"
+    (unset DISPLAY; timeout 900 "$VELMO_WINE" wineboot --init >/dev/null 2>&1 &&
+       timeout 900 "$WINESERVER" -w) || die "wineboot failed for $WINEPREFIX"
     touch "$WINEPREFIX/.velmo-ready"
     "$WINESERVER" -w
   fi

@@ -37,6 +37,8 @@ def main():
 
     start_ratio = find(start, r"= ([\d.]+) x its window without pictures")
     window_batch = find(s.get("window-batch", ""), r"<= 1\.2 x the companion: ([\d.]+) x")
+    durable = [find(s.get("window-batch", ""), rf"goal {name} <= 1\.5 x the durable copy: ([\d.]+) x")
+               for name in ("companion", "window batch")]
     window = [find(memory, rf"{d}: peak\s+([\d.]+) MiB") for d in ("forward", "reverse")]
     forward = find(kernel, r"^\s+10 KiB.*?\(([\d.]+)\).*$"), \
         find(kernel, r"^\s+1 MiB.*?\(([\d.]+)\).*$"), find(kernel, r"^\s+64 MiB.*?\(([\d.]+)\).*$")
@@ -74,6 +76,9 @@ def main():
          f"{start_ratio} x", "<= 1.10 x", float(start_ratio or 99) <= 1.10),
         ("a map folder from the window vs the companion", "one script a time",
          f"{window_batch} x", "<= 1.2 x", float(window_batch or 99) <= 1.2),
+        ("Windows companion / window batch vs a durable copy", "5-6 x",
+         f"{durable[0]} / {durable[1]} x", "<= 1.5 x",
+         all(float(d or 99) <= 1.5 for d in durable)),
     ]
     print("The goals, each with the figure measured when it was set and the figure of the")
     print("sections below (each a ratio to its anchor of the same run):")
