@@ -15,22 +15,6 @@ namespace {
 // How many scripts are put back before their renames are made durable and told.
 constexpr std::size_t kRound = 256;
 
-std::size_t NameStart(const std::string& path) {
-    const auto slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? 0 : slash + 1;
-}
-
-// The stamp of what is at the path now; none when nothing is.
-std::optional<FileStamp> StampIfThere(FileServices& files, const std::string& path) {
-    try {
-        return files.StampOf(path);
-    } catch (const PlatformError& e) {
-        if (e.Code() == win_error::FileNotFound)
-            return std::nullopt;
-        throw;
-    }
-}
-
 // Thrown by a comparison's sink at the first byte that differs.
 struct Differs {};
 
@@ -301,7 +285,7 @@ FoundRuns FindRuns(FileServices& files, DirectoryServices& directories,
     std::vector<std::string> unbacked;
     FoundRuns found;
     for (const std::string& script : scripts) {
-        const std::string folder = script.substr(0, NameStart(script));
+        const std::string folder = script.substr(0, FileNameStart(script));
         auto backups = listed.find(folder);
         if (backups == listed.end()) {
             std::multimap<std::string, Backup> byScript;

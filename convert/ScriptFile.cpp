@@ -8,12 +8,6 @@ namespace {
 
 constexpr int kMaxNameTries = 1000;
 
-// Position just behind the last path separator: where the file name starts.
-std::size_t FileNameStart(const std::string& path) {
-    const auto slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? 0 : slash + 1;
-}
-
 bool FitsInFileName(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 32)
@@ -85,17 +79,6 @@ ErrorCause CauseOfNewFile(const PlatformError& error) {
     }
 }
 
-// The stamp of what is at the path now; none when nothing is.
-std::optional<FileStamp> StampIfThere(FileServices& files, const std::string& path) {
-    try {
-        return files.StampOf(path);
-    } catch (const PlatformError& e) {
-        if (e.Code() == win_error::FileNotFound)
-            return std::nullopt;
-        throw;
-    }
-}
-
 // Removes a temporary file after a failure; false when it could not be removed.
 bool Discard(FileServices& files, const std::string& temporary) {
     try {
@@ -142,6 +125,21 @@ std::string MakeBackup(FileServices& files, const std::string& path, const ByteS
 }
 
 } // namespace
+
+std::size_t FileNameStart(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+std::optional<FileStamp> StampIfThere(FileServices& files, const std::string& path) {
+    try {
+        return files.StampOf(path);
+    } catch (const PlatformError& e) {
+        if (e.Code() == win_error::FileNotFound)
+            return std::nullopt;
+        throw;
+    }
+}
 
 std::string DirectoryOf(const std::string& path) {
     const std::size_t nameStart = FileNameStart(path);

@@ -185,8 +185,12 @@ std::size_t RemoveStrayBackups(FileServices& files, DirectoryServices& directori
 std::size_t NamesBesidesBackups(FileServices& files, DirectoryServices& directories,
                                 const std::string& path, const FileStamp& stamp);
 
+// Position just behind the last path separator: where the file name starts.
+std::size_t FileNameStart(const std::string& path);
 // The directory part of a path, without its last separator ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
+// The stamp of what is at the path now; none when nothing is.
+std::optional<FileStamp> StampIfThere(FileServices& files, const std::string& path);
 
 // Writes the bytes to a new file in the same directory as `target`, named
 // "~<name>.<n>.velmo-tmp" with the first free n (a long name cut short to
