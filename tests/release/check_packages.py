@@ -40,7 +40,7 @@ LICENSE_FILE = "LIZENZ.txt"
 GUIDE_MAX_COLUMNS = 78
 # One screen per topic: a section (a title underlined with - or =) fits a
 # Notepad window without scrolling.
-GUIDE_SCREEN_LINES = 30
+GUIDE_SCREEN_LINES = 40
 
 
 class Checks:
